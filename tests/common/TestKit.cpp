@@ -1,0 +1,148 @@
+#include "TestKit.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace testkit {
+
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (cond())
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return cond();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 20 ? timeoutMs - elapsed : 20,
+                                  QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+std::string BinDir()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    return path;
+}
+
+std::string WindowsDir()
+{
+    char dir[MAX_PATH] = "";
+    GetWindowsDirectoryA(dir, sizeof dir);
+    return dir;
+}
+
+std::string MakeTempDir(const char* tag)
+{
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    static unsigned counter;
+    char dir[MAX_PATH];
+    snprintf(dir, sizeof dir, "%stv_%s_%lu_%u\\", temp, tag, GetCurrentProcessId(), ++counter);
+    RemoveTree(dir);
+    CreateDirectoryA(dir, nullptr);
+    return dir;
+}
+
+void RemoveTree(const std::string& dir)
+{
+    std::string base = dir;
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((base + "\\*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+                continue;
+            std::string child = base + "\\" + fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(find, &fd));
+        FindClose(find);
+    }
+    RemoveDirectoryA(base.c_str());
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes)
+{
+    bytes->clear();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[65536];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0)
+        bytes->append(buffer, got);
+    CloseHandle(file);
+    return ok;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) && written == bytes.size();
+    return CloseHandle(file) && ok;
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HANDLE StartProcess(const std::string& cmdLine, const char* curDir)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::string line = cmdLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, curDir, &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+bool WaitProcess(HANDLE process, DWORD timeoutMs)
+{
+    return PumpUntil([process] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs)
+{
+    HANDLE process = StartProcess(cmdLine);
+    if (!process)
+        return false;
+    bool ended = WaitProcess(process, timeoutMs);
+    if (!ended)
+        TerminateProcess(process, 1);
+    if (exitCode)
+        GetExitCodeProcess(process, exitCode);
+    CloseHandle(process);
+    return ended;
+}
+
+}  // namespace testkit

@@ -1,0 +1,45 @@
+// Helpers shared by the test programs: message pumping with a deadline,
+// paths of the build and of Windows, whole-file reads and writes, and
+// child processes.
+#pragma once
+
+#include <windows.h>
+#include <functional>
+#include <string>
+
+namespace testkit {
+
+// Dispatches this thread's messages until cond() holds or timeoutMs has
+// passed; returns cond()'s last answer. Timers and posted messages of the
+// code under test run inside it.
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs);
+
+// Dispatches messages for the given time (for "nothing happens" checks).
+void PumpFor(DWORD ms);
+
+// Folder of the running test program, with a trailing backslash. Every
+// program of the build lands there.
+std::string BinDir();
+
+// GetWindowsDirectoryA, no trailing backslash.
+std::string WindowsDir();
+
+// A fresh empty folder under %TEMP% for one test, with a trailing backslash.
+std::string MakeTempDir(const char* tag);
+// Removes a folder and everything below it.
+void RemoveTree(const std::string& dir);
+
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Starts a program (command line as CreateProcessA takes it); returns the
+// process handle or null. The caller closes it.
+HANDLE StartProcess(const std::string& cmdLine, const char* curDir = nullptr);
+// Runs a program to its end; returns false when it did not start or did not
+// end within timeoutMs (it is then terminated).
+bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs = 20000);
+// Waits for a process while pumping messages; true when it ended.
+bool WaitProcess(HANDLE process, DWORD timeoutMs);
+
+}  // namespace testkit
