@@ -1,0 +1,80 @@
+// The abstract server driver: name, state, process or service, the window
+// that is told about events, and the watched configuration file.
+#pragma once
+
+#include <windows.h>
+
+enum ServerState : LONG {
+    Running = 0,
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+};
+
+enum ServerNotification : WPARAM {
+    UnexpectedEnd = 0,
+    ConfigError = 2,
+    ConfigChanged = 3,
+};
+
+class Server;
+
+const int serverTableSize = 10;
+extern Server* serverTable[serverTableSize];
+
+class Server {
+public:
+    explicit Server(const char* name);
+    virtual ~Server();
+
+    // Virtual operations, in this slot order.
+    virtual DWORD start();
+    virtual DWORD stop();
+    virtual DWORD restart() = 0;
+    virtual bool installService() = 0;
+    virtual bool uninstallService() = 0;
+    virtual bool checkConfig();
+    virtual DWORD startProcess() = 0;
+    virtual DWORD stopProcess() = 0;
+    virtual DWORD reloadConfig();
+
+    ServerState state() const { return state_; }
+    bool isRunning() const { return state_ == Running; }
+    UINT messageId() const { return messageId_; }
+    int port() const { return port_; }
+    const char* configPath() const { return configPath_; }
+    const char* name() const { return name_; }
+    bool serviceMode() const { return serviceMode_; }
+    bool restartPending() const { return restartPending_; }
+    bool watchConfig() const { return watchConfig_; }
+
+    bool setServiceMode(bool flag);
+    void setRestartPending(bool flag) { restartPending_ = flag; }
+    void setWatchConfig(bool flag) { watchConfig_ = flag; }
+    void setNotifyWindow(HWND window) { notifyWindow_ = window; }
+    void setConfigPath(const char* path);
+
+protected:
+    bool reopenService();
+    bool closeService();
+
+    // Fields, in this order. The monitor (a friend) reads and writes them.
+    PROCESS_INFORMATION process_;
+    SC_HANDLE service_;
+    int port_;
+    UINT messageId_;
+    HWND notifyWindow_;
+    char name_[32];
+    ServerState state_;
+    bool serviceMode_;
+    bool restartPending_;
+    bool watchConfig_;
+    char configPath_[MAX_PATH];
+    FILETIME configTime_;
+
+    friend void monitorTick(HWND, UINT, UINT_PTR, DWORD);
+
+private:
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+};
