@@ -6,32 +6,23 @@
 
 WINE_ENV_XVFB_PID=""
 
-wine_env_free_display() {
-    local n
-    for n in $(seq 90 199); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            echo "$n"
-            return 0
-        fi
-    done
-    return 1
-}
-
 wine_env_start() {
-    local build_dir=$1 keep_display=${2:-0} n i
+    local build_dir=$1 keep_display=${2:-0} n
     export WINEPREFIX="$build_dir/wineprefix"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=d"
 
     # Wine's shell needs a display from the prefix's first boot on.
     if [ "$keep_display" != 1 ] || [ -z "${DISPLAY:-}" ]; then
-        n=$(wine_env_free_display) || { echo "no free X display" >&2; return 1; }
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        # Xvfb picks a free display itself and writes its number to fd 3.
+        local fifo
+        fifo=$(mktemp -u)
+        mkfifo "$fifo"
+        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" </dev/null >/dev/null 2>&1 &
         WINE_ENV_XVFB_PID=$!
-        for i in $(seq 1 100); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            sleep 0.1
-        done
+        n=$(timeout 20 head -n 1 "$fifo" || true)
+        rm -f "$fifo"
+        [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
         export DISPLAY=":$n"
     fi
 
