@@ -19,6 +19,10 @@ enum ServerNotification : WPARAM {
 
 class Server;
 
+// The monitor's timer callback (ServerMonitor.cpp): settles every
+// registered driver and watches its configuration file.
+void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
+
 const int serverTableSize = 10;
 extern Server* serverTable[serverTableSize];
 
@@ -72,7 +76,7 @@ protected:
     char configPath_[MAX_PATH];
     FILETIME configTime_;
 
-    friend void monitorTick(HWND, UINT, UINT_PTR, DWORD);
+    friend void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
 
 private:
     Server(const Server&) = delete;

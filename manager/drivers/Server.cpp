@@ -1,0 +1,161 @@
+// The common part of the server drivers: registration in serverTable, the
+// skeleton of start and stop, and the service handle's upkeep.
+#include "Server.h"
+
+#include <stdio.h>
+
+#include "ServiceControl.h"
+
+Server* serverTable[serverTableSize];
+
+namespace {
+
+// Only the process id of a launch is ever read; the handles CreateProcessA
+// returns are released at once so that none leaks per start.
+void closeProcessHandles(PROCESS_INFORMATION* process)
+{
+    if (process->hThread)
+        CloseHandle(process->hThread);
+    if (process->hProcess)
+        CloseHandle(process->hProcess);
+    process->hThread = nullptr;
+    process->hProcess = nullptr;
+}
+
+}  // namespace
+
+Server::Server(const char* name)
+{
+    snprintf(name_, sizeof name_, "%s", name ? name : "");
+    service_ = ServiceControl::openService(name_);
+    ZeroMemory(&process_, sizeof process_);
+    port_ = 0;
+    state_ = Stopped;
+
+    char messageName[49];  // at most 48 characters
+    snprintf(messageName, sizeof messageName, "Tarvane_%s", name_);
+    messageId_ = RegisterWindowMessageA(messageName);
+
+    serviceMode_ = false;
+    restartPending_ = false;
+    watchConfig_ = false;
+    notifyWindow_ = nullptr;
+    configPath_[0] = '\0';
+    configTime_.dwLowDateTime = 0;
+    configTime_.dwHighDateTime = 0;
+
+    // A full table leaves the driver working but unmonitored.
+    for (int i = 0; i < serverTableSize; ++i) {
+        if (!serverTable[i]) {
+            serverTable[i] = this;
+            break;
+        }
+    }
+}
+
+Server::~Server()
+{
+    if (service_) {
+        CloseServiceHandle(service_);
+        service_ = nullptr;
+    }
+    closeProcessHandles(&process_);
+    for (int i = 0; i < serverTableSize; ++i)
+        if (serverTable[i] == this)
+            serverTable[i] = nullptr;
+}
+
+DWORD Server::start()
+{
+    if (state_ != Stopped)
+        return 0;
+    if (!checkConfig())
+        return 0;
+    state_ = StartPending;
+
+    if (serviceMode_) {
+        if (!service_)
+            service_ = ServiceControl::openService(name_);
+        ServiceControl::startService(service_);
+        return 0;
+    }
+
+    // A server already running, started by whatever means, is adopted.
+    DWORD pid = 0;
+    ServiceControl::acquire();
+    bool found = ServiceControl::findProcess(name_, &pid);
+    ServiceControl::release();
+    if (found) {
+        closeProcessHandles(&process_);
+        ZeroMemory(&process_, sizeof process_);
+        process_.dwProcessId = pid;
+        return 0;
+    }
+
+    // A failed launch leaves process id 0, which the monitor reads as gone.
+    closeProcessHandles(&process_);
+    ZeroMemory(&process_, sizeof process_);
+    DWORD code = startProcess();
+    closeProcessHandles(&process_);
+    return code;
+}
+
+DWORD Server::stop()
+{
+    DWORD result = 0;
+    if (state_ == Running) {
+        if (serviceMode_) {
+            ServiceControl::stopService(service_);
+            state_ = StopPending;
+        } else {
+            result = stopProcess();
+            if (result == 0)
+                state_ = StopPending;
+        }
+    }
+    restartPending_ = false;
+    return result;
+}
+
+bool Server::checkConfig()
+{
+    return true;
+}
+
+DWORD Server::reloadConfig()
+{
+    return 0;
+}
+
+bool Server::setServiceMode(bool flag)
+{
+    if (state_ != Stopped)
+        return false;
+    serviceMode_ = flag;
+    return true;
+}
+
+void Server::setConfigPath(const char* path)
+{
+    snprintf(configPath_, sizeof configPath_, "%s", path ? path : "");
+    ServiceControl::fileWriteTime(configPath_, &configTime_);
+}
+
+bool Server::reopenService()
+{
+    if (service_)
+        CloseServiceHandle(service_);
+    service_ = nullptr;
+    Sleep(200);  // let the installer register the service
+    service_ = ServiceControl::openService(name_);
+    return service_ != nullptr;
+}
+
+bool Server::closeService()
+{
+    if (!service_)
+        return true;
+    BOOL closed = CloseServiceHandle(service_);
+    service_ = nullptr;
+    return closed != 0;
+}
