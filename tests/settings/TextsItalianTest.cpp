@@ -1,0 +1,22 @@
+// Italian user (LC_ALL=it_IT.UTF-8): the Italian set, which lacks the last
+// four ids.
+#include "TextsCheck.h"
+
+TEST(TextsItalian, WholeTableByteForByte)
+{
+    ExpectUserLanguage(LANG_ITALIAN);
+    ExpectWholeTable(Italian);
+}
+
+TEST(TextsItalian, LastFourIdsAreEmptyNotFrenchOrEnglish)
+{
+    for (UINT id = 32811; id <= 32814; ++id)
+        ExpectEmptyAfterLongText(id);
+}
+
+TEST(TextsItalian, AccentsAndDoubleBlank)
+{
+    const unsigned char* ended = (const unsigned char*)LoadText(32795);
+    EXPECT_EQ(ended[6], 0xE8) << "got " << (const char*)ended;
+    EXPECT_STREQ(LoadText(32782), "--skip-name-resolve  --language=italian");
+}
