@@ -1,0 +1,240 @@
+// ServiceControl against the real system: the process search over a live
+// snapshot, the service calls against Wine's service control manager, the
+// version and administrator probes, and the file-time probe.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include "DriverTestKit.h"
+#include "TestKit.h"
+
+using namespace drivertest;
+
+namespace {
+
+class ServiceControlTest : public DriverTest {};
+
+// The first process of a fresh snapshot whose name holds text (exact case).
+DWORD firstInSnapshot(const char* text)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    DWORD pid = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !pid; more = Process32Next(snapshot, &entry))
+        if (strstr(entry.szExeFile, text))
+            pid = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    return pid;
+}
+
+}  // namespace
+
+TEST_F(ServiceControlTest, FindProcessMatchesNameIgnoringCaseOfLetters)
+{
+    std::string dir = testkit::MakeTempDir("find");
+    tempDirs.push_back(dir);
+    std::string name = UniqueName("TVFINDXYZ");  // capitals in the file name
+    std::string exe = CopyProgram(IdleExe(), dir, name + ".EXE");
+    ASSERT_FALSE(exe.empty()) << "copy failed, error " << GetLastError();
+    DWORD pid = launch("\"" + exe + "\"");
+    ASSERT_NE(pid, 0u);
+
+    // Lower case text, a part of the name only.
+    std::string text = name.substr(2);
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    DWORD found = 0;
+    EXPECT_TRUE(ServiceControl::findProcess(text.c_str(), &found)) << "text " << text;
+    EXPECT_EQ(found, pid) << "got " << found;
+
+    // The extension is part of the bare name the snapshot gives.
+    found = 0;
+    EXPECT_TRUE(ServiceControl::findProcess((name + ".exe").c_str(), &found));
+    EXPECT_EQ(found, pid) << "got " << found;
+}
+
+TEST_F(ServiceControlTest, FindProcessAnswersFalseAndKeepsPid)
+{
+    DWORD pid = 4242;
+    EXPECT_FALSE(ServiceControl::findProcess("", &pid));
+    EXPECT_EQ(pid, 4242u) << "got " << pid;
+    EXPECT_FALSE(ServiceControl::findProcess(nullptr, &pid));
+    EXPECT_EQ(pid, 4242u) << "got " << pid;
+    EXPECT_FALSE(ServiceControl::findProcess(UniqueName("NoSuchProgram").c_str(), &pid));
+    EXPECT_EQ(pid, 4242u) << "got " << pid;
+    // Only a to z are folded: a text with other characters must match them exactly.
+    EXPECT_FALSE(ServiceControl::findProcess("DRIVERS_TESTS.EXE\xE9", &pid));
+    EXPECT_EQ(pid, 4242u) << "got " << pid;
+    // The test program itself is found by a part of its name.
+    EXPECT_TRUE(ServiceControl::findProcess("Drivers_Tests", &pid));
+    EXPECT_EQ(pid, GetCurrentProcessId()) << "got " << pid;
+}
+
+TEST_F(ServiceControlTest, FindProcessTakesFirstMatchInSnapshotOrder)
+{
+    std::string dir = testkit::MakeTempDir("first");
+    tempDirs.push_back(dir);
+    std::string stem = UniqueName("TvFirst");
+    DWORD a = launch("\"" + CopyProgram(IdleExe(), dir, stem + "A.exe") + "\"");
+    DWORD b = launch("\"" + CopyProgram(IdleExe(), dir, stem + "B.exe") + "\"");
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    DWORD expected = firstInSnapshot(stem.c_str());
+    ASSERT_TRUE(expected == a || expected == b) << "snapshot gave " << expected;
+    DWORD found = 0;
+    EXPECT_TRUE(ServiceControl::findProcess(stem.c_str(), &found));
+    EXPECT_EQ(found, expected) << "got " << found << " (a " << a << ", b " << b << ")";
+}
+
+TEST_F(ServiceControlTest, LastReleaseClosesServiceManagerAndProcessFunctions)
+{
+    DWORD pid = 0;
+    ASSERT_TRUE(ServiceControl::findProcess("Drivers_Tests", &pid));
+    // A second reference changes nothing; dropping it neither.
+    ServiceControl::acquire();
+    ServiceControl::release();
+    SC_HANDLE service = ServiceControl::openService("EventLog");
+    EXPECT_TRUE(service != nullptr) << "error " << GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    EXPECT_TRUE(ServiceControl::findProcess("Drivers_Tests", &pid));
+
+    // One release too many closes everything.
+    ServiceControl::release();
+    EXPECT_TRUE(ServiceControl::openService("EventLog") == nullptr);
+    pid = 7;
+    EXPECT_FALSE(ServiceControl::findProcess("Drivers_Tests", &pid));
+    EXPECT_EQ(pid, 7u) << "got " << pid;
+    // And a further acquire opens them again.
+    ServiceControl::acquire();
+    EXPECT_TRUE(ServiceControl::findProcess("Drivers_Tests", &pid));
+    ServiceControl::release();
+    ServiceControl::acquire();  // balances the fixture's release
+}
+
+TEST_F(ServiceControlTest, OpenServiceOfUnknownNameIsNull)
+{
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(ServiceControl::openService(UniqueName("TvNoService").c_str()) == nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST) << "got " << GetLastError();
+    EXPECT_TRUE(ServiceControl::openService(nullptr) == nullptr);
+    EXPECT_FALSE(ServiceControl::startService(nullptr));
+    EXPECT_FALSE(ServiceControl::stopService(nullptr));
+}
+
+TEST_F(ServiceControlTest, ProbesUnderThisWine)
+{
+    // Wine's default version is of the NT family; its token holds the
+    // Administrators group.
+    EXPECT_TRUE(ServiceControl::isNtFamily()) << "GetVersion " << std::hex << GetVersion();
+    OSVERSIONINFOA info;
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_TRUE(GetVersionExA(&info));
+    bool xp = info.dwMajorVersion == 5 && info.dwMinorVersion == 1;
+    EXPECT_EQ(ServiceControl::isWindowsXp(), xp) << "version " << info.dwMajorVersion << "." << info.dwMinorVersion;
+    bool first = ServiceControl::isAdministrator();
+    EXPECT_TRUE(first);
+    EXPECT_EQ(ServiceControl::isAdministrator(), first);
+}
+
+namespace {
+
+// Runs a copy of the probe program as a given Windows version; returns its
+// exit code (0 when it could not be run).
+DWORD probeAs(const char* version)
+{
+    std::string dir = testkit::MakeTempDir("probe");
+    std::string exeName = UniqueName("TvProbe") + ".exe";
+    std::string exe = CopyProgram(testkit::BinDir() + "TvProbe.exe", dir, exeName);
+    std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
+    HKEY hkey;
+    DWORD code = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hkey, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(hkey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
+        RegCloseKey(hkey);
+        if (!testkit::RunProcess("\"" + exe + "\"", &code))
+            code = 0;
+        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    }
+    testkit::RemoveTree(dir);
+    return code;
+}
+
+}  // namespace
+
+TEST(ServiceControlProbes, VersionProbesFollowWindowsVersion)
+{
+    DWORD code = probeAs("winxp");
+    EXPECT_EQ(code & 0x103u, 0x103u) << "winxp gave " << std::hex << code;
+    code = probeAs("win2k");
+    EXPECT_EQ(code & 0x103u, 0x101u) << "win2k gave " << std::hex << code;
+    code = probeAs("win98");
+    EXPECT_EQ(code & 0x103u, 0x100u) << "win98 gave " << std::hex << code;
+}
+
+TEST_F(ServiceControlTest, FileWriteTimeReadsLastWrite)
+{
+    std::string dir = testkit::MakeTempDir("ftime");
+    tempDirs.push_back(dir);
+    std::string path = dir + "conf.ini";
+
+    FILETIME time = {1, 1};
+    SetLastError(0);
+    EXPECT_FALSE(ServiceControl::fileWriteTime(path.c_str(), &time));
+    EXPECT_EQ(time.dwLowDateTime, 0u) << "got " << time.dwLowDateTime;
+    EXPECT_EQ(time.dwHighDateTime, 0u) << "got " << time.dwHighDateTime;
+    EXPECT_FALSE(ServiceControl::fileWriteTime(path.c_str(), nullptr));
+
+    ASSERT_TRUE(testkit::WriteFileBytes(path, "a=1\n"));
+    FILETIME set = {0x12345678, 0x01D00000};
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &set));
+    CloseHandle(file);
+    EXPECT_TRUE(ServiceControl::fileWriteTime(path.c_str(), &time));
+    EXPECT_TRUE(SameTime(time, set)) << "got " << std::hex << time.dwHighDateTime << ":" << time.dwLowDateTime;
+
+    // A reader sharing reading does not stop the probe.
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(ServiceControl::fileWriteTime(path.c_str(), &time));
+    CloseHandle(reader);
+}
+
+TEST_F(ServiceControlTest, FileWriteTimeWhileHeldOpenForWriting)
+{
+    std::string dir = testkit::MakeTempDir("fheld");
+    tempDirs.push_back(dir);
+    std::string path = dir + "conf.ini";
+    ASSERT_TRUE(testkit::WriteFileBytes(path, "a=1\n"));
+
+    // The probe opens for no access and shares reading only. The 95 family
+    // refuses that open while a writer holds the file (the monitor then
+    // skips the file for that tick); the NT family, and Wine with it, make
+    // no sharing check for an open without data access, so the time is
+    // read whatever the writer's sharing.
+    for (DWORD share : {DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE), DWORD(0)}) {
+        HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(writer, "b=2\n", 4, &written, nullptr);
+        FILETIME time = {1, 1};
+        EXPECT_TRUE(ServiceControl::fileWriteTime(path.c_str(), &time)) << "writer sharing " << share;
+        FILETIME actual = {0, 0};
+        GetFileTime(writer, nullptr, nullptr, &actual);
+        EXPECT_TRUE(SameTime(time, actual)) << "got " << std::hex << time.dwHighDateTime << ":" << time.dwLowDateTime;
+        CloseHandle(writer);
+    }
+
+    // A writer that locks the bytes does not matter either: no data is read.
+    HANDLE locker = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(locker, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(LockFile(locker, 0, 0, 16, 0));
+    FILETIME time = {1, 1};
+    EXPECT_TRUE(ServiceControl::fileWriteTime(path.c_str(), &time));
+    UnlockFile(locker, 0, 0, 16, 0);
+    CloseHandle(locker);
+}
