@@ -1,0 +1,120 @@
+// Stand-in for the kit's mysqladmin.exe.
+//
+//   mysqladmin [-u USER | -uUSER | --user=USER] [-p... | --password=...]
+//              [-h localhost | --host=localhost] COMMAND ...
+//   COMMAND: shutdown  signals the server's event "MySqlShutdown" and waits
+//                      up to 5 s for the server to close it;
+//            ping      tells whether a server runs.
+//
+// Exit code 0 when every command succeeded; 1 when no server runs, the
+// server did not end, or an argument is wrong (with a message on stderr).
+#include <windows.h>
+
+#include <cstring>
+
+#include "KitCommon.h"
+#include "record.h"
+
+namespace {
+
+const char kShutdownEventName[] = "MySqlShutdown";
+
+int Usage(const char* problem)
+{
+    kit::PrintErr("%s: %s\n"
+                  "Usage: %s [-u USER] [-p[PASSWORD]] [-h localhost] shutdown|ping ...\n",
+                  kit::ProgramName().c_str(), problem, kit::ProgramName().c_str());
+    return 1;
+}
+
+int NoServer()
+{
+    kit::PrintErr("%s: connect to server at 'localhost' failed\n"
+                  "error: 'Can't connect to MySQL server on 'localhost' (10061)'\n"
+                  "Check that mysqld is running (no event %s exists).\n",
+                  kit::ProgramName().c_str(), kShutdownEventName);
+    return 1;
+}
+
+bool ServerRuns()
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kShutdownEventName);
+    if (!event)
+        return false;
+    CloseHandle(event);
+    return true;
+}
+
+int Shutdown()
+{
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kShutdownEventName);
+    if (!event)
+        return NoServer();
+    BOOL set = SetEvent(event);
+    CloseHandle(event);
+    if (!set) {
+        DWORD error = GetLastError();
+        kit::PrintErr("%s: cannot signal %s: %s (%lu)\n", kit::ProgramName().c_str(), kShutdownEventName,
+                      kit::SystemMessage(error).c_str(), error);
+        return 1;
+    }
+    // The event disappears when the server, its only other holder, ends.
+    DWORD start = GetTickCount();
+    while (ServerRuns()) {
+        if (GetTickCount() - start > 5000) {
+            kit::PrintErr("%s: the server did not end within 5 seconds\n", kit::ProgramName().c_str());
+            return 1;
+        }
+        Sleep(50);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    kit::Record(kitrecord::kEventRun);
+
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const char* arg = argv[i];
+        if (!strcmp(arg, "-u") || !strcmp(arg, "-h")) {
+            if (i + 1 >= argc)
+                return Usage("option requires an argument");
+            if (!strcmp(arg, "-h") && _stricmp(argv[i + 1], "localhost") && strcmp(argv[i + 1], "127.0.0.1"))
+                return Usage("only the local server (localhost) can be reached");
+            ++i;
+        } else if (!strncmp(arg, "-u", 2) || !strncmp(arg, "--user=", 7) || !strncmp(arg, "-p", 2) ||
+                   !strncmp(arg, "--password", 10)) {
+            if (!strcmp(arg, "--user="))
+                return Usage("option '--user' requires an argument");
+        } else if (!strncmp(arg, "--host=", 7)) {
+            if (_stricmp(arg + 7, "localhost") && strcmp(arg + 7, "127.0.0.1"))
+                return Usage("only the local server (localhost) can be reached");
+        } else {
+            char problem[300];
+            snprintf(problem, sizeof problem, "unknown option '%s'", arg);
+            return Usage(problem);
+        }
+    }
+    if (i >= argc)
+        return Usage("no command given");
+    for (int k = i; k < argc; ++k) {
+        if (strcmp(argv[k], "shutdown") && strcmp(argv[k], "ping")) {
+            char problem[300];
+            snprintf(problem, sizeof problem, "Unknown command: '%s'", argv[k]);
+            return Usage(problem);
+        }
+    }
+    for (; i < argc; ++i) {
+        if (!strcmp(argv[i], "ping")) {
+            if (!ServerRuns())
+                return NoServer();
+            kit::PrintOut("mysqld is alive\n");
+        } else if (Shutdown() != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
