@@ -1,0 +1,482 @@
+#include "ExtensionBlock.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "resource.h"
+
+namespace {
+
+const char StartMarker[] = ";PHPExt";
+const char EndMarker[] = ";/PHPExt";
+const char EntryPrefix[] = "extension=php_";
+const int EntryPrefixLength = 14;
+
+// The head as a load writes it always ends with the start marker line.
+const char HeadEnd[] = ";PHPExt\r\n";
+const DWORD HeadEndLength = 9;
+
+void LoadMessage(UINT id, char* buffer, int size)
+{
+    if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0)
+        buffer[0] = '\0';
+}
+
+bool IsLine(const char* line, int length, const char* text)
+{
+    return length == (int)strlen(text) && memcmp(line, text, length) == 0;
+}
+
+// Reads a text file by lines: CR is dropped, LF ends a line, Ctrl-Z ends
+// the file. A line longer than LineSize - 1 characters yields its first
+// characters and ends the reading.
+class LineReader {
+public:
+    enum Result { Line, LongLine, NoLine };
+
+    LineReader() : file(INVALID_HANDLE_VALUE), pos(0), len(0), ended(false), failed(false), ioError(false) {}
+    ~LineReader() { close(); }
+
+    bool open(const char* path)
+    {
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    }
+
+    void close()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+
+    // Fills line (LineSize bytes) and its length; on NoLine the line is empty.
+    Result read(char* line, int* length)
+    {
+        int n = 0;
+        line[0] = '\0';
+        *length = 0;
+        if (failed)
+            return NoLine;
+        for (;;) {
+            int c = next();
+            if (c < 0) {
+                line[n] = '\0';
+                *length = n;
+                if (n > 0)
+                    return Line;
+                failed = true;
+                return NoLine;
+            }
+            if (c == '\r')
+                continue;
+            if (c == '\n') {
+                line[n] = '\0';
+                *length = n;
+                return Line;
+            }
+            if (n == LineSize - 1) {
+                line[n] = '\0';
+                *length = n;
+                failed = true;
+                return LongLine;
+            }
+            line[n++] = (char)c;
+        }
+    }
+
+    // Everything not yet read, without CR, up to the end of the file.
+    void readRest(std::string* rest)
+    {
+        rest->clear();
+        if (failed)
+            return;
+        for (int c; (c = next()) >= 0;)
+            if (c != '\r')
+                rest->push_back((char)c);
+    }
+
+    bool hadIoError() const { return ioError; }
+
+private:
+    int next()
+    {
+        if (ended)
+            return -1;
+        if (pos == len) {
+            DWORD got = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+                ioError = true;
+                got = 0;
+            }
+            if (got == 0) {
+                ended = true;
+                return -1;
+            }
+            pos = 0;
+            len = got;
+        }
+        unsigned char c = (unsigned char)buffer[pos++];
+        if (c == 0x1A) {
+            ended = true;
+            return -1;
+        }
+        return c;
+    }
+
+    HANDLE file;
+    char buffer[16384];
+    DWORD pos, len;
+    bool ended, failed, ioError;
+};
+
+// Buffered writes to one file; every write, the flush and the close are
+// checked and the first failure sticks.
+class FileWriter {
+public:
+    FileWriter() : file(INVALID_HANDLE_VALUE), used(0), total(0), ok(false) {}
+    ~FileWriter() { close(); }
+
+    bool create(const char* path)
+    {
+        file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ok = file != INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+    // Takes over an open handle positioned where writing starts.
+    void attach(HANDLE handle)
+    {
+        file = handle;
+        ok = true;
+    }
+
+    void write(const char* data, DWORD size)
+    {
+        while (ok && size > 0) {
+            DWORD room = sizeof buffer - used;
+            DWORD part = size < room ? size : room;
+            memcpy(buffer + used, data, part);
+            used += part;
+            data += part;
+            size -= part;
+            if (used == sizeof buffer)
+                flush();
+        }
+    }
+
+    // Writes text whose lines end with LF with CR LF line ends.
+    void writeText(const std::string& text)
+    {
+        size_t start = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') {
+                write(text.data() + start, (DWORD)(i - start));
+                write("\r\n", 2);
+                start = i + 1;
+            }
+        }
+        write(text.data() + start, (DWORD)(text.size() - start));
+    }
+
+    // Flushes, commits to disk when asked, closes; true when every step of
+    // the file's life succeeded.
+    bool close(bool commit = false)
+    {
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        flush();
+        if (ok && commit && !FlushFileBuffers(file))
+            ok = false;
+        if (!CloseHandle(file))
+            ok = false;
+        file = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+    DWORD written() const { return total + used; }
+
+private:
+    void flush()
+    {
+        if (!ok || used == 0)
+            return;
+        DWORD done = 0;
+        if (!WriteFile(file, buffer, used, &done, nullptr) || done != used)
+            ok = false;
+        total += used;
+        used = 0;
+    }
+
+    HANDLE file;
+    char buffer[16384];
+    DWORD used, total;
+    bool ok;
+};
+
+// Is the open working file still the head the last load wrote?
+bool HeadIntact(HANDLE file, DWORD headBytes)
+{
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    if (size == INVALID_FILE_SIZE || high != 0 || size != headBytes || size < HeadEndLength)
+        return false;
+    if (SetFilePointer(file, (LONG)(size - HeadEndLength), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return false;
+    char end[HeadEndLength];
+    DWORD got = 0;
+    if (!ReadFile(file, end, HeadEndLength, &got, nullptr) || got != HeadEndLength)
+        return false;
+    return memcmp(end, HeadEnd, HeadEndLength) == 0;
+}
+
+// Cuts the working file back to the head after a failed apply, so that the
+// next apply starts from the head again.
+bool TruncateWorkFile(const char* path, DWORD headBytes)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = SetFilePointer(file, (LONG)headBytes, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+              SetEndOfFile(file);
+    return CloseHandle(file) && ok;
+}
+
+bool Exists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+short ParseEntryLine(char* line)
+{
+    if (line[0] == ';') {
+        if (strncmp(line + 1, EntryPrefix, EntryPrefixLength) != 0)
+            return -1;
+        memmove(line, line + 1 + EntryPrefixLength, strlen(line + 1 + EntryPrefixLength) + 1);
+        return 0;
+    }
+    if (strncmp(line, EntryPrefix, EntryPrefixLength) != 0)
+        return -1;
+    memmove(line, line + EntryPrefixLength, strlen(line + EntryPrefixLength) + 1);
+    return 1;
+}
+
+bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* backupPath)
+{
+    bool hadIni = Exists(iniPath);
+    if (Exists(backupPath)) {
+        // Left by an interrupted replacement: while php.ini is missing it
+        // may be the only copy, so it stays.
+        if (!hadIni)
+            return false;
+        DeleteFileA(backupPath);
+    }
+    if (hadIni && !MoveFileA(iniPath, backupPath))
+        return false;
+    if (!MoveFileA(workPath, iniPath)) {
+        if (hadIni)
+            MoveFileA(backupPath, iniPath);
+        return false;
+    }
+    if (hadIni)
+        DeleteFileA(backupPath);
+    return true;
+}
+
+bool ReplaceIniFile(const char* workPath, const char* iniPath)
+{
+    if (MoveFileExA(workPath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
+        return false;
+    // The Windows 95 family has no MoveFileExA.
+    char backup[PathSize];
+    snprintf(backup, sizeof backup, "%s", iniPath);
+    char* slash = strrchr(backup, '\\');
+    size_t dirLength = slash ? (size_t)(slash + 1 - backup) : 0;
+    if (dirLength + sizeof "tmpphp.old" > sizeof backup)
+        return false;
+    strcpy(backup + dirLength, "tmpphp.old");
+    return ReplaceByRenames(workPath, iniPath, backup);
+}
+
+ExtensionBlock::ExtensionBlock(ExtensionView& view)
+    : view(view), curLength(0), headSaved(false), headBytes(0)
+{
+    curLine[0] = outLine[0] = iniPath[0] = tmpPath[0] = errorText[0] = '\0';
+}
+
+void ExtensionBlock::load()
+{
+    char caption[64], message[128];
+    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
+
+    view.clear();
+    headSaved = false;
+    headBytes = 0;
+    tail.clear();
+
+    // A path that does not fit is left empty rather than cut into the name
+    // of some other file.
+    char windowsDir[PathSize];
+    UINT dirLength = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    iniPath[0] = tmpPath[0] = '\0';
+    if (dirLength > 0 && dirLength < sizeof windowsDir) {
+        if (snprintf(iniPath, sizeof iniPath, "%s\\php.ini", windowsDir) >= (int)sizeof iniPath)
+            iniPath[0] = '\0';
+        if (snprintf(tmpPath, sizeof tmpPath, "%s\\tmp%s", windowsDir, "php.ini") >= (int)sizeof tmpPath)
+            tmpPath[0] = '\0';
+    }
+
+    LineReader ini;
+    if (!iniPath[0] || !ini.open(iniPath)) {
+        LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+        view.showMessage(message, caption);
+        return;
+    }
+
+    // The head, up to and including the start marker, goes to the working
+    // file. When that file cannot be written the list is still shown, but
+    // no apply will replace php.ini.
+    FileWriter work;
+    bool workOk = tmpPath[0] && work.create(tmpPath);
+    bool startFound = false;
+    for (;;) {
+        LineReader::Result read = ini.read(curLine, &curLength);
+        if (read == LineReader::NoLine)
+            break;
+        work.write(curLine, (DWORD)curLength);
+        work.write("\r\n", 2);
+        if (read == LineReader::LongLine)
+            break;
+        if (IsLine(curLine, curLength, StartMarker)) {
+            startFound = true;
+            break;
+        }
+    }
+    if (workOk) {
+        workOk = work.close();
+        headBytes = work.written();
+    }
+
+    // The block: a read that fails leaves an empty line, which is no entry.
+    int index = 0;
+    bool endFound = true;
+    ini.read(curLine, &curLength);
+    while (!IsLine(curLine, curLength, EndMarker)) {
+        // A NUL byte inside a line or an entry beyond the list's index
+        // range could not be written back as read.
+        short kind = -1;
+        if ((int)strlen(curLine) == curLength && index < MaxEntries)
+            kind = ParseEntryLine(curLine);
+        if (kind < 0 || view.add(curLine) < 0) {
+            formatError();
+            endFound = false;
+            break;
+        }
+        if (kind == 1)
+            view.setChecked(index, true);
+        ini.read(curLine, &curLength);
+        ++index;
+    }
+
+    // Lines after the end marker belong to the user: apply puts them back.
+    if (endFound)
+        ini.readRest(&tail);
+    headSaved = workOk && startFound && endFound && !ini.hadIoError();
+}
+
+void ExtensionBlock::formatError()
+{
+    char caption[64], message[128];
+    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
+    LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
+    view.clear();
+    view.add(message);
+    view.showMessage(message, caption);
+}
+
+bool ExtensionBlock::apply()
+{
+    char caption[64], message[128];
+    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
+    errorText[0] = '\0';
+
+    char first[LineSize];
+    if (!view.text(0, first, sizeof first)) {
+        char format[64];
+        LoadMessage(IDS_LIST_INDEX, format, sizeof format);
+        snprintf(errorText, sizeof errorText, format, 0);
+        return false;
+    }
+
+    LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
+    if (strcmp(first, message) == 0) {
+        view.showMessage(message, caption);
+        load();
+        return true;
+    }
+
+    if (!writeNewIni()) {
+        // php.ini is as it was; the marks stay so the user can try again.
+        LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+        view.showMessage(message, caption);
+        return true;
+    }
+    load();
+    return true;
+}
+
+bool ExtensionBlock::writeNewIni()
+{
+    if (!headSaved || !iniPath[0] || !tmpPath[0])
+        return false;
+    // A read-only php.ini is the user's decision, not ours to overrule.
+    DWORD attributes = GetFileAttributesA(iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+
+    HANDLE file = CreateFileA(tmpPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    if (!HeadIntact(file, headBytes)) {
+        CloseHandle(file);
+        return false;
+    }
+
+    // The working file is positioned after the head.
+    FileWriter work;
+    work.attach(file);
+    int count = view.count();
+    char name[LineSize];
+    for (int i = 0; i < count; ++i) {
+        name[0] = '\0';
+        view.text(i, name, sizeof name);
+        int length = snprintf(outLine, sizeof outLine, "%s%s\r\n", view.checked(i) ? EntryPrefix : ";extension=php_",
+                              name);
+        if (length >= (int)sizeof outLine)
+            length = (int)sizeof outLine - 1;
+        work.write(outLine, (DWORD)length);
+        outLine[0] = '\0';
+    }
+    work.write(EndMarker, (DWORD)strlen(EndMarker));
+    if (!tail.empty()) {
+        work.write("\r\n", 2);
+        work.writeText(tail);
+    }
+    if (work.close(true) && ReplaceIniFile(tmpPath, iniPath))
+        return true;
+    if (!TruncateWorkFile(tmpPath, headBytes))
+        headSaved = false;
+    return false;
+}
+
+void ExtensionBlock::removeWorkFile()
+{
+    if (tmpPath[0])
+        DeleteFileA(tmpPath);
+}

@@ -1,0 +1,90 @@
+// The extension block of php.ini: the lines between ";PHPExt" and
+// ";/PHPExt" at the end of the file, one PHP extension per line, either
+// "extension=php_<name>" (enabled) or ";extension=php_<name>" (disabled).
+//
+// ExtensionBlock loads the block into a list (the window's check list box,
+// seen through ExtensionView) and writes php.ini back from it. Between the
+// two, the working file tmpphp.ini in the Windows directory holds the head
+// of php.ini (every line up to and including the start marker).
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+// A line holds at most 255 characters; buffers keep one more for the NUL.
+enum { LineSize = 256, PathSize = 256 };
+
+// The item index of the list is a 16-bit signed number.
+enum { MaxEntries = 32767 };
+
+// Classifies one line of the block. Returns 1 for "extension=php_<name>",
+// 0 for ";extension=php_<name>" (the buffer then holds the name alone) and
+// -1 for any other line (the buffer is left as it was).
+short ParseEntryLine(char* line);
+
+// What the block needs from the window: the list's operations and the
+// owner of its message boxes.
+class ExtensionView {
+public:
+    virtual void clear() = 0;
+    // Adds an unchecked item at the end; returns its index, or -1 when the
+    // list cannot take it.
+    virtual int add(const char* text) = 0;
+    virtual void setChecked(int index, bool checked) = 0;
+    virtual bool checked(int index) = 0;
+    // Copies the item's text (cut to size - 1 characters); false when the
+    // index is out of range.
+    virtual bool text(int index, char* buffer, int size) = 0;
+    virtual int count() = 0;
+    // A message box with one OK button and no icon, owned by the window.
+    virtual void showMessage(const char* text, const char* caption) = 0;
+
+protected:
+    ~ExtensionView() {}
+};
+
+// Replaces php.ini by the finished working file in one step. On systems
+// without MoveFileExA (the Windows 95 family) it falls back to
+// ReplaceByRenames. php.ini is left as it was whenever false is returned.
+bool ReplaceIniFile(const char* workPath, const char* iniPath);
+// The fallback: php.ini is renamed aside to backupPath, the working file
+// takes its name, and the backup is removed; when the second rename fails
+// the backup goes back to its place.
+bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* backupPath);
+
+class ExtensionBlock {
+public:
+    explicit ExtensionBlock(ExtensionView& view);
+
+    // The load: clears the list, reads php.ini into it and writes the head
+    // into the working file. Reports failures by message boxes.
+    void load();
+    // The apply: writes php.ini from the head and the list, then loads
+    // again. Returns false when an error escapes (an apply on an empty
+    // list); escapedError() then holds its text.
+    bool apply();
+    // The second half of the quit: removes the working file.
+    void removeWorkFile();
+
+    const char* escapedError() const { return errorText; }
+    // Both paths as the last load built them.
+    const char* iniFile() const { return iniPath; }
+    const char* workFile() const { return tmpPath; }
+
+private:
+    bool writeNewIni();
+    void formatError();
+
+    ExtensionView& view;
+
+    char curLine[LineSize];          // the line just read; after classification, the name
+    int curLength;                   // its length in bytes (a line may hold a NUL byte)
+    char outLine[LineSize + 20];     // the entry line being written by apply
+    char iniPath[PathSize];
+    char tmpPath[PathSize];
+
+    bool headSaved;                  // the last load wrote the whole head to the working file
+    DWORD headBytes;                 // its size in bytes
+    std::string tail;                // the user's lines after the end marker, LF line ends
+    char errorText[128];
+};
