@@ -1,0 +1,204 @@
+#include "ApacheConf.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "KitCommon.h"
+
+namespace kit {
+
+namespace {
+
+const char* const kDirectives[] = {
+    // core and server setup
+    "AccessConfig", "AccessFileName", "AddDefaultCharset", "AddModule", "AllowOverride", "AuthName", "AuthType",
+    "BindAddress", "ClearModuleList", "ContentDigest", "CoreDumpDirectory", "DefaultType", "DocumentRoot",
+    "ErrorDocument", "ErrorLog", "Group", "HostnameLookups", "IdentityCheck", "Include", "KeepAlive",
+    "KeepAliveTimeout", "LimitRequestBody", "LimitRequestFields", "LimitRequestFieldsize", "LimitRequestLine",
+    "Listen", "ListenBacklog", "LoadModule", "LockFile", "LogLevel", "MaxClients", "MaxKeepAliveRequests",
+    "MaxRequestsPerChild", "MaxSpareServers", "MinSpareServers", "NameVirtualHost", "Options", "PidFile", "Port",
+    "Require", "ResourceConfig", "RLimitCPU", "RLimitMEM", "RLimitNPROC", "Satisfy", "ScoreBoardFile",
+    "SendBufferSize", "ServerAdmin", "ServerAlias", "ServerName", "ServerPath", "ServerRoot", "ServerSignature",
+    "ServerTokens", "ServerType", "StartServers", "ThreadsPerChild", "Timeout", "UseCanonicalName", "User",
+    "EnableSendfile", "EnableMMAP", "AcceptPathInfo", "Win32DisableAcceptEx",
+    // access, auth
+    "Allow", "Deny", "Order", "AuthUserFile", "AuthGroupFile", "AuthDBMUserFile",
+    // aliases, redirects, rewriting
+    "Alias", "AliasMatch", "Redirect", "RedirectMatch", "RedirectPermanent", "RedirectTemp", "ScriptAlias",
+    "ScriptAliasMatch", "RewriteEngine", "RewriteRule", "RewriteCond", "RewriteBase", "RewriteLog",
+    "RewriteLogLevel", "RewriteMap", "RewriteOptions",
+    // mime, languages, handlers
+    "Action", "AddCharset", "AddEncoding", "AddHandler", "AddLanguage", "AddType", "DefaultLanguage",
+    "ForceType", "LanguagePriority", "SetHandler", "TypesConfig", "MimeMagicFile", "AddOutputFilter",
+    // directory listings
+    "AddAlt", "AddAltByEncoding", "AddAltByType", "AddDescription", "AddIcon", "AddIconByEncoding",
+    "AddIconByType", "DefaultIcon", "DirectoryIndex", "FancyIndexing", "HeaderName", "IndexIgnore",
+    "IndexOptions", "IndexOrderDefault", "ReadmeName", "UserDir",
+    // logging
+    "CustomLog", "LogFormat", "TransferLog", "CookieLog", "AgentLog", "RefererLog", "RefererIgnore",
+    // environment, headers, expiry, status
+    "BrowserMatch", "BrowserMatchNoCase", "PassEnv", "SetEnv", "SetEnvIf", "SetEnvIfNoCase", "UnsetEnv",
+    "Header", "ExpiresActive", "ExpiresByType", "ExpiresDefault", "ExtendedStatus", "CacheNegotiatedDocs",
+    "ScriptLog", "ScriptLogLength", "ScriptLogBuffer", "ScriptInterpreterSource",
+    // proxy
+    "ProxyRequests", "ProxyPass", "ProxyPassReverse", "ProxyVia", "ProxyRemote", "ProxyBlock", "NoProxy",
+    "CacheRoot", "CacheSize", "CacheGcInterval", "CacheMaxExpire", "CacheLastModifiedFactor",
+    "CacheDefaultExpire", "NoCache",
+    // mod_ssl
+    "SSLEngine", "SSLCertificateFile", "SSLCertificateKeyFile", "SSLCertificateChainFile", "SSLCACertificateFile",
+    "SSLCACertificatePath", "SSLCipherSuite", "SSLLog", "SSLLogLevel", "SSLMutex", "SSLOptions",
+    "SSLPassPhraseDialog", "SSLProtocol", "SSLRandomSeed", "SSLSessionCache", "SSLSessionCacheTimeout",
+    "SSLVerifyClient", "SSLVerifyDepth", "SSLRequireSSL", "SSLRequire",
+    // PHP module
+    "php_value", "php_flag", "php_admin_value", "php_admin_flag", "PHPIniDir",
+};
+
+const char* const kSections[] = {
+    "Directory", "DirectoryMatch", "Files", "FilesMatch", "Location", "LocationMatch", "VirtualHost",
+    "IfModule",  "IfDefine",       "Limit", "LimitExcept", "Proxy",
+};
+
+const int kMaxDepth = 32;
+
+bool Known(const char* const* names, size_t count, const std::string& word)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (!_stricmp(names[i], word.c_str()))
+            return true;
+    return false;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && (IsBlank(text[begin]) || text[begin] == '\r'))
+        ++begin;
+    while (end > begin && (IsBlank(text[end - 1]) || text[end - 1] == '\r'))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string FirstWord(const std::string& text, size_t from)
+{
+    size_t end = from;
+    while (end < text.size() && !IsBlank(text[end]) && text[end] != '>')
+        ++end;
+    return text.substr(from, end - from);
+}
+
+std::string Slashed(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+}  // namespace
+
+bool CheckApacheConfig(const std::string& path, std::string* error)
+{
+    const std::string shown = Slashed(path);
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
+        DWORD code = GetLastError();
+        *error = "fopen: " + SystemMessage(code) + "\n" + ProgramName() + ": could not open document config file " +
+                 shown + "\n";
+        return false;
+    }
+
+    struct Open {
+        std::string name;
+        int line;
+    } open[kMaxDepth];
+    int depth = 0;
+    char head[600];
+
+    size_t pos = 0;
+    int lineNo = 0;
+    while (pos < text.size()) {
+        // Gather one logical line: physical lines joined by a final backslash.
+        int firstLine = lineNo + 1;
+        std::string logical;
+        for (;;) {
+            size_t eol = text.find('\n', pos);
+            std::string physical = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+            pos = eol == std::string::npos ? text.size() : eol + 1;
+            ++lineNo;
+            if (!physical.empty() && physical.back() == '\r')
+                physical.pop_back();
+            if (!physical.empty() && physical.back() == '\\' && pos < text.size()) {
+                physical.pop_back();
+                logical += physical + " ";
+                continue;
+            }
+            logical += physical;
+            break;
+        }
+        std::string line = Trim(logical);
+        if (line.empty() || line[0] == '#')
+            continue;
+        snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", firstLine, shown.c_str());
+
+        if (line.compare(0, 2, "</") == 0) {
+            std::string name = FirstWord(line, 2);
+            if (line.back() != '>') {
+                *error = head + ("</" + name + "> directive missing closing '>'\n");
+                return false;
+            }
+            if (depth == 0) {
+                *error = head + ("</" + name + "> without matching <" + name + "> section\n");
+                return false;
+            }
+            if (_stricmp(open[depth - 1].name.c_str(), name.c_str())) {
+                *error = head + ("Expected </" + open[depth - 1].name + "> but saw </" + name + ">\n");
+                return false;
+            }
+            --depth;
+            continue;
+        }
+        if (line[0] == '<') {
+            std::string name = FirstWord(line, 1);
+            if (!Known(kSections, sizeof kSections / sizeof kSections[0], name)) {
+                *error = head + ("Invalid command '<" + name +
+                                 "', perhaps misspelled or defined by a module not included in the server "
+                                 "configuration\n");
+                return false;
+            }
+            if (line.back() != '>') {
+                *error = head + ("<" + name + "> directive missing closing '>'\n");
+                return false;
+            }
+            if (depth == kMaxDepth) {
+                *error = head + std::string("Sections nested too deeply\n");
+                return false;
+            }
+            open[depth].name = name;
+            open[depth].line = firstLine;
+            ++depth;
+            continue;
+        }
+        std::string word = FirstWord(line, 0);
+        if (!Known(kDirectives, sizeof kDirectives / sizeof kDirectives[0], word)) {
+            *error = head + ("Invalid command '" + word +
+                             "', perhaps misspelled or defined by a module not included in the server "
+                             "configuration\n");
+            return false;
+        }
+    }
+    if (depth > 0) {
+        snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", open[depth - 1].line, shown.c_str());
+        *error = head + ("<" + open[depth - 1].name + "> was not closed.\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kit

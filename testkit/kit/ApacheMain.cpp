@@ -1,0 +1,283 @@
+// Stand-in for the kit's apache.exe. Paths are relative to the program's
+// folder, as Apache's server root: conf\httpd.conf and logs\httpd.pid.
+//
+//   apache -k start [-D NAME ...]
+//       Checks the configuration (an invalid one is reported and the start
+//       refused, exit 1), refuses to start while the pid file names a live
+//       instance ("httpd (pid N) already running", exit 1), then creates the
+//       events "ap<pid>_shutdown" and "ap<pid>_restart", writes its pid to
+//       logs\httpd.pid and runs until the shutdown event is signalled (or
+//       its console is closed / Ctrl+C). A restart re-checks the
+//       configuration and records "restart" ("restart-failed", keeping the
+//       old configuration, when it is invalid); the process keeps running.
+//   apache -k shutdown | -k stop | -k restart
+//       Reads logs\httpd.pid and signals that instance's event; shutdown
+//       waits up to 10 s for the instance to end. No pid file or no live
+//       instance: a message and exit 1.
+//   apache -t [-D NAME ...]
+//       Checks conf\httpd.conf (rule in ApacheConf.h) and writes
+//       "Syntax OK" or the error text to the error output; exit 0 or 1.
+//   apache -k install | -k uninstall
+//       Registers / removes the service "Apache" whose image path is
+//       "<this program>" -k runservice.
+//   apache -k runservice
+//       The service: the same server as -k start under the service control
+//       manager; it also ends on the shutdown event.
+//
+// Messages end lines with "\r\n". A wrong argument: usage text, exit 1.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ApacheConf.h"
+#include "KitCommon.h"
+#include "KitService.h"
+#include "record.h"
+
+namespace {
+
+const char kServiceName[] = "Apache";
+
+std::string ConfPath()
+{
+    return kit::ProgramDir() + "conf\\httpd.conf";
+}
+
+std::string LogsDir()
+{
+    return kit::ProgramDir() + "logs\\";
+}
+
+std::string PidPath()
+{
+    return LogsDir() + "httpd.pid";
+}
+
+std::string EventName(DWORD pid, const char* kind)
+{
+    char name[64];
+    snprintf(name, sizeof name, "ap%lu_%s", pid, kind);
+    return name;
+}
+
+// The pid in logs\httpd.pid; 0 when there is no readable pid.
+DWORD ReadPidFile()
+{
+    std::string text;
+    if (!kit::ReadWholeFile(PidPath(), &text, 64))
+        return 0;
+    char* end = nullptr;
+    unsigned long pid = strtoul(text.c_str(), &end, 10);
+    if (end == text.c_str())
+        return 0;
+    return pid;
+}
+
+// A live instance holds its shutdown event; the event vanishes with it, so
+// a stale pid file (crash, reused pid) never counts.
+bool InstanceRuns(DWORD pid)
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, EventName(pid, "shutdown").c_str());
+    if (!event)
+        return false;
+    CloseHandle(event);
+    return true;
+}
+
+HANDLE shutdownEvent = nullptr;
+
+BOOL WINAPI ConsoleHandler(DWORD)
+{
+    if (shutdownEvent)
+        SetEvent(shutdownEvent);
+    return TRUE;
+}
+
+// Runs one instance until it is told to end; stopEvent (the service's stop
+// control) may be null. Returns 0 after a normal end, 1 when it could not
+// start.
+DWORD Serve(HANDLE stopEvent)
+{
+    std::string error;
+    if (!kit::CheckApacheConfig(ConfPath(), &error)) {
+        kit::PrintErr("%s", error.c_str());
+        return 1;
+    }
+    DWORD other = ReadPidFile();
+    if (other && InstanceRuns(other)) {
+        kit::PrintErr("httpd (pid %lu) already running\n", other);
+        return 1;
+    }
+
+    DWORD pid = GetCurrentProcessId();
+    shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, EventName(pid, "shutdown").c_str());
+    HANDLE restartEvent = CreateEventA(nullptr, FALSE, FALSE, EventName(pid, "restart").c_str());
+    if (!shutdownEvent || !restartEvent) {
+        DWORD code = GetLastError();
+        kit::PrintErr("%s: cannot create the events of pid %lu: %s (%lu)\n", kit::ProgramName().c_str(), pid,
+                      kit::SystemMessage(code).c_str(), code);
+        return 1;
+    }
+
+    CreateDirectoryA(LogsDir().c_str(), nullptr);
+    char pidText[32];
+    int pidLen = snprintf(pidText, sizeof pidText, "%lu\r\n", pid);
+    HANDLE pidFile = CreateFileA(PidPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool pidOk = pidFile != INVALID_HANDLE_VALUE && WriteFile(pidFile, pidText, pidLen, &written, nullptr) &&
+                 written == (DWORD)pidLen;
+    DWORD code = GetLastError();
+    if (pidFile != INVALID_HANDLE_VALUE)
+        CloseHandle(pidFile);
+    if (!pidOk) {
+        kit::PrintErr("%s: cannot write the pid file %s: %s (%lu)\n", kit::ProgramName().c_str(),
+                      PidPath().c_str(), kit::SystemMessage(code).c_str(), code);
+        CloseHandle(shutdownEvent);
+        CloseHandle(restartEvent);
+        return 1;
+    }
+
+    if (stopEvent)
+        kit::ServiceReady();
+    else
+        SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+    kit::PrintOut("Apache/1.3 (Win32) stand-in running (pid %lu)...\n", pid);
+
+    HANDLE waits[3] = {shutdownEvent, restartEvent, stopEvent};
+    for (;;) {
+        DWORD which = WaitForMultipleObjects(stopEvent ? 3 : 2, waits, FALSE, INFINITE);
+        if (which != WAIT_OBJECT_0 + 1)
+            break;
+        if (kit::CheckApacheConfig(ConfPath(), &error)) {
+            kit::PrintOut("Restarting: configuration re-read.\n");
+            kit::Record(kitrecord::kEventRestart);
+        } else {
+            kit::PrintErr("%sRestart refused; the previous configuration stays in use.\n", error.c_str());
+            kit::Record(kitrecord::kEventRestartFailed);
+        }
+    }
+
+    kit::PrintOut("Apache shut down.\n");
+    if (ReadPidFile() == pid)
+        DeleteFileA(PidPath().c_str());
+    kit::Record(kitrecord::kEventEnd);
+    CloseHandle(restartEvent);
+    CloseHandle(shutdownEvent);
+    shutdownEvent = nullptr;
+    return 0;
+}
+
+// -k shutdown / -k restart: signal the instance named by the pid file.
+int Signal(bool shutdown)
+{
+    DWORD pid = ReadPidFile();
+    if (!pid) {
+        kit::PrintErr("%s: no pid in %s: Apache is not running\n", kit::ProgramName().c_str(), PidPath().c_str());
+        return 1;
+    }
+    std::string name = EventName(pid, shutdown ? "shutdown" : "restart");
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (!event) {
+        kit::PrintErr("%s: Apache (pid %lu) is not running: the event %s does not exist\n",
+                      kit::ProgramName().c_str(), pid, name.c_str());
+        return 1;
+    }
+    // Opened before signalling, so the wait below cannot miss the end.
+    HANDLE process = shutdown ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    BOOL set = SetEvent(event);
+    CloseHandle(event);
+    if (!set) {
+        DWORD code = GetLastError();
+        kit::PrintErr("%s: cannot signal %s: %s (%lu)\n", kit::ProgramName().c_str(), name.c_str(),
+                      kit::SystemMessage(code).c_str(), code);
+        if (process)
+            CloseHandle(process);
+        return 1;
+    }
+    kit::PrintErr("The Apache server (pid %lu) is %s.\n", pid, shutdown ? "shutting down" : "restarting");
+    if (process) {
+        DWORD wait = WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+        if (wait != WAIT_OBJECT_0) {
+            kit::PrintErr("%s: Apache (pid %lu) did not end within 10 seconds\n", kit::ProgramName().c_str(), pid);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int Usage(const char* problem)
+{
+    std::string name = kit::ProgramName();
+    kit::PrintErr("%s: %s\n"
+                  "Usage: %s -k start [-D name]\n"
+                  "       %s -k shutdown | -k stop | -k restart\n"
+                  "       %s -k install | -k uninstall\n"
+                  "       %s -t [-D name]\n",
+                  name.c_str(), problem, name.c_str(), name.c_str(), name.c_str(), name.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    kit::Record(kitrecord::kEventRun);
+
+    const char* command = nullptr;  // the -k word, or "-t"
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!strcmp(arg, "-k") || !strcmp(arg, "-D")) {
+            if (i + 1 >= argc) {
+                char problem[64];
+                snprintf(problem, sizeof problem, "option %s requires an argument", arg);
+                return Usage(problem);
+            }
+            if (!strcmp(arg, "-k")) {
+                if (command)
+                    return Usage("only one -k command or -t at a time");
+                command = argv[i + 1];
+            }
+            ++i;
+        } else if (!strcmp(arg, "-t")) {
+            if (command)
+                return Usage("only one -k command or -t at a time");
+            command = "-t";
+        } else {
+            char problem[300];
+            snprintf(problem, sizeof problem, "illegal option '%s'", arg);
+            return Usage(problem);
+        }
+    }
+    if (!command)
+        return Usage("no command given (-k start, -k shutdown, -t ...)");
+
+    if (!strcmp(command, "-t")) {
+        std::string error;
+        if (!kit::CheckApacheConfig(ConfPath(), &error)) {
+            kit::PrintErr("%s", error.c_str());
+            return 1;
+        }
+        kit::PrintErr("Syntax OK\n");
+        return 0;
+    }
+    if (!strcmp(command, "start"))
+        return (int)Serve(nullptr);
+    if (!strcmp(command, "shutdown") || !strcmp(command, "stop"))
+        return Signal(true);
+    if (!strcmp(command, "restart"))
+        return Signal(false);
+    if (!strcmp(command, "install"))
+        return kit::InstallService(kServiceName, "\"" + kit::ProgramPath() + "\" -k runservice");
+    if (!strcmp(command, "uninstall"))
+        return kit::RemoveService(kServiceName);
+    if (!strcmp(command, "runservice"))
+        return kit::RunAsService(kServiceName, Serve);
+
+    char problem[300];
+    snprintf(problem, sizeof problem, "unknown -k command '%s'", command);
+    return Usage(problem);
+}
