@@ -1,0 +1,41 @@
+// The manager's preferences: loaded from the settings file (or the older
+// registry key) when constructed, written back when destroyed.
+#pragma once
+
+#include "InstallDir.h"
+
+// Copies of the install directory and the paths built from it, filled when
+// the settings are constructed.
+const char* InstallDir();
+const char* SettingsPath();  // "<install dir>Tarvane.ini"
+const char* LogPath();       // "<install dir>Tarvane.log"
+
+// Longest MySQL argument text, in characters.
+const int MaxMySqlArguments = 254;
+
+class ManagerSettings {
+public:
+    ManagerSettings();
+    virtual ~ManagerSettings();
+
+    bool AutoStartServers;   // start both servers when the window opens
+    bool AutoStartTarvane;   // start the manager with Windows
+    bool AutoReloadConf;     // restart a server whose configuration changed
+    char MySqlArguments[MaxMySqlArguments + 1];
+    bool ExpertMode;         // configuration-file submenu in the tray menu
+    bool SslMode;            // never stored
+    bool CheckVersion;       // version check after start-up
+    bool StartAsServices;    // NT family only
+    bool ShowAlways;         // window shown at start-up and kept on top
+    int ExpandPos;           // window size slider position, 0 to 2
+
+private:
+    ManagerSettings(const ManagerSettings&) = delete;
+    ManagerSettings& operator=(const ManagerSettings&) = delete;
+
+    void LoadSettings();
+    void SaveSettings();
+    bool LoadFromFile();
+    void LoadFromFallbackKey();
+    void SaveRunEntry();
+};

@@ -1,0 +1,53 @@
+// Where the kit is: the "Path" value, else the executable's folder, always
+// in short form; and the paths formed from it.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include "Settings.h"
+#include "SettingsStores.h"
+#include "TestKit.h"
+
+TEST(InstallDir, PathValueGivesItsShortForm)
+{
+    SettingsStores stores("installdir");
+    const std::string longDir = stores.folder() + "Web Development Kit\\";
+    ASSERT_TRUE(CreateDirectoryA(longDir.c_str(), nullptr));
+    stores.setPath(longDir);
+    const std::string shortDir = ShortPath(longDir);
+    ASSERT_NE(shortDir, longDir) << "the folder needs a long name";
+    EXPECT_EQ(shortDir.find(' '), std::string::npos) << "got " << shortDir;
+    EXPECT_EQ(shortDir.back(), '\\') << "got " << shortDir;
+
+    EXPECT_EQ(GetInstallDir(), shortDir);
+    ManagerSettings settings;
+    EXPECT_EQ(InstallDir(), shortDir);
+    EXPECT_EQ(SettingsPath(), shortDir + "Tarvane.ini");
+    EXPECT_EQ(LogPath(), shortDir + "Tarvane.log");
+}
+
+TEST(InstallDir, ExecutableFolderWithoutPathValue)
+{
+    SettingsStores stores("installdir");
+    stores.deletePath();
+    // The build folder's name is longer than 8 characters.
+    const std::string shortDir = ShortPath(testkit::BinDir());
+    ASSERT_NE(shortDir, testkit::BinDir());
+    EXPECT_EQ(GetInstallDir(), shortDir) << "long form " << testkit::BinDir();
+}
+
+TEST(InstallDir, ExecutableFolderWhenPathIsNotAString)
+{
+    SettingsStores stores("installdir");
+    stores.setPath(stores.folder(), REG_EXPAND_SZ);
+    EXPECT_EQ(GetInstallDir(), ShortPath(testkit::BinDir()));
+}
+
+TEST(InstallDir, ResolvedOnceForTheRun)
+{
+    SettingsStores stores("installdir");
+    const std::string first = GetInstallDir();
+    EXPECT_EQ(first, ShortPath(stores.folder()));
+    stores.deletePath();
+    EXPECT_EQ(GetInstallDir(), first);
+    EXPECT_EQ((const void*)GetInstallDir(), (const void*)GetInstallDir());
+}

@@ -1,0 +1,52 @@
+// The stores a settings test touches: the "Path" value pointed at a fresh
+// folder (where the settings file then lands), the fallback key and the
+// machine-wide Run value. Everything is put back when the object goes.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+class SettingsStores {
+public:
+    explicit SettingsStores(const char* tag);
+    ~SettingsStores();
+
+    const std::string& folder() const { return folder_; }
+
+    // The "Path" value under HKCU\Software\Tarvane.
+    void setPath(const std::string& value, DWORD type = REG_SZ);
+    void deletePath();
+
+    // The settings file, through the install directory GetInstallDir gives.
+    std::string iniPath() const;
+    void writeIni(const std::string& text) const;
+    std::string iniValue(const char* section, const char* key) const;
+    // The key names of a section, in file order, separated by commas.
+    std::string iniKeys(const char* section) const;
+
+    // HKCU\Software\Tarvane\Configuration.
+    void setFallbackFlag(const char* name, DWORD value);
+    void setFallbackString(const char* name, const std::string& value);
+    bool fallbackKeyExists() const;
+
+    // The "Tarvane" value of HKLM\...\Run; false when absent.
+    bool runValue(std::string* data, DWORD* type, DWORD* size) const;
+    void setRunValue(const std::string& data);
+
+private:
+    SettingsStores(const SettingsStores&) = delete;
+    SettingsStores& operator=(const SettingsStores&) = delete;
+
+    std::string folder_;
+    bool managerKeyExisted_ = false;
+    bool pathExisted_ = false;
+    DWORD pathType_ = 0;
+    std::string pathData_;
+    bool runExisted_ = false;
+    std::string runData_;
+};
+
+// Full path of the running program, as GetModuleFileNameA gives it.
+std::string ModulePath();
+// GetShortPathNameA of an existing path.
+std::string ShortPath(const std::string& path);
