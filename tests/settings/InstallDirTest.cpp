@@ -51,3 +51,25 @@ TEST(InstallDir, ResolvedOnceForTheRun)
     EXPECT_EQ(GetInstallDir(), first);
     EXPECT_EQ((const void*)GetInstallDir(), (const void*)GetInstallDir());
 }
+
+TEST(InstallDir, EmptyPathValueGivesTheExecutableFolder)
+{
+    // An empty directory would turn every path of the kit into a path
+    // relative to whatever the current folder is.
+    SettingsStores stores("installdir");
+    stores.setPath("");
+    EXPECT_EQ(GetInstallDir(), ShortPath(testkit::BinDir()));
+}
+
+TEST(InstallDir, PathOfAMissingFolderIsKeptAsWritten)
+{
+    // No short form exists for a folder that is not there: the value stays
+    // as read instead of being lost.
+    SettingsStores stores("installdir");
+    const std::string missing = stores.folder() + "Not Installed Yet\\";
+    stores.setPath(missing);
+    EXPECT_EQ(GetInstallDir(), missing);
+    ManagerSettings settings;
+    EXPECT_EQ(SettingsPath(), missing + "Tarvane.ini");
+    settings.AutoStartTarvane = false;
+}
