@@ -17,6 +17,8 @@ bool TestServer::checkConfig()
 DWORD TestServer::startProcess()
 {
     ++startCalls;
+    if (stopEvent)
+        ResetEvent(stopEvent);  // left signalled by an earlier stop
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
