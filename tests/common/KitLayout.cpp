@@ -1,0 +1,185 @@
+#include "KitLayout.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <set>
+
+#include "TestKit.h"
+
+namespace testkit {
+
+std::string DefaultHttpdConf()
+{
+    return "# httpd.conf of the test kit\r\n"
+           "ServerType standalone\r\n"
+           "ServerRoot \"C:/Tarvane/Apache\"\r\n"
+           "PidFile logs/httpd.pid\r\n"
+           "Timeout 300\r\n"
+           "KeepAlive On\r\n"
+           "MaxRequestsPerChild 0\r\n"
+           "ThreadsPerChild 50\r\n"
+           "Port 80\r\n"
+           "ServerAdmin admin@localhost\r\n"
+           "ServerName localhost\r\n"
+           "DocumentRoot \"C:/Tarvane/www\"\r\n"
+           "\r\n"
+           "<Directory />\r\n"
+           "    Options FollowSymLinks\r\n"
+           "    AllowOverride None\r\n"
+           "</Directory>\r\n"
+           "<Directory \"C:/Tarvane/www\">\r\n"
+           "    Options Indexes FollowSymLinks MultiViews\r\n"
+           "    AllowOverride All\r\n"
+           "    Order allow,deny\r\n"
+           "    Allow from all\r\n"
+           "</Directory>\r\n"
+           "<IfModule mod_dir.c>\r\n"
+           "    DirectoryIndex index.html index.php\r\n"
+           "</IfModule>\r\n"
+           "ErrorLog logs/error.log\r\n"
+           "LogLevel warn\r\n"
+           "<IfDefine SSL>\r\n"
+           "    SSLEngine on\r\n"
+           "</IfDefine>\r\n";
+}
+
+KitLayout::KitLayout(const char* tag, unsigned mysqlds, bool apache, bool mysqladmin)
+    : rootDir(MakeTempDir(tag)), complete(true)
+{
+    const std::string bin = BinDir();
+    auto copy = [&](const char* name, const std::string& to) {
+        if (!CopyFileA((bin + name).c_str(), (to + name).c_str(), FALSE))
+            complete = false;
+    };
+    CreateDirectoryA(apacheDir().c_str(), nullptr);
+    CreateDirectoryA((apacheDir() + "conf").c_str(), nullptr);
+    CreateDirectoryA((apacheDir() + "logs").c_str(), nullptr);
+    CreateDirectoryA(mysqlDir().c_str(), nullptr);
+    CreateDirectoryA(mysqlBin().c_str(), nullptr);
+    if (apache)
+        copy("apache.exe", apacheDir());
+    if (!writeHttpdConf(DefaultHttpdConf()))
+        complete = false;
+    static const char* const mysqldNames[] = {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe",
+                                              "mysqld-shareware.exe"};
+    for (int i = 0; i < 4; ++i)
+        if (mysqlds & (1u << i))
+            copy(mysqldNames[i], mysqlBin());
+    if (mysqladmin)
+        copy("mysqladmin.exe", mysqlBin());
+}
+
+KitLayout::~KitLayout()
+{
+    removeServices();
+    endProcesses();
+    RemoveTree(rootDir);
+}
+
+std::string KitLayout::shortRoot() const
+{
+    char path[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(rootDir.c_str(), path, sizeof path);
+    return (n > 0 && n < sizeof path) ? path : rootDir;
+}
+
+bool KitLayout::writeHttpdConf(const std::string& text) const
+{
+    return WriteFileBytes(httpdConf(), text);
+}
+
+void KitLayout::endProcesses() const
+{
+    std::vector<kitrecord::Record> records = apacheRecords();
+    std::vector<kitrecord::Record> more = mysqlRecords();
+    records.insert(records.end(), more.begin(), more.end());
+    std::set<DWORD> done;
+    for (const kitrecord::Record& r : records) {
+        if (!done.insert(r.pid).second)
+            continue;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE)
+            return;
+        PROCESSENTRY32 entry;
+        entry.dwSize = sizeof entry;
+        bool found = false;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            const char* exe = strrchr(entry.szExeFile, '\\');
+            exe = exe ? exe + 1 : entry.szExeFile;
+            if (entry.th32ProcessID == r.pid && !_stricmp(exe, r.program.c_str())) {
+                found = true;
+                break;
+            }
+        }
+        CloseHandle(snapshot);
+        if (!found)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, r.pid);
+        if (!process)
+            continue;
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+void KitLayout::removeServices() const
+{
+    for (const char* name : {"Apache", "MySql"}) {
+        std::string image = ServiceImagePath(name);
+        if (image.empty())
+            continue;
+        std::string lowerImage = image, lowerRoot = rootDir, lowerShort = shortRoot();
+        for (std::string* s : {&lowerImage, &lowerRoot, &lowerShort})
+            for (char& c : *s)
+                c = (char)tolower((unsigned char)c);
+        if (lowerImage.find(lowerRoot) != std::string::npos || lowerImage.find(lowerShort) != std::string::npos)
+            RemoveServiceIfPresent(name);
+    }
+}
+
+std::string ServiceImagePath(const char* name)
+{
+    std::string image;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return image;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_CONFIG);
+    if (service) {
+        DWORD needed = 0;
+        QueryServiceConfigA(service, nullptr, 0, &needed);
+        std::vector<char> buffer(needed + 1);
+        QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        if (needed && QueryServiceConfigA(service, config, needed, &needed) && config->lpBinaryPathName)
+            image = config->lpBinaryPathName;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return image;
+}
+
+bool RemoveServiceIfPresent(const char* name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return false;
+    bool gone = true;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service) {
+        SERVICE_STATUS status;
+        memset(&status, 0, sizeof status);
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            PumpUntil(
+                [&] { return !QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED; },
+                10000);
+        }
+        gone = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return gone;
+}
+
+}  // namespace testkit

@@ -1,0 +1,92 @@
+// A kit laid out in a temp folder as the real one is, with the stand-in
+// server programs of the build (testkit/), for tests that launch them:
+//
+//   <root>Apache\apache.exe
+//   <root>Apache\conf\httpd.conf       (DefaultHttpdConf(), "Port 80")
+//   <root>Apache\logs\ (empty folder)
+//   <root>MySql\bin\mysqld-nt.exe, mysqld.exe, mysqld-opt.exe,
+//                  mysqld-shareware.exe, mysqladmin.exe
+//
+// The stand-ins append their record lines (testkit/record.h) to
+// <root>Apache\testkit.log and <root>MySql\bin\testkit.log.
+//
+// The destructor cleans up after the test: it stops and deletes the
+// services "Apache" and "MySql" when their program lies in this kit, ends
+// every stand-in process the kit's records name that still runs, and
+// removes the folder.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "record.h"
+
+namespace testkit {
+
+// Which mysqld executables a kit gets (a bit set).
+enum KitMysqld : unsigned {
+    KitMysqldNt = 1,         // mysqld-nt.exe
+    KitMysqldPlain = 2,      // mysqld.exe
+    KitMysqldOpt = 4,        // mysqld-opt.exe
+    KitMysqldShareware = 8,  // mysqld-shareware.exe
+    KitAllMysqlds = 15,
+};
+
+// A valid httpd.conf for the stand-in apache.exe, with the line "Port 80".
+std::string DefaultHttpdConf();
+
+class KitLayout {
+public:
+    // tag names the temp folder; mysqlds selects the mysqld executables;
+    // apache and mysqladmin whether those programs are copied.
+    explicit KitLayout(const char* tag, unsigned mysqlds = KitAllMysqlds, bool apache = true,
+                       bool mysqladmin = true);
+    ~KitLayout();
+
+    // True when every requested file was laid out.
+    bool ok() const { return complete; }
+
+    // The kit's folder with a trailing backslash, as created (long form),
+    // and its short (8.3) form, which the manager's install directory uses.
+    const std::string& root() const { return rootDir; }
+    std::string shortRoot() const;
+
+    std::string apacheDir() const { return rootDir + "Apache\\"; }
+    std::string apacheExe() const { return apacheDir() + "apache.exe"; }
+    std::string httpdConf() const { return apacheDir() + "conf\\httpd.conf"; }
+    std::string pidFile() const { return apacheDir() + "logs\\httpd.pid"; }
+    std::string mysqlDir() const { return rootDir + "MySql\\"; }
+    std::string mysqlBin() const { return mysqlDir() + "bin\\"; }
+
+    bool writeHttpdConf(const std::string& text) const;
+
+    // The record lines of the Apache folder and of MySQL's bin folder.
+    std::vector<kitrecord::Record> apacheRecords() const { return kitrecord::ReadRecords(apacheDir()); }
+    std::vector<kitrecord::Record> mysqlRecords() const { return kitrecord::ReadRecords(mysqlBin()); }
+
+    // Terminates every stand-in process named in the kit's records that
+    // still runs (same pid and same program name), and waits for its end.
+    void endProcesses() const;
+
+    // Stops and deletes the services "Apache" and "MySql" when their image
+    // path lies in this kit.
+    void removeServices() const;
+
+private:
+    std::string rootDir;
+    bool complete;
+
+    KitLayout(const KitLayout&) = delete;
+    KitLayout& operator=(const KitLayout&) = delete;
+};
+
+// Stops (waiting up to 10 s for SERVICE_STOPPED) and deletes the service
+// `name` if it exists; true when it is gone afterwards.
+bool RemoveServiceIfPresent(const char* name);
+
+// The image path of an installed service; empty when it does not exist.
+std::string ServiceImagePath(const char* name);
+
+}  // namespace testkit
