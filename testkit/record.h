@@ -18,7 +18,9 @@
 // - program: file name of the running program as on disk.
 // - pid: its process id, decimal.
 // - cmd: GetCommandLineA() as the program received it.
-// - title: STARTUPINFO lpTitle from GetStartupInfoA, empty when none.
+// - title: STARTUPINFO lpTitle from GetStartupInfoA, empty when null. When
+//   the creator passed no title, the system fills in one itself (Wine, like
+//   Windows, gives the program's path), so only a given title is exact.
 // - dir: GetCurrentDirectoryA() when the line was written.
 // - show: wShowWindow when STARTF_USESHOWWINDOW is set, "none" otherwise.
 //
