@@ -1,0 +1,224 @@
+// The Apache driver: command lines of apache.exe, the Port line of
+// httpd.conf and the syntax test through chkap.bat and chkap.txt.
+#include "ApacheServer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "InstallDir.h"
+#include "ServiceControl.h"
+
+// The startup record the shipped (32-bit) program hands to CreateProcessA.
+#ifndef _WIN64
+static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Windows");
+#endif
+
+bool ApacheServer::checkBusy_ = false;
+char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
+
+namespace {
+
+// Command lines of start, stop and restart: at most 359 characters.
+const int controlLineSize = 360;
+// The syntax-test command written into the batch file: at most 519.
+const int checkLineSize = 520;
+// The syntax test polls its output file this often, this long apart.
+const int checkAttempts = 3;
+const DWORD checkWaitMs = 300;
+// Shorter output does not count as an answer yet.
+const size_t checkMinimumBytes = 10;
+
+bool runHidden(const char* cmdLine)
+{
+    return WinExec(cmdLine, SW_HIDE) > 31;
+}
+
+}  // namespace
+
+ApacheServer::ApacheServer() : Server("Apache")
+{
+    snprintf(directory_, sizeof directory_, "%sApache\\", GetInstallDir());
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%sconf\\httpd.conf", directory_);
+    setConfigPath(path);
+    ssl_ = false;
+    port_ = 80;
+    reloadConfig();
+}
+
+DWORD ApacheServer::launch(const char* cmdLine, const char* title, PROCESS_INFORMATION* record)
+{
+    char line[controlLineSize];
+    snprintf(line, sizeof line, "%s", cmdLine);
+
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.lpTitle = const_cast<char*>(title);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory_, &startup,
+                        &created))
+        return GetLastError();
+    // Only the process id is ever read; the handles are not kept.
+    CloseHandle(created.hThread);
+    CloseHandle(created.hProcess);
+    created.hThread = nullptr;
+    created.hProcess = nullptr;
+    if (record)
+        *record = created;
+    return 0;
+}
+
+DWORD ApacheServer::startProcess()
+{
+    if (!checkConfig())
+        return 1;
+    char line[controlLineSize];
+    snprintf(line, sizeof line, ssl_ ? "%sapache.exe -k start -D SSL" : "%sapache.exe -k start", directory_);
+    return launch(line, "Apache2", &process_);
+}
+
+DWORD ApacheServer::stopProcess()
+{
+    if (!checkConfig())
+        return 1;
+    char line[controlLineSize];
+    snprintf(line, sizeof line, "%sapache.exe  -k shutdown", directory_);
+    return launch(line, "Stopping Apache", nullptr);
+}
+
+DWORD ApacheServer::restart()
+{
+    if (serviceMode_) {
+        ServiceControl::stopService(service_);
+        restartPending_ = true;
+        return 0;
+    }
+
+    char line[controlLineSize];
+    snprintf(line, sizeof line, "%sapache.exe -k restart", directory_);
+    if (!ServiceControl::isWindowsXp())
+        return launch(line, "Restarting Apache", nullptr) == 0;
+
+    // On Windows XP the restart runs without any console, in a process
+    // group of its own. The program is named by its full path, since an
+    // application name is neither searched for nor given an extension.
+    char program[MAX_PATH];
+    snprintf(program, sizeof program, "%sapache.exe", directory_);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.lpTitle = const_cast<char*>("Restarting Apache");
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
+                        nullptr, directory_, &startup, &created))
+        return 0;
+    CloseHandle(created.hThread);
+    CloseHandle(created.hProcess);
+    return 1;
+}
+
+bool ApacheServer::installService()
+{
+    char line[MAX_PATH];
+    snprintf(line, sizeof line, "%sapache.exe -k install", directory_);
+    bool launched = runHidden(line);
+    bool opened = reopenService();
+    return launched && opened;
+}
+
+bool ApacheServer::uninstallService()
+{
+    if (!closeService())
+        return false;
+    char line[MAX_PATH];
+    snprintf(line, sizeof line, "%sapache.exe -k uninstall", directory_);
+    return runHidden(line);
+}
+
+DWORD ApacheServer::reloadConfig()
+{
+    // Read only: the port is read, never written, so a read-only httpd.conf
+    // must still give its port.
+    FILE* file = fopen(configPath_, "rt");
+    if (!file)
+        return 0;
+    char line[300];
+    while (fgets(line, sizeof line, file)) {
+        if (line[0] == '#')
+            continue;
+        if (strstr(line, "Port")) {
+            // Only "Port" at the very start of the line gives a number; any
+            // other line that names it gives 0.
+            int port = 0;
+            if (sscanf(line, "Port %d\n", &port) != 1)
+                port = 0;
+            port_ = port;
+            break;
+        }
+    }
+    fclose(file);
+    return 0;
+}
+
+bool ApacheServer::checkConfig()
+{
+    if (checkBusy_)
+        return false;
+    checkBusy_ = true;
+
+    char outputPath[MAX_PATH];
+    char command[checkLineSize];
+    char batchPath[MAX_PATH];
+    snprintf(outputPath, sizeof outputPath, "%schkap.txt", directory_);
+    snprintf(command, sizeof command, "%sApache.exe -t 2> %s", directory_, outputPath);
+    snprintf(batchPath, sizeof batchPath, "%schkap.bat", directory_);
+
+    // An output file left by an earlier check (one that could not be
+    // deleted) must not be taken for this check's answer.
+    DeleteFileA(outputPath);
+
+    FILE* batch = fopen(batchPath, "w");
+    if (batch) {
+        fprintf(batch, "%s\n", command);
+        fclose(batch);
+    }
+    runHidden(batchPath);
+
+    // Without a definite answer the configuration counts as valid.
+    bool valid = true;
+    for (int attempt = 0; attempt < checkAttempts; ++attempt) {
+        Sleep(checkWaitMs);
+        FILE* output = fopen(outputPath, "r");
+        if (!output)
+            continue;
+        size_t got = fread(checkOutput_, 1, apacheCheckOutputSize, output);
+        checkOutput_[got] = '\0';
+        if (got < checkMinimumBytes) {
+            fclose(output);
+            continue;
+        }
+        char* lastLineFeed = strrchr(checkOutput_, '\n');
+        if (lastLineFeed)
+            *lastLineFeed = '\0';
+        valid = strstr(checkOutput_, "Syntax OK") != nullptr;
+        fclose(output);
+        break;
+    }
+
+    DeleteFileA(outputPath);
+    DeleteFileA(batchPath);
+
+    if (!valid && notifyWindow_)
+        SendMessageA(notifyWindow_, messageId_, ConfigError, (LPARAM)checkOutput_);
+
+    checkBusy_ = false;
+    return valid;
+}

@@ -1,0 +1,36 @@
+// The MySQL database server of the kit: one of the mysqld executables,
+// chosen once by Windows family, shut down through its shutdown event (and
+// mysqladmin for the NT build), registered as the service "MySql".
+#pragma once
+
+#include <windows.h>
+
+#include "Server.h"
+
+// Longest extra argument text, in characters.
+const int mySqlArgumentsLength = 255;
+
+class MySqlServer : public Server {
+public:
+    MySqlServer();
+
+    DWORD restart() override;
+    bool installService() override;
+    bool uninstallService() override;
+    DWORD startProcess() override;
+    DWORD stopProcess() override;
+
+    // The user's extra arguments for process-mode starts, cut to 255
+    // characters.
+    void setArguments(const char* text);
+    const char* arguments() const { return arguments_; }
+    // MySQL's folder in the kit, with a trailing backslash.
+    const char* directory() const { return directory_; }
+    // Full path of the server executable chosen at construction.
+    const char* executable() const { return executable_; }
+
+private:
+    char directory_[MAX_PATH];
+    char executable_[MAX_PATH];
+    char arguments_[mySqlArgumentsLength + 1];
+};

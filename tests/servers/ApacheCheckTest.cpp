@@ -1,0 +1,343 @@
+// Apache's syntax test as the driver runs it (chkap.bat, chkap.txt, three
+// looks 300 ms apart) with an apache.exe whose answer the test chooses, and
+// the Port line of httpd.conf.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ApacheServer.h"
+#include "ServerKit.h"
+#include "TestKit.h"
+
+namespace {
+
+// A hidden window that takes the driver's ConfigError notifications the way
+// the manager window does: it copies the text during the call. In box mode
+// it also shows a message box, inside which a thread timer asks for a
+// second check and then closes the box.
+class NoteWindow {
+public:
+    explicit NoteWindow(UINT messageId)
+    {
+        self = this;
+        message = messageId;
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ServersNoteWindow";
+        RegisterClassA(&wc);
+        hwnd = CreateWindowA("ServersNoteWindow", "notes", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+    }
+    ~NoteWindow()
+    {
+        DestroyWindow(hwnd);
+        self = nullptr;
+    }
+
+    HWND hwnd;
+    UINT message;
+    std::vector<WPARAM> codes;
+    std::vector<std::string> texts;
+
+    // Box mode: the driver whose check is asked for again inside the box.
+    ApacheServer* recheck = nullptr;
+    bool recheckRan = false;
+    bool recheckAnswer = true;
+    DWORD recheckMs = 0;
+    bool batchDuringRecheck = false;
+    std::string batchPath;
+
+private:
+    static NoteWindow* self;
+    static constexpr const char* boxTitle = "Apache configuration";
+
+    static void CALLBACK recheckTimer(HWND, UINT, UINT_PTR id, DWORD)
+    {
+        KillTimer(nullptr, id);
+        DWORD before = GetTickCount();
+        self->recheckAnswer = self->recheck->checkConfig();
+        self->recheckMs = GetTickCount() - before;
+        self->batchDuringRecheck = testkit::FileExists(self->batchPath);
+        self->recheckRan = true;
+        HWND box = FindWindowA("#32770", boxTitle);
+        if (box)
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+
+    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        if (self && msg == self->message) {
+            self->codes.push_back(wParam);
+            self->texts.push_back(lParam ? (const char*)lParam : "(null)");
+            if (self->recheck) {
+                SetTimer(nullptr, 0, 200, recheckTimer);
+                MessageBoxA(hwnd, (const char*)lParam, boxTitle, MB_OK);
+            }
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+};
+
+NoteWindow* NoteWindow::self;
+
+class ApacheCheckTest : public ServerKitTest {
+protected:
+    // Lays out the kit with the stub answering `bytes`, builds the driver
+    // and the window that receives its notifications.
+    void Prepare(const std::string& bytes)
+    {
+        LayOut();
+        UseCheckStub(bytes);
+        apache.reset(new ApacheServer);
+        window.reset(new NoteWindow(apache->messageId()));
+        apache->setNotifyWindow(window->hwnd);
+    }
+
+    // Runs one check; returns the verdict and keeps the time it took.
+    bool Check()
+    {
+        DWORD before = GetTickCount();
+        bool verdict = apache->checkConfig();
+        checkMs = GetTickCount() - before;
+        return verdict;
+    }
+
+    std::vector<kitrecord::Record> checkRuns() const
+    {
+        std::vector<kitrecord::Record> out;
+        for (const auto& r : apacheRuns())
+            if (r.cmdLine.find(" -t") != std::string::npos)
+                out.push_back(r);
+        return out;
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        apache.reset();
+        ServerKitTest::TearDown();
+    }
+
+    std::unique_ptr<ApacheServer> apache;
+    std::unique_ptr<NoteWindow> window;
+    DWORD checkMs = 0;
+};
+
+TEST_F(ApacheCheckTest, SyntaxOkIsValidAndLeavesNoFiles)
+{
+    Prepare("Syntax OK\r\n");
+    EXPECT_TRUE(Check());
+    EXPECT_TRUE(window->codes.empty()) << "notifications: " << window->codes.size();
+    EXPECT_GE(checkMs, 290u) << "at least one wait of 300 ms";
+    EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.bat"));
+    EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.txt"));
+
+    // The batch file held exactly the redirected syntax test.
+    std::string batch;
+    ASSERT_TRUE(testkit::ReadFileBytes(kit + "Apache\\checkstub.bat", &batch));
+    EXPECT_EQ(batch, apacheDir() + "Apache.exe -t 2> " + apacheDir() + "chkap.txt\r\n");
+    ASSERT_EQ(checkRuns().size(), 1u);
+    EXPECT_EQ(checkRuns()[0].cmdLine.find(apacheDir() + "Apache.exe -t"), 0u) << checkRuns()[0].cmdLine;
+}
+
+TEST_F(ApacheCheckTest, ErrorIsSentToTheWindowWithoutItsLastLine)
+{
+    Prepare("Syntax error on line 3 of httpd.conf:\r\nInvalid command 'Lisen'\r\nAH00526\r\n");
+    EXPECT_FALSE(Check());
+    // Sent, not posted: the window has handled it when the check returns.
+    ASSERT_EQ(window->codes.size(), 1u);
+    EXPECT_EQ(window->codes[0], (WPARAM)ConfigError);
+    EXPECT_EQ(window->message, RegisterWindowMessageA("Tarvane_Apache"));
+    EXPECT_EQ(window->texts[0], "Syntax error on line 3 of httpd.conf:\nInvalid command 'Lisen'\nAH00526");
+    testkit::PumpFor(200);
+    EXPECT_EQ(window->codes.size(), 1u) << "nothing further arrives";
+    EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.txt"));
+}
+
+TEST_F(ApacheCheckTest, TextAfterTheLastLineFeedIsDropped)
+{
+    Prepare("first line\nsecond line without end");
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(window->texts.size(), 1u);
+    EXPECT_EQ(window->texts[0], "first line");
+}
+
+TEST_F(ApacheCheckTest, TenBytesWithoutLineFeedAreAnError)
+{
+    Prepare("0123456789");
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(window->texts.size(), 1u);
+    EXPECT_EQ(window->texts[0], "0123456789");
+}
+
+TEST_F(ApacheCheckTest, FewerThanTenBytesThreeTimesAreValid)
+{
+    Prepare("012345678");
+    EXPECT_TRUE(Check());
+    EXPECT_TRUE(window->codes.empty());
+    EXPECT_GE(checkMs, 890u) << "three waits of 300 ms";
+    EXPECT_EQ(checkRuns().size(), 1u) << "the test runs once, its output is looked at three times";
+}
+
+TEST_F(ApacheCheckTest, OnlyTheFirst2000BytesAreJudged)
+{
+    // "Syntax OK" lies beyond byte 2000: not seen, so this is an error whose
+    // text is the first 2000 bytes up to their last line feed.
+    std::string first(1500, 'a'), second(600, 'b');
+    Prepare(first + "\n" + second + "\nSyntax OK\n");
+    EXPECT_FALSE(Check());
+    ASSERT_EQ(window->texts.size(), 1u);
+    EXPECT_EQ(window->texts[0], first) << "length " << window->texts[0].size();
+
+    // The same bytes with "Syntax OK" inside the first 2000: valid.
+    ASSERT_TRUE(testkit::WriteFileBytes(kit + "Apache\\checkstub.txt", "Syntax OK\n" + first + "\n" + second));
+    EXPECT_TRUE(Check());
+    EXPECT_EQ(window->texts.size(), 1u);
+}
+
+TEST_F(ApacheCheckTest, ABatchFileThatCannotBeWrittenGivesValid)
+{
+    // A folder in the batch file's place: it can neither be written nor
+    // run, and no answer comes in three looks.
+    Prepare("Syntax error\n");
+    ASSERT_TRUE(CreateDirectoryA((apacheDir() + "chkap.bat").c_str(), nullptr));
+    EXPECT_TRUE(Check());
+    EXPECT_GE(checkMs, 890u);
+    EXPECT_TRUE(window->codes.empty());
+    EXPECT_TRUE(checkRuns().empty());
+}
+
+TEST_F(ApacheCheckTest, AnOutputFileLeftFromEarlierIsNotTakenForTheAnswer)
+{
+    // An earlier check whose output file could not be deleted left an
+    // error behind; this check cannot run at all and must not report it.
+    Prepare("Syntax OK\n");
+    ASSERT_TRUE(CreateDirectoryA((apacheDir() + "chkap.bat").c_str(), nullptr));
+    ASSERT_TRUE(testkit::WriteFileBytes(apacheDir() + "chkap.txt", "Invalid command 'Lisen' from before\n"));
+    EXPECT_TRUE(Check());
+    EXPECT_TRUE(window->codes.empty()) << (window->texts.empty() ? "" : window->texts[0]);
+    EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.txt"));
+}
+
+TEST_F(ApacheCheckTest, ASecondCheckIsRefusedWhileTheFirstOnesBoxIsUp)
+{
+    Prepare("Invalid command 'Lisen'\n");
+    window->recheck = apache.get();
+    window->batchPath = apacheDir() + "chkap.bat";
+    EXPECT_FALSE(Check());
+    ASSERT_TRUE(window->recheckRan) << "the timer ran inside the message box";
+    EXPECT_FALSE(window->recheckAnswer);
+    EXPECT_LT(window->recheckMs, 100u) << "refused at once";
+    EXPECT_FALSE(window->batchDuringRecheck) << "the refused check writes no files";
+    EXPECT_EQ(window->codes.size(), 1u) << "no second notification";
+    EXPECT_EQ(checkRuns().size(), 1u);
+
+    // Once the first check is over, checks run again.
+    window->recheck = nullptr;
+    EXPECT_FALSE(Check());
+    EXPECT_EQ(window->codes.size(), 2u);
+}
+
+TEST_F(ApacheCheckTest, AnInvalidConfigurationBlocksStartAndStop)
+{
+    Prepare("Invalid command 'Lisen'\n");
+    EXPECT_EQ(apache->startProcess(), 1u);
+    EXPECT_EQ(apache->stopProcess(), 1u);
+    EXPECT_EQ(window->codes.size(), 2u);
+
+    // start runs the check itself, refuses quietly and stays Stopped.
+    EXPECT_EQ(apache->start(), 0u);
+    EXPECT_EQ(apache->state(), Stopped);
+    EXPECT_EQ(window->codes.size(), 3u);
+
+    // Only syntax tests were run, nothing else.
+    testkit::PumpFor(300);
+    auto runs = apacheRuns();
+    EXPECT_EQ(runs.size(), 3u);
+    for (const auto& r : runs)
+        EXPECT_NE(r.cmdLine.find(" -t"), std::string::npos) << r.cmdLine;
+}
+
+// The Port line of httpd.conf.
+class ApachePortTest : public ServerKitTest {
+protected:
+    int PortFor(const std::string& conf)
+    {
+        LayOut();
+        WriteHttpdConf(conf);
+        ApacheServer apache;
+        return apache.port();
+    }
+};
+
+TEST_F(ApachePortTest, PortLineGivesItsNumber)
+{
+    int port = PortFor("ServerRoot \"C:/kit/Apache\"\n#Port 8080\nPort 81\nListen 82\n");
+    EXPECT_EQ(port, 81) << "got " << port;
+}
+
+TEST_F(ApachePortTest, CommentedOutLineKeeps80)
+{
+    int port = PortFor("#Port 81\nServerName localhost\n");
+    EXPECT_EQ(port, 80) << "got " << port;
+}
+
+TEST_F(ApachePortTest, IndentedLineGives0)
+{
+    int port = PortFor("  Port 81\nPort 82\n");
+    EXPECT_EQ(port, 0) << "got " << port;
+}
+
+TEST_F(ApachePortTest, NoPortLineKeeps80)
+{
+    int port = PortFor("ServerRoot \"C:/kit/Apache\"\nListen 8080\n");
+    EXPECT_EQ(port, 80) << "got " << port;
+}
+
+TEST_F(ApachePortTest, ReadOnlyFileStillGivesItsPort)
+{
+    LayOut();
+    WriteHttpdConf("Port 81\n");
+    std::string conf = kit + "Apache\\conf\\httpd.conf";
+    ASSERT_TRUE(SetFileAttributesA(conf.c_str(), FILE_ATTRIBUTE_READONLY));
+    ApacheServer apache;
+    EXPECT_EQ(apache.port(), 81) << "got " << apache.port();
+    SetFileAttributesA(conf.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// An editor that holds httpd.conf open and shares it for reading only
+// must not keep the port from being read. (Wine lets root write files
+// marked read-only, so this lock is what shows a read-write open failing.)
+TEST_F(ApachePortTest, FileSharedForReadingOnlyStillGivesItsPort)
+{
+    LayOut();
+    WriteHttpdConf("Port 81\n");
+    HANDLE editor = CreateFileA((kit + "Apache\\conf\\httpd.conf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(editor, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    ApacheServer apache;
+    EXPECT_EQ(apache.port(), 81) << "got " << apache.port();
+    CloseHandle(editor);
+}
+
+TEST_F(ApachePortTest, ReloadConfigReadsThePortAgain)
+{
+    LayOut();
+    WriteHttpdConf("Port 81\n");
+    ApacheServer apache;
+    EXPECT_STREQ(apache.configPath(), (apacheDir() + "conf\\httpd.conf").c_str());
+    WriteHttpdConf("Port 8080\n");
+    EXPECT_EQ(apache.reloadConfig(), 0u);
+    EXPECT_EQ(apache.port(), 8080) << "got " << apache.port();
+    // A missing file leaves the last port.
+    DeleteFileA((kit + "Apache\\conf\\httpd.conf").c_str());
+    EXPECT_EQ(apache.reloadConfig(), 0u);
+    EXPECT_EQ(apache.port(), 8080) << "got " << apache.port();
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+// Stands in for apache.exe where a test needs to choose the syntax test's
+// answer: records every invocation like the kit's programs, and for "-t"
+// copies the bytes of checkstub.txt (beside it) unchanged to its error
+// output, keeping a copy of the chkap.bat that ran it as checkstub.bat.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "../../testkit/record.h"
+
+int main()
+{
+    kitrecord::AppendRecord(kitrecord::kEventRun);
+    if (!strstr(GetCommandLineA(), " -t"))
+        return 0;
+
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char* slash = strrchr(path, '\\');
+    if (!slash)
+        return 1;
+    // Keep the batch file that ran this, for the test to read.
+    char batch[MAX_PATH], seen[MAX_PATH];
+    strcpy(slash + 1, "chkap.bat");
+    strcpy(batch, path);
+    strcpy(slash + 1, "checkstub.bat");
+    strcpy(seen, path);
+    CopyFileA(batch, seen, FALSE);
+
+    strcpy(slash + 1, "checkstub.txt");
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    char buffer[4096];
+    DWORD got = 0, written = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        WriteFile(err, buffer, got, &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}

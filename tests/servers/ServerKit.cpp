@@ -1,0 +1,181 @@
+#include "ServerKit.h"
+
+#include <tlhelp32.h>
+
+#include "ServiceControl.h"
+#include "TestKit.h"
+
+const char* const allMySqlBuilds[4] = {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe"};
+
+namespace {
+
+const char kTarvaneKey[] = "Software\\Tarvane\\";
+
+const char* const kitPrograms[] = {
+    "apache.exe", "mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe", "mysqladmin.exe",
+};
+
+void CopyProgram(const std::string& from, const std::string& to)
+{
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to << " error " << GetLastError();
+}
+
+}  // namespace
+
+void ServerKitTest::SetUp()
+{
+    temp = testkit::MakeTempDir("servers");
+    // The install path of an earlier run is put back in TearDown.
+    HKEY key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
+        char value[MAX_PATH] = "";
+        DWORD size = sizeof value, type = 0;
+        if (RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS && type == REG_SZ) {
+            hadPath = true;
+            oldPath = value;
+        }
+        RegCloseKey(key);
+    }
+    ServiceControl::acquire();
+}
+
+void ServerKitTest::TearDown()
+{
+    ServiceControl::release();
+    DeleteServiceIfAny("Apache");
+    DeleteServiceIfAny("MySql");
+    KillKitProcesses();
+    HKEY key;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
+        if (hadPath)
+            RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)oldPath.c_str(), (DWORD)oldPath.size() + 1);
+        else
+            RegDeleteValueA(key, "Path");
+        RegCloseKey(key);
+    }
+    // Consoles and command interpreters of the launches may hold the
+    // folder a moment longer.
+    testkit::PumpUntil(
+        [this] {
+            testkit::RemoveTree(temp);
+            return !testkit::FileExists(temp);
+        },
+        5000);
+}
+
+void ServerKitTest::LayOut(const char* sub)
+{
+    kit = temp + sub;
+    if (kit.back() != '\\')
+        kit += '\\';
+    CreateDirectoryA(kit.c_str(), nullptr);
+    for (const char* dir : {"Apache", "Apache\\conf", "Apache\\logs", "MySql", "MySql\\bin"})
+        ASSERT_TRUE(CreateDirectoryA((kit + dir).c_str(), nullptr)) << dir << " error " << GetLastError();
+    std::string bin = testkit::BinDir();
+    CopyProgram(bin + "apache.exe", kit + "Apache\\apache.exe");
+    CopyProgram(bin + "mysqladmin.exe", kit + "MySql\\bin\\mysqladmin.exe");
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort 80\n");
+
+    char shortPath[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(kit.c_str(), shortPath, sizeof shortPath);
+    ASSERT_TRUE(n > 0 && n < sizeof shortPath) << "error " << GetLastError();
+    kitShort = shortPath;
+
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)kit.c_str(), (DWORD)kit.size() + 1);
+    RegCloseKey(key);
+}
+
+void ServerKitTest::AddMySqlBuilds(const std::vector<const char*>& names)
+{
+    for (const char* name : names)
+        CopyProgram(testkit::BinDir() + name, kit + "MySql\\bin\\" + name);
+}
+
+void ServerKitTest::UseCheckStub(const std::string& bytes)
+{
+    CopyProgram(testkit::BinDir() + "servers_checkstub.exe", kit + "Apache\\apache.exe");
+    ASSERT_TRUE(testkit::WriteFileBytes(kit + "Apache\\checkstub.txt", bytes));
+}
+
+void ServerKitTest::WriteHttpdConf(const std::string& text)
+{
+    std::string path = kit + "Apache\\conf\\httpd.conf";
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(testkit::WriteFileBytes(path, text));
+}
+
+std::vector<kitrecord::Record> ServerKitTest::apacheRuns() const
+{
+    return kitrecord::Select(kitrecord::ReadRecords(kit + "Apache\\"), kitrecord::kEventRun);
+}
+
+std::vector<kitrecord::Record> ServerKitTest::mySqlRuns() const
+{
+    return kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventRun);
+}
+
+void KillKitProcesses()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* file = strrchr(entry.szExeFile, '\\');
+        file = file ? file + 1 : entry.szExeFile;
+        bool ours = false;
+        for (const char* name : kitPrograms)
+            ours = ours || !_stricmp(file, name);
+        // Copies of the family probe carry a prefix of their own.
+        ours = ours || !_strnicmp(file, "srvprobe_", 9);
+        if (!ours || entry.th32ProcessID == GetCurrentProcessId())
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+void DeleteServiceIfAny(const char* name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    if (service) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+bool ServiceExists(const char* name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return false;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+bool ProcessAlive(DWORD pid)
+{
+    return pid != 0 && GetProcessVersion(pid) != 0;
+}
+
+bool WaitProcessGone(DWORD pid, DWORD timeoutMs)
+{
+    return testkit::PumpUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
+}

@@ -1,0 +1,60 @@
+// A kit laid out in a temporary folder for the driver tests: the stand-in
+// programs copied to <kit>\Apache\ and <kit>\MySql\bin\, the registry's
+// install path pointed at it, and everything started from it ended again.
+#pragma once
+
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../../testkit/record.h"
+
+// The four MySQL server builds, in the driver's order of choice.
+extern const char* const allMySqlBuilds[4];
+
+class ServerKitTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Lays the kit out below <temp>\<sub> (sub may be empty, or hold a
+    // folder name of its own such as "a-nt") and points the install path
+    // at it. Call before constructing a driver.
+    void LayOut(const char* sub = "");
+    // Copies the stand-in server builds (file names) into <kit>\MySql\bin.
+    void AddMySqlBuilds(const std::vector<const char*>& names);
+    // Replaces apache.exe by the check stub, which writes `bytes` to its
+    // error output for "-t".
+    void UseCheckStub(const std::string& bytes);
+    void WriteHttpdConf(const std::string& text);
+
+    // The kit's folders as the drivers see them (short form, trailing
+    // backslash).
+    std::string apacheDir() const { return kitShort + "Apache\\"; }
+    std::string mySqlDir() const { return kitShort + "MySql\\"; }
+    std::string mySqlBin() const { return kitShort + "MySql\\bin\\"; }
+
+    std::vector<kitrecord::Record> apacheRuns() const;
+    std::vector<kitrecord::Record> mySqlRuns() const;
+
+    std::string temp;      // the test's temporary folder
+    std::string kit;       // long form, trailing backslash
+    std::string kitShort;  // GetShortPathNameA of kit
+
+private:
+    bool hadPath = false;
+    std::string oldPath;
+};
+
+// Ends every process of the stand-in programs (by their file names).
+void KillKitProcesses();
+// Stops and deletes a service when it exists.
+void DeleteServiceIfAny(const char* name);
+// Whether a service of that name is registered.
+bool ServiceExists(const char* name);
+// Whether a process with that id still runs.
+bool ProcessAlive(DWORD pid);
+// Waits (pumping) until the process has ended.
+bool WaitProcessGone(DWORD pid, DWORD timeoutMs);
