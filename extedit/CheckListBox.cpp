@@ -93,12 +93,23 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
     }
 
     FillRect(dc, &item, GetSysColorBrush(COLOR_WINDOW));
-    int boxSize = ItemHeight - 2;
-    RECT box = {item.left + 2, item.top + 1, item.left + 2 + boxSize, item.top + 1 + boxSize};
-    UINT state = DFCS_BUTTONCHECK | DFCS_FLAT;
-    if (draw->itemData == 1)
-        state |= DFCS_CHECKED;
-    DrawFrameControl(dc, &box, DFC_BUTTON, state);
+    // The box: a sunken square, white inside, with a black tick when checked.
+    RECT box = {item.left + 2, item.top + 1, item.left + 2 + ItemHeight - 2, item.top + ItemHeight - 1};
+    DrawEdge(dc, &box, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+    FillRect(dc, &box, GetSysColorBrush(COLOR_WINDOW));
+    if (draw->itemData == 1) {
+        HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
+        HGDIOBJ oldPen = SelectObject(dc, pen);
+        for (int row = 0; row < 3; ++row) {
+            // Down from the left to the bottom, then up to the right.
+            POINT tick[3] = {{box.left + 1, box.top + 2 + row},
+                             {box.left + 3, box.top + 4 + row},
+                             {box.left + 7, box.top + row}};
+            Polyline(dc, tick, 3);
+        }
+        SelectObject(dc, oldPen);
+        DeleteObject(pen);
+    }
 
     RECT label = item;
     label.left += CheckWidth + 1;

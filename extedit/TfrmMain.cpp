@@ -70,6 +70,8 @@ bool TfrmMain::create()
                            frame.bottom - frame.top, nullptr, nullptr, instance, this);
     if (!hwnd)
         return false;
+    SendMessageA(hwnd, WM_SETICON, ICON_BIG, (LPARAM)bigIcon);
+    SendMessageA(hwnd, WM_SETICON, ICON_SMALL, (LPARAM)smallIcon);
 
     // Creation order is the tab order: the list, then the two buttons.
     if (!clbExtensions.create(hwnd, IDC_EXTENSIONS, 8, 64, 209, 225, font))

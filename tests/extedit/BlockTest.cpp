@@ -499,3 +499,41 @@ TEST_F(BlockTest, ReplaceByRenamesKeepsIniOnFailure)
     EXPECT_EQ(files.readIni(), "newer");
     EXPECT_FALSE(testkit::FileExists(backup));
 }
+
+TEST(MorvexResources, IconHasSixteenColourImagesOf32And16Pixels)
+{
+    for (int size : {32, 16}) {
+        SetLastError(0xdeadbeef);
+        HICON icon = (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(100), IMAGE_ICON, size, size, 0);
+        ASSERT_TRUE(icon) << "size " << size << " error " << GetLastError();
+        ICONINFO info;
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP bitmap;
+        ASSERT_TRUE(GetObjectA(info.hbmColor, sizeof bitmap, &bitmap));
+        EXPECT_EQ(bitmap.bmWidth, size) << "got " << bitmap.bmWidth;
+        EXPECT_EQ(bitmap.bmHeight, size) << "got " << bitmap.bmHeight;
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    // The directory entries of the icon group: 16 colours, 4 bits per pixel.
+    HRSRC group = FindResourceA(nullptr, MAKEINTRESOURCEA(100), (LPCSTR)RT_GROUP_ICON);
+    ASSERT_TRUE(group);
+    const BYTE* dir = (const BYTE*)LockResource(LoadResource(nullptr, group));
+    ASSERT_TRUE(dir);
+    WORD count = *(const WORD*)(dir + 4);
+    ASSERT_EQ(count, 2);
+    for (int i = 0; i < count; ++i) {
+        const BYTE* entry = dir + 6 + 14 * i;
+        EXPECT_EQ(entry[0], i == 0 ? 32 : 16);
+        EXPECT_EQ(entry[2], 16) << "colours of image " << i;
+        EXPECT_EQ(*(const WORD*)(entry + 6), 4) << "bits of image " << i;
+    }
+}
+
+TEST(MorvexResources, MessagesAreWindows1252Texts)
+{
+    char text[64] = "";
+    ASSERT_GT(LoadStringA(GetModuleHandleA(nullptr), 2001, text, sizeof text), 0);
+    EXPECT_STREQ(text, "Probl\xE8me");
+}
