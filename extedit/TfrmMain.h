@@ -27,6 +27,11 @@ public:
     // title as caption and the error icon.
     static void ShowException(HWND owner, const char* text);
 
+    // Event handlers; false when an error escaped them.
+    bool FormCreate();
+    bool bValiderClick();
+    void bQuitterClick();
+
     // ExtensionView, on clbExtensions and the form's message boxes.
     void clear() override;
     int add(const char* text) override;
@@ -41,11 +46,6 @@ private:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     HWND createControl(const char* className, int id, DWORD style, int left, int top, int width, int height,
                        UINT textId);
-
-    // Event handlers; false when an error escaped them.
-    bool FormCreate();
-    bool bValiderClick();
-    void bQuitterClick();
 
     HINSTANCE instance;
     HWND hwnd;
