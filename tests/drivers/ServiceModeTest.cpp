@@ -131,13 +131,13 @@ TEST_F(ServiceModeTest, StartRunStopFollowTheService)
 
 TEST_F(ServiceModeTest, StatusMapsPendingAndPausedStates)
 {
-    std::string name = installService("--start-delay 1800 --stop-delay 1800");
+    std::string name = installService("--start-delay 2500 --stop-delay 2500");
     TestServer* server = makeServiceServer(name);
     ASSERT_TRUE(server->service() != nullptr);
 
     // Started behind the driver's back: the monitor follows the service.
     ASSERT_TRUE(startByTest(name)) << "error " << GetLastError();
-    EXPECT_TRUE(pumpUntilState(server, StartPending, 1500)) << "SERVICE_START_PENDING, got " << server->state();
+    EXPECT_TRUE(pumpUntilState(server, StartPending, 2000)) << "SERVICE_START_PENDING, got " << server->state();
     EXPECT_TRUE(pumpUntilState(server, Running, 5000)) << "SERVICE_RUNNING, got " << server->state();
 
     ASSERT_TRUE(control(name, SERVICE_CONTROL_PAUSE)) << "error " << GetLastError();
@@ -148,9 +148,29 @@ TEST_F(ServiceModeTest, StatusMapsPendingAndPausedStates)
 
     EXPECT_EQ(server->stop(), 0u);
     EXPECT_EQ(server->state(), StopPending);
-    testkit::PumpFor(900);  // at least one tick inside the stop delay
+    testkit::PumpFor(1200);  // at least one tick inside the stop delay
     EXPECT_EQ(server->state(), StopPending) << "SERVICE_STOP_PENDING, got " << server->state();
     EXPECT_TRUE(pumpUntilState(server, Stopped, 5000)) << "got " << server->state();
+    EXPECT_TRUE(sink.notes.empty());
+}
+
+TEST_F(ServiceModeTest, PauseAndContinuePendingAreStartPending)
+{
+    std::string name = installService("--pause-delay 2500");
+    TestServer* server = makeServiceServer(name);
+    ASSERT_EQ(server->start(), 0u);
+    ASSERT_TRUE(pumpUntilState(server, Running));
+
+    ASSERT_TRUE(control(name, SERVICE_CONTROL_PAUSE)) << "error " << GetLastError();
+    EXPECT_TRUE(pumpUntilState(server, StartPending, 2000)) << "got " << server->state();
+    EXPECT_EQ(serviceState(name), (DWORD)SERVICE_PAUSE_PENDING) << "got " << serviceState(name);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return serviceState(name) == SERVICE_PAUSED; }, 5000));
+
+    ASSERT_TRUE(control(name, SERVICE_CONTROL_CONTINUE)) << "error " << GetLastError();
+    testkit::PumpFor(1200);  // at least one tick inside the continue delay
+    EXPECT_EQ(serviceState(name), (DWORD)SERVICE_CONTINUE_PENDING) << "got " << serviceState(name);
+    EXPECT_EQ(server->state(), StartPending) << "got " << server->state();
+    EXPECT_TRUE(pumpUntilState(server, Running, 5000)) << "got " << server->state();
     EXPECT_TRUE(sink.notes.empty());
 }
 

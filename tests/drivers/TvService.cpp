@@ -1,8 +1,8 @@
 // A minimal service program for the driver tests:
-//   TvService.exe NAME [--start-delay MS] [--stop-delay MS]
-// Runs as the own-process service NAME, accepts stop, pause and continue,
-// and stays in SERVICE_START_PENDING for the start delay after its start
-// and in SERVICE_STOP_PENDING for the stop delay after a stop.
+//   TvService.exe NAME [--start-delay MS] [--stop-delay MS] [--pause-delay MS]
+// Runs as the own-process service NAME and accepts stop, pause and
+// continue. Each delay keeps the matching pending state (start, stop,
+// pause and continue) for that long before the final one is reported.
 #include <windows.h>
 
 #include <stdio.h>
@@ -14,9 +14,11 @@ namespace {
 char serviceName[256];
 DWORD startDelayMs;
 DWORD stopDelayMs;
+DWORD pauseDelayMs;
 SERVICE_STATUS_HANDLE statusHandle;
 SERVICE_STATUS status;
-HANDLE stopEvent;
+HANDLE changeEvent;        // the handler asks the service thread for a change
+volatile LONG targetState;  // SERVICE_STOPPED, SERVICE_PAUSED or SERVICE_RUNNING
 
 void report(DWORD state)
 {
@@ -25,25 +27,29 @@ void report(DWORD state)
     status.dwControlsAccepted =
         (state == SERVICE_RUNNING || state == SERVICE_PAUSED) ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE : 0;
     status.dwWin32ExitCode = NO_ERROR;
-    status.dwWaitHint = state == SERVICE_STOP_PENDING    ? stopDelayMs + 1000
-                        : state == SERVICE_START_PENDING ? startDelayMs + 1000
-                                                         : 0;
+    status.dwWaitHint = (state == SERVICE_RUNNING || state == SERVICE_PAUSED || state == SERVICE_STOPPED) ? 0 : 10000;
     ++status.dwCheckPoint;
     SetServiceStatus(statusHandle, &status);
+}
+
+void requestChange(DWORD pending, DWORD target)
+{
+    report(pending);
+    InterlockedExchange(&targetState, static_cast<LONG>(target));
+    SetEvent(changeEvent);
 }
 
 DWORD WINAPI handler(DWORD control, DWORD, void*, void*)
 {
     switch (control) {
     case SERVICE_CONTROL_STOP:
-        report(SERVICE_STOP_PENDING);
-        SetEvent(stopEvent);
+        requestChange(SERVICE_STOP_PENDING, SERVICE_STOPPED);
         return NO_ERROR;
     case SERVICE_CONTROL_PAUSE:
-        report(SERVICE_PAUSED);
+        requestChange(SERVICE_PAUSE_PENDING, SERVICE_PAUSED);
         return NO_ERROR;
     case SERVICE_CONTROL_CONTINUE:
-        report(SERVICE_RUNNING);
+        requestChange(SERVICE_CONTINUE_PENDING, SERVICE_RUNNING);
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         report(status.dwCurrentState);
@@ -63,9 +69,14 @@ void WINAPI serviceMain(DWORD, char**)
         Sleep(startDelayMs);
     }
     report(SERVICE_RUNNING);
-    WaitForSingleObject(stopEvent, INFINITE);
-    Sleep(stopDelayMs);
-    report(SERVICE_STOPPED);
+    for (;;) {
+        WaitForSingleObject(changeEvent, INFINITE);
+        DWORD target = static_cast<DWORD>(targetState);
+        Sleep(target == SERVICE_STOPPED ? stopDelayMs : pauseDelayMs);
+        report(target);
+        if (target == SERVICE_STOPPED)
+            return;
+    }
 }
 
 }  // namespace
@@ -75,12 +86,16 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     snprintf(serviceName, sizeof serviceName, "%s", argv[1]);
-    for (int i = 2; i + 1 < argc; ++i)
+    for (int i = 2; i + 1 < argc; ++i) {
+        DWORD value = strtoul(argv[i + 1], nullptr, 10);
         if (!strcmp(argv[i], "--stop-delay"))
-            stopDelayMs = strtoul(argv[i + 1], nullptr, 10);
+            stopDelayMs = value;
         else if (!strcmp(argv[i], "--start-delay"))
-            startDelayMs = strtoul(argv[i + 1], nullptr, 10);
-    stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            startDelayMs = value;
+        else if (!strcmp(argv[i], "--pause-delay"))
+            pauseDelayMs = value;
+    }
+    changeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYA table[] = {{serviceName, serviceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }
