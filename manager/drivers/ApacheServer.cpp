@@ -172,6 +172,16 @@ bool ApacheServer::checkConfig()
 {
     if (checkBusy_)
         return false;
+
+    // Without apache.exe no verdict can be had; running the batch file
+    // would only bring back the command interpreter's complaint about the
+    // missing program, which is no configuration error. The launch that
+    // follows reports the missing file itself.
+    char program[MAX_PATH];
+    snprintf(program, sizeof program, "%sApache.exe", directory_);
+    if (GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
+        return true;
+
     checkBusy_ = true;
 
     char outputPath[MAX_PATH];

@@ -124,6 +124,19 @@ TEST_F(ApacheLaunchTest, RestartInProcessModeRunsTheRestartCommand)
     EXPECT_EQ(runsWith(" -t").size(), 1u) << "restart runs no check of its own";
 }
 
+// On Windows XP the restart runs apache.exe without a console window.
+TEST_F(ApacheLaunchTest, RestartOnWindowsXpLaunchesApacheWithoutConsole)
+{
+    LayOut();
+    std::string report = RunProbe("winxp", "apacherestart");
+    EXPECT_NE(report.find("xp=1\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("restart=1\n"), std::string::npos) << report;
+    ASSERT_TRUE(waitRun("-k restart"));
+    auto restart = runsWith("-k restart")[0];
+    EXPECT_EQ(restart.cmdLine, apacheDir() + "apache.exe -k restart");
+    EXPECT_EQ(restart.curDir, apacheCurDir());
+}
+
 TEST_F(ApacheLaunchTest, StartAndStopThroughTheMonitor)
 {
     LayOut();
@@ -131,12 +144,56 @@ TEST_F(ApacheLaunchTest, StartAndStopThroughTheMonitor)
     TestApache apache;
     EXPECT_EQ(apache.start(), 0u);
     EXPECT_EQ(apache.state(), StartPending);
-    ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000)) << apache.state();
+    ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000))
+        << "state " << apache.state() << ", pid " << apache.pid() << "\n"
+        << [this] {
+               std::string all;
+               for (const auto& r : apacheRuns())
+                   all += r.cmdLine + "\n";
+               return all;
+           }();
     ASSERT_TRUE(waitServing());
     EXPECT_EQ(apache.stop(), 0u);
     EXPECT_EQ(apache.state(), StopPending);
     EXPECT_TRUE(testkit::PumpUntil([&] { return apache.state() == Stopped; }, 10000)) << apache.state();
     EXPECT_EQ(runsWith(" -t").size(), 3u) << "two checks for a start, one for a stop";
+}
+
+// Without apache.exe there is no syntax test to run: the command
+// interpreter's own complaint about the missing program must not come
+// back as a configuration error; the launch reports "file not found".
+TEST_F(ApacheLaunchTest, MissingApacheFailsWithFileNotFound)
+{
+    LayOut();
+    ASSERT_TRUE(DeleteFileA((kit + "Apache\\apache.exe").c_str()));
+    TestApache apache;
+    static int notes;
+    notes = 0;
+    struct Sink {
+        static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+        {
+            if (msg >= 0xC000)
+                ++notes;
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
+        }
+    };
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = Sink::proc;
+    wc.lpszClassName = "ServersMissingApacheSink";
+    RegisterClassA(&wc);
+    HWND sink = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    apache.setNotifyWindow(sink);
+
+    DWORD code = apache.startProcess();
+    EXPECT_EQ(code, (DWORD)ERROR_FILE_NOT_FOUND) << "got " << code;
+    EXPECT_EQ(apache.pid(), 0u);
+    code = apache.stopProcess();
+    EXPECT_EQ(code, (DWORD)ERROR_FILE_NOT_FOUND) << "got " << code;
+    EXPECT_EQ(apache.restart(), 0u) << "not launched";
+    testkit::PumpFor(100);
+    EXPECT_EQ(notes, 0) << "no ConfigError";
+    EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.bat"));
+    DestroyWindow(sink);
 }
 
 }  // namespace

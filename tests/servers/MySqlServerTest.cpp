@@ -34,34 +34,6 @@ protected:
             10000);
     }
 
-    // Runs the family probe under the Windows 98 version; returns its
-    // report ("key=value" lines).
-    std::string RunProbeAsWindows98(const char* action)
-    {
-        char name[64];
-        snprintf(name, sizeof name, "srvprobe_%lu.exe", GetCurrentProcessId());
-        std::string probe = testkit::BinDir() + name;
-        EXPECT_TRUE(CopyFileA((testkit::BinDir() + "servers_familyprobe.exe").c_str(), probe.c_str(), FALSE))
-            << "error " << GetLastError();
-        std::string keyPath = std::string("Software\\Wine\\AppDefaults\\") + name;
-        HKEY key;
-        EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, keyPath.c_str(), &key), ERROR_SUCCESS);
-        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)"win98", 6);
-        RegCloseKey(key);
-
-        std::string report = temp + "probe.txt";
-        DWORD exitCode = 99;
-        bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action, &exitCode);
-
-        RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
-        DeleteFileA(probe.c_str());
-        EXPECT_TRUE(ran);
-        EXPECT_EQ(exitCode, 0u) << "probe exit code";
-        std::string text;
-        testkit::ReadFileBytes(report, &text);
-        return text;
-    }
-
     static std::string CurrentDir()
     {
         char dir[MAX_PATH] = "";
@@ -98,18 +70,18 @@ TEST_F(MySqlTest, Windows95FamilySkipsTheNtBuildAndStopsThroughTheEventOnly)
 {
     LayOut();
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    std::string report = RunProbeAsWindows98("stop");
+    std::string report = RunProbe("win98", "stop");
     EXPECT_NE(report.find("nt=0\n"), std::string::npos) << report;
     EXPECT_NE(report.find("executable=" + mySqlBin() + "mysqld.exe\n"), std::string::npos) << report;
     EXPECT_NE(report.find("start=0\n"), std::string::npos) << report;
     EXPECT_NE(report.find("stop=0\n"), std::string::npos) << report;
 
     // The server it launched ended through the event; mysqladmin never ran.
-    auto records = kitrecord::ReadRecords(kit + "MySql\\bin\\");
-    auto runs = kitrecord::Select(records, kitrecord::kEventRun);
+    auto runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 1u) << "launches";
     EXPECT_EQ(runs[0].program, "mysqld.exe");
-    auto ends = kitrecord::Select(records, kitrecord::kEventEnd);
+    EXPECT_TRUE(WaitProcessGone(runs[0].pid, 10000));
+    auto ends = kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventEnd);
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].pid, runs[0].pid);
 }
@@ -118,7 +90,7 @@ TEST_F(MySqlTest, Windows95FamilyWithOnlyTheOptBuild)
 {
     LayOut();
     AddMySqlBuilds({"mysqld-opt.exe"});
-    std::string report = RunProbeAsWindows98("choose");
+    std::string report = RunProbe("win98", "choose");
     EXPECT_NE(report.find("nt=0\n"), std::string::npos) << report;
     EXPECT_NE(report.find("executable=" + mySqlBin() + "mysqld-opt.exe\n"), std::string::npos) << report;
 }

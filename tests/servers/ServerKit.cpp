@@ -106,6 +106,35 @@ void ServerKitTest::WriteHttpdConf(const std::string& text)
     ASSERT_TRUE(testkit::WriteFileBytes(path, text));
 }
 
+std::string ServerKitTest::RunProbe(const char* version, const char* action)
+{
+    // A copy under a name of its own, so that the version applies to it
+    // alone.
+    char name[64];
+    snprintf(name, sizeof name, "srvprobe_%lu.exe", GetCurrentProcessId());
+    std::string probe = testkit::BinDir() + name;
+    EXPECT_TRUE(CopyFileA((testkit::BinDir() + "servers_familyprobe.exe").c_str(), probe.c_str(), FALSE))
+        << "error " << GetLastError();
+    std::string keyPath = std::string("Software\\Wine\\AppDefaults\\") + name;
+    HKEY key;
+    EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, keyPath.c_str(), &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
+    RegCloseKey(key);
+
+    std::string report = temp + "probe.txt";
+    DeleteFileA(report.c_str());
+    DWORD exitCode = 99;
+    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action, &exitCode);
+
+    RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
+    DeleteFileA(probe.c_str());
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(exitCode, 0u) << "probe exit code";
+    std::string text;
+    testkit::ReadFileBytes(report, &text);
+    return text;
+}
+
 std::vector<kitrecord::Record> ServerKitTest::apacheRuns() const
 {
     return kitrecord::Select(kitrecord::ReadRecords(kit + "Apache\\"), kitrecord::kEventRun);

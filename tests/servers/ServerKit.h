@@ -36,6 +36,11 @@ protected:
     std::string mySqlDir() const { return kitShort + "MySql\\"; }
     std::string mySqlBin() const { return kitShort + "MySql\\bin\\"; }
 
+    // Runs the probe program (FamilyProbe.cpp) with an action, under the
+    // Windows version Wine gives it ("win98", "winxp"); returns its report
+    // ("key=value" lines).
+    std::string RunProbe(const char* version, const char* action);
+
     std::vector<kitrecord::Record> apacheRuns() const;
     std::vector<kitrecord::Record> mySqlRuns() const;
 
