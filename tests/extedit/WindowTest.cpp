@@ -289,8 +289,9 @@ TEST_F(MorvexWindow, FormAndControlsAreAsDesigned)
         EXPECT_EQ(rect.right, c.rect.right);
         EXPECT_EQ(rect.bottom, c.rect.bottom);
         // Creation order, the tab order: the list, "&Quitter", "&Valider".
-        if (previous)
+        if (previous) {
             EXPECT_EQ(GetWindow(previous, GW_HWNDNEXT), control);
+        }
         previous = control;
     }
     EXPECT_TRUE(GetWindowLongA(GetDlgItem(form, ListId), GWL_STYLE) & WS_TABSTOP);
@@ -499,10 +500,12 @@ TEST_F(MorvexWindow, ApplyThatCannotWriteKeepsPhpIni)
     for (const Obstacle& obstacle : obstacles) {
         SCOPED_TRACE(obstacle.what);
         ASSERT_TRUE(files.writeIni(text));
-        if (obstacle.workIsFolder)
+        if (obstacle.workIsFolder) {
             ASSERT_TRUE(CreateDirectoryA(files.work.c_str(), nullptr));
-        if (obstacle.readOnlyIni)
+        }
+        if (obstacle.readOnlyIni) {
             ASSERT_TRUE(SetFileAttributesA(files.ini.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
         {
             Editor editor;
             HWND form = editor.waitForm();
@@ -527,5 +530,60 @@ TEST_F(MorvexWindow, ApplyThatCannotWriteKeepsPhpIni)
         SetFileAttributesA(files.ini.c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveDirectoryA(files.work.c_str());
         DeleteFileA(files.work.c_str());
+    }
+}
+
+TEST_F(MorvexWindow, EnterAndEscapeDoNothing)
+{
+    const std::string text = std::string(Head) + "extension=php_a.dll\r\n;/PHPExt";
+    ASSERT_TRUE(files.writeIni(text));
+    Editor editor;
+    HWND form = editor.waitForm();
+    ASSERT_TRUE(form);
+    HWND list = GetDlgItem(form, ListId);
+    ASSERT_TRUE(BringToFront(form));
+    ClickAt(list, 6, 6);
+    ASSERT_TRUE(testkit::PumpUntil([list] { return !IsChecked(list, 0); }, 5000));
+    // Neither button is the default or the cancel button.
+    SendKeys({{VK_RETURN, true}, {VK_RETURN, false}, {VK_ESCAPE, true}, {VK_ESCAPE, false}});
+    // Space after them proves the keys have been handled: the mark comes back.
+    SendKeys({{VK_SPACE, true}, {VK_SPACE, false}});
+    EXPECT_TRUE(testkit::PumpUntil([list] { return IsChecked(list, 0); }, 5000));
+    EXPECT_TRUE(IsWindowVisible(form));
+    EXPECT_EQ(files.readIni(), text);
+    EXPECT_FALSE(editor.findWindow("#32770", nullptr));
+}
+
+TEST_F(MorvexWindow, LargeBlocksLoadQuicklyAndTooLargeOnesAreRefused)
+{
+    std::string text = Head;
+    for (int i = 0; i < 32767; ++i)
+        text += (i % 2 ? ";extension=php_" : "extension=php_") + std::to_string(i) + ".dll\r\n";
+    {
+        ASSERT_TRUE(files.writeIni(text + ";/PHPExt"));
+        DWORD start = GetTickCount();
+        Editor editor;
+        HWND form = editor.waitForm();
+        ASSERT_TRUE(form);
+        DWORD elapsed = GetTickCount() - start;
+        EXPECT_LT(elapsed, 5000u) << "got " << elapsed << " ms";
+        HWND list = GetDlgItem(form, ListId);
+        EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 32767);
+        EXPECT_TRUE(IsChecked(list, 32766));
+        EXPECT_FALSE(IsChecked(list, 32765));
+    }
+    {
+        // One entry more than the list's 16-bit index reaches.
+        const std::string tooLarge = text + "extension=php_extra.dll\r\n;/PHPExt";
+        ASSERT_TRUE(files.writeIni(tooLarge));
+        Editor editor;
+        HWND box = editor.waitMessageBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(MessageText(box), FormatProblem);
+        ASSERT_TRUE(DismissMessageBox(box));
+        HWND form = editor.waitForm();
+        ASSERT_TRUE(form);
+        EXPECT_EQ(ListTexts(GetDlgItem(form, ListId)), std::vector<std::string>{FormatProblem});
+        EXPECT_EQ(files.readIni(), tooLarge);
     }
 }
