@@ -245,10 +245,13 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    case WM_NCDESTROY: {
+        // The window is gone for good: the object lets go of it.
+        HWND window = hwnd;
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         hwnd = nullptr;
-        return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
