@@ -49,6 +49,42 @@ TEST_F(StateTableTest, LaunchRunStopWithoutNotification)
     EXPECT_TRUE(sink.notes.empty()) << "got " << sink.notes.size() << " notifications";
 }
 
+TEST_F(StateTableTest, LaunchesKeepNoHandles)
+{
+    // Only the process id of a launch is kept: start and stop cycles must
+    // not leave the process and thread handles behind. (Wine's
+    // GetProcessHandleCount answers 0, so the test looks at where new
+    // handles land: the handle table hands out its lowest free slots.)
+    TestServer* server = makeServer(UniqueName("TvHandles").c_str());
+    auto cycle = [&] {
+        startRunning(server);
+        ASSERT_EQ(server->stop(), 0u);
+        ASSERT_TRUE(pumpUntilState(server, Stopped));
+    };
+    // The highest of 32 fresh handles: free slots below it are filled first.
+    auto nextHandle = [] {
+        HANDLE probes[32];
+        ULONG_PTR highest = 0;
+        for (HANDLE& probe : probes) {
+            probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (reinterpret_cast<ULONG_PTR>(probe) > highest)
+                highest = reinterpret_cast<ULONG_PTR>(probe);
+        }
+        for (HANDLE probe : probes)
+            CloseHandle(probe);
+        return highest;
+    };
+    cycle();  // first-use handles of the system
+    ULONG_PTR before = nextHandle();
+    for (int i = 0; i < 4; ++i)
+        cycle();
+    ULONG_PTR after = nextHandle();
+    // Handle values step by 4. Four launches leaking their two handles
+    // each would move the highest by 8 slots; allow 3 for other work.
+    EXPECT_LT(after, before + 4 * 4)
+        << "highest handle before " << before << ", after 4 launches " << after;
+}
+
 TEST_F(StateTableTest, AdoptsRunningProgramByNameWhateverItsCase)
 {
     std::string dir = testkit::MakeTempDir("adopt");
