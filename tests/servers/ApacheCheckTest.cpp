@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -323,6 +324,24 @@ TEST_F(ApachePortTest, FileSharedForReadingOnlyStillGivesItsPort)
     ApacheServer apache;
     EXPECT_EQ(apache.port(), 81) << "got " << apache.port();
     CloseHandle(editor);
+}
+
+// Paths longer than their buffers are cut, never written past them.
+TEST_F(ApachePortTest, AnOverlongInstallPathIsCut)
+{
+    // 249 characters: the value itself fits.
+    std::string path = "C:\\" + std::string(245, 'x') + "\\";
+    SetInstallPath(path);
+    ApacheServer apache;
+    EXPECT_EQ(std::string(apache.directory()), path + "Apache\\");
+    EXPECT_EQ(std::string(apache.configPath()), (path + "Apache\\conf\\httpd.conf").substr(0, 259));
+    EXPECT_EQ(apache.port(), 80);
+    apache.setSsl(true);
+    EXPECT_TRUE(apache.checkConfig()) << "no apache.exe there: no verdict";
+    EXPECT_NE(apache.startProcess(), 0u);
+    EXPECT_NE(apache.stopProcess(), 0u);
+    EXPECT_EQ(apache.restart(), 0u);
+    EXPECT_FALSE(apache.installService());
 }
 
 TEST_F(ApachePortTest, ReloadConfigReadsThePortAgain)

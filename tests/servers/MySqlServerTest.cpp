@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "MySqlServer.h"
@@ -64,6 +65,33 @@ TEST_F(MySqlTest, OnlyTheOptBuildPresentIsChosenOnNt)
     AddMySqlBuilds({"mysqld-opt.exe"});
     MySqlServer mysql;
     EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld-opt.exe").c_str());
+}
+
+TEST_F(MySqlTest, TheChoiceIsMadeOnceAtConstruction)
+{
+    LayOut();
+    AddMySqlBuilds({"mysqld.exe"});
+    MySqlServer mysql;
+    AddMySqlBuilds({"mysqld-nt.exe"});
+    EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld.exe").c_str());
+    MySqlServer later;
+    EXPECT_STREQ(later.executable(), (mySqlBin() + "mysqld-nt.exe").c_str());
+}
+
+// Paths longer than their buffers are cut, never written past them.
+TEST_F(MySqlTest, AnOverlongInstallPathIsCut)
+{
+    // 249 characters: the value itself fits.
+    std::string path = "C:\\" + std::string(245, 'x') + "\\";
+    SetInstallPath(path);
+    TestMySql mysql;
+    EXPECT_EQ(std::string(mysql.directory()), path + "MySql\\");
+    EXPECT_EQ(std::string(mysql.executable()), (path + "MySql\\bin\\mysqld-shareware.exe").substr(0, 259));
+    mysql.setArguments(std::string(300, 'a').c_str());
+    DWORD code = mysql.startProcess();
+    EXPECT_NE(code, 0u) << "nothing to launch there";
+    EXPECT_EQ(mysql.pid(), 0u);
+    EXPECT_EQ(mysql.stopProcess(), 0u);
 }
 
 TEST_F(MySqlTest, Windows95FamilySkipsTheNtBuildAndStopsThroughTheEventOnly)

@@ -81,9 +81,14 @@ void ServerKitTest::LayOut(const char* sub)
     ASSERT_TRUE(n > 0 && n < sizeof shortPath) << "error " << GetLastError();
     kitShort = shortPath;
 
+    SetInstallPath(kit);
+}
+
+void ServerKitTest::SetInstallPath(const std::string& path)
+{
     HKEY key;
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)kit.c_str(), (DWORD)kit.size() + 1);
+    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)path.c_str(), (DWORD)path.size() + 1);
     RegCloseKey(key);
 }
 

@@ -23,6 +23,8 @@ protected:
     // folder name of its own such as "a-nt") and points the install path
     // at it. Call before constructing a driver.
     void LayOut(const char* sub = "");
+    // Sets the install path the drivers will read (restored in TearDown).
+    void SetInstallPath(const std::string& path);
     // Copies the stand-in server builds (file names) into <kit>\MySql\bin.
     void AddMySqlBuilds(const std::vector<const char*>& names);
     // Replaces apache.exe by the check stub, which writes `bytes` to its
