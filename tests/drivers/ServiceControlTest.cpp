@@ -107,8 +107,14 @@ TEST_F(ServiceControlTest, LastReleaseClosesServiceManagerAndProcessFunctions)
     pid = 7;
     EXPECT_FALSE(ServiceControl::findProcess("Drivers_Tests", &pid));
     EXPECT_EQ(pid, 7u) << "got " << pid;
-    // And a further acquire opens them again.
+    // A release at count 0 does nothing, and a further acquire opens them
+    // again.
+    ServiceControl::release();
     ServiceControl::acquire();
+    SC_HANDLE again = ServiceControl::openService("EventLog");
+    EXPECT_TRUE(again != nullptr) << "error " << GetLastError();
+    if (again)
+        CloseServiceHandle(again);
     EXPECT_TRUE(ServiceControl::findProcess("Drivers_Tests", &pid));
     ServiceControl::release();
     ServiceControl::acquire();  // balances the fixture's release
