@@ -184,9 +184,11 @@ TEST_F(ApacheLaunchTest, MissingApacheFailsWithFileNotFound)
     HWND sink = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     apache.setNotifyWindow(sink);
 
+    SetLastError(0xdead);
     DWORD code = apache.startProcess();
     EXPECT_EQ(code, (DWORD)ERROR_FILE_NOT_FOUND) << "got " << code;
     EXPECT_EQ(apache.pid(), 0u);
+    SetLastError(0xdead);
     code = apache.stopProcess();
     EXPECT_EQ(code, (DWORD)ERROR_FILE_NOT_FOUND) << "got " << code;
     EXPECT_EQ(apache.restart(), 0u) << "not launched";
