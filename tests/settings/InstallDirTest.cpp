@@ -29,10 +29,9 @@ TEST(InstallDir, ExecutableFolderWithoutPathValue)
 {
     SettingsStores stores("installdir");
     stores.deletePath();
-    // The build folder's name is longer than 8 characters.
-    const std::string shortDir = ShortPath(testkit::BinDir());
-    ASSERT_NE(shortDir, testkit::BinDir());
-    EXPECT_EQ(GetInstallDir(), shortDir) << "long form " << testkit::BinDir();
+    // The build folder may or may not have a long name; the short form of a
+    // long name is checked through the "Path" value above.
+    EXPECT_EQ(GetInstallDir(), ShortPath(testkit::BinDir())) << "long form " << testkit::BinDir();
 }
 
 TEST(InstallDir, ExecutableFolderWhenPathIsNotAString)
