@@ -8,11 +8,6 @@
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
-// The startup record the shipped (32-bit) program hands to CreateProcessA.
-#ifndef _WIN64
-static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Windows");
-#endif
-
 bool ApacheServer::checkBusy_ = false;
 char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
 
@@ -28,11 +23,6 @@ const DWORD checkWaitMs = 300;
 // Shorter output does not count as an answer yet.
 const size_t checkMinimumBytes = 10;
 
-bool runHidden(const char* cmdLine)
-{
-    return WinExec(cmdLine, SW_HIDE) > 31;
-}
-
 }  // namespace
 
 ApacheServer::ApacheServer() : Server("Apache")
@@ -46,40 +36,13 @@ ApacheServer::ApacheServer() : Server("Apache")
     reloadConfig();
 }
 
-DWORD ApacheServer::launch(const char* cmdLine, const char* title, PROCESS_INFORMATION* record)
-{
-    char line[controlLineSize];
-    snprintf(line, sizeof line, "%s", cmdLine);
-
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.lpTitle = const_cast<char*>(title);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-
-    PROCESS_INFORMATION created;
-    ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory_, &startup,
-                        &created))
-        return GetLastError();
-    // Only the process id is ever read; the handles are not kept.
-    CloseHandle(created.hThread);
-    CloseHandle(created.hProcess);
-    created.hThread = nullptr;
-    created.hProcess = nullptr;
-    if (record)
-        *record = created;
-    return 0;
-}
-
 DWORD ApacheServer::startProcess()
 {
     if (!checkConfig())
         return 1;
     char line[controlLineSize];
     snprintf(line, sizeof line, ssl_ ? "%sapache.exe -k start -D SSL" : "%sapache.exe -k start", directory_);
-    return launch(line, "Apache2", &process_);
+    return launchHidden(line, "Apache2", directory_, &process_);
 }
 
 DWORD ApacheServer::stopProcess()
@@ -88,7 +51,7 @@ DWORD ApacheServer::stopProcess()
         return 1;
     char line[controlLineSize];
     snprintf(line, sizeof line, "%sapache.exe  -k shutdown", directory_);
-    return launch(line, "Stopping Apache", nullptr);
+    return launchHidden(line, "Stopping Apache", directory_, nullptr);
 }
 
 DWORD ApacheServer::restart()
@@ -102,7 +65,7 @@ DWORD ApacheServer::restart()
     char line[controlLineSize];
     snprintf(line, sizeof line, "%sapache.exe -k restart", directory_);
     if (!ServiceControl::isWindowsXp())
-        return launch(line, "Restarting Apache", nullptr) == 0;
+        return launchHidden(line, "Restarting Apache", directory_, nullptr) == 0;
 
     // On Windows XP the restart runs without any console, in a process
     // group of its own. The program is named by its full path, since an
@@ -110,11 +73,7 @@ DWORD ApacheServer::restart()
     char program[MAX_PATH];
     snprintf(program, sizeof program, "%sapache.exe", directory_);
     STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.lpTitle = const_cast<char*>("Restarting Apache");
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
+    hiddenStartup(&startup, "Restarting Apache");
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
     if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
@@ -129,18 +88,14 @@ bool ApacheServer::installService()
 {
     char line[MAX_PATH];
     snprintf(line, sizeof line, "%sapache.exe -k install", directory_);
-    bool launched = runHidden(line);
-    bool opened = reopenService();
-    return launched && opened;
+    return installWith(line);
 }
 
 bool ApacheServer::uninstallService()
 {
-    if (!closeService())
-        return false;
     char line[MAX_PATH];
     snprintf(line, sizeof line, "%sapache.exe -k uninstall", directory_);
-    return runHidden(line);
+    return uninstallWith(line);
 }
 
 DWORD ApacheServer::reloadConfig()

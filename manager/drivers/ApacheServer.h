@@ -28,10 +28,6 @@ public:
     const char* directory() const { return directory_; }
 
 private:
-    // Launches one of apache.exe's control commands in a hidden new
-    // console; the process record goes to *record when given.
-    DWORD launch(const char* cmdLine, const char* title, PROCESS_INFORMATION* record);
-
     char directory_[MAX_PATH];
     bool ssl_;
 

@@ -9,11 +9,6 @@
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
-// The startup record the shipped (32-bit) program hands to CreateProcessA.
-#ifndef _WIN64
-static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Windows");
-#endif
-
 namespace {
 
 // The server builds in the order they are tried; the first one only on the
@@ -28,11 +23,6 @@ const int candidateCount = sizeof candidates / sizeof candidates[0];
 
 // Waited after signalling the shutdown event.
 const DWORD shutdownWaitMs = 500;
-
-bool runHidden(const char* cmdLine)
-{
-    return WinExec(cmdLine, SW_HIDE) > 31;
-}
 
 }  // namespace
 
@@ -67,25 +57,8 @@ DWORD MySqlServer::startProcess()
     // Both paths and the arguments at their longest, two blanks and the switch.
     char line[2 * MAX_PATH + mySqlArgumentsLength + 16];
     snprintf(line, sizeof line, "%s --basedir=%s  %s", executable_, directory_, arguments_);
-
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-
-    PROCESS_INFORMATION created;
-    ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                        &created))
-        return GetLastError();
-    // Only the process id is ever read; the handles are not kept.
-    CloseHandle(created.hThread);
-    CloseHandle(created.hProcess);
-    created.hThread = nullptr;
-    created.hProcess = nullptr;
-    process_ = created;
-    return 0;
+    // No console title, and the current folder is the manager's own.
+    return launchHidden(line, nullptr, nullptr, &process_);
 }
 
 DWORD MySqlServer::stopProcess()
@@ -130,16 +103,12 @@ bool MySqlServer::installService()
 {
     char line[MAX_PATH];
     snprintf(line, sizeof line, "%sbin\\mysqld-nt.exe --install", directory_);
-    bool launched = runHidden(line);
-    bool opened = reopenService();
-    return launched && opened;
+    return installWith(line);
 }
 
 bool MySqlServer::uninstallService()
 {
-    if (!closeService())
-        return false;
     char line[MAX_PATH];
     snprintf(line, sizeof line, "%sbin\\mysqld-nt.exe --remove", directory_);
-    return runHidden(line);
+    return uninstallWith(line);
 }

@@ -1,10 +1,16 @@
 // The common part of the server drivers: registration in serverTable, the
-// skeleton of start and stop, and the service handle's upkeep.
+// skeleton of start and stop, the service handle's upkeep, and the hidden
+// launches and service commands both drivers run.
 #include "Server.h"
 
 #include <stdio.h>
 
 #include "ServiceControl.h"
+
+// The startup record the shipped (32-bit) program hands to CreateProcessA.
+#ifndef _WIN64
+static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Windows");
+#endif
 
 Server* serverTable[serverTableSize];
 
@@ -158,4 +164,47 @@ bool Server::closeService()
     BOOL closed = CloseServiceHandle(service_);
     service_ = nullptr;
     return closed != 0;
+}
+
+bool Server::runHidden(const char* cmdLine)
+{
+    return WinExec(cmdLine, SW_HIDE) > 31;
+}
+
+void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)
+{
+    ZeroMemory(startup, sizeof *startup);
+    startup->cb = sizeof *startup;
+    startup->lpTitle = const_cast<char*>(title);
+    startup->dwFlags = STARTF_USESHOWWINDOW;
+    startup->wShowWindow = SW_HIDE;
+}
+
+DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directory, PROCESS_INFORMATION* record)
+{
+    STARTUPINFOA startup;
+    hiddenStartup(&startup, title);
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(nullptr, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
+                        &created))
+        return GetLastError();
+    closeProcessHandles(&created);
+    if (record)
+        *record = created;
+    return 0;
+}
+
+bool Server::installWith(const char* cmdLine)
+{
+    bool launched = runHidden(cmdLine);
+    bool opened = reopenService();
+    return launched && opened;
+}
+
+bool Server::uninstallWith(const char* cmdLine)
+{
+    if (!closeService())
+        return false;
+    return runHidden(cmdLine);
 }

@@ -62,6 +62,25 @@ protected:
     bool reopenService();
     bool closeService();
 
+    // Runs a command line without showing a window; true when WinExec
+    // accepted it (a result above 31).
+    static bool runHidden(const char* cmdLine);
+    // Fills a startup record for a program whose window stays hidden;
+    // title (may be null) names its new console.
+    static void hiddenStartup(STARTUPINFOA* startup, const char* title);
+    // Launches cmdLine (a writable buffer, as CreateProcessA wants) hidden
+    // in a new console, from directory (null: the current one). Only the
+    // process id is of use: the handles are closed at once, and the record
+    // (when given) gets the ids. Returns 0 or CreateProcessA's error.
+    static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
+                              PROCESS_INFORMATION* record);
+    // Runs the server's own install command, then takes up the service it
+    // registered; true only when both succeeded.
+    bool installWith(const char* cmdLine);
+    // Lets go of the service handle, then runs the server's own removal
+    // command; false when the handle could not be closed.
+    bool uninstallWith(const char* cmdLine);
+
     // Fields, in this order. The monitor (a friend) reads and writes them.
     PROCESS_INFORMATION process_;
     SC_HANDLE service_;
