@@ -86,15 +86,6 @@ bool InstanceRuns(DWORD pid)
     return true;
 }
 
-HANDLE shutdownEvent = nullptr;
-
-BOOL WINAPI ConsoleHandler(DWORD)
-{
-    if (shutdownEvent)
-        SetEvent(shutdownEvent);
-    return TRUE;
-}
-
 // Runs one instance until it is told to end; stopEvent (the service's stop
 // control) may be null. Returns 0 after a normal end, 1 when it could not
 // start.
@@ -112,7 +103,7 @@ DWORD Serve(HANDLE stopEvent)
     }
 
     DWORD pid = GetCurrentProcessId();
-    shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, EventName(pid, "shutdown").c_str());
+    HANDLE shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, EventName(pid, "shutdown").c_str());
     HANDLE restartEvent = CreateEventA(nullptr, FALSE, FALSE, EventName(pid, "restart").c_str());
     if (!shutdownEvent || !restartEvent) {
         DWORD code = GetLastError();
@@ -143,7 +134,7 @@ DWORD Serve(HANDLE stopEvent)
     if (stopEvent)
         kit::ServiceReady();
     else
-        SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+        kit::EndOnConsoleClose(shutdownEvent);
     kit::PrintOut("Apache/1.3 (Win32) stand-in running (pid %lu)...\n", pid);
 
     HANDLE waits[3] = {shutdownEvent, restartEvent, stopEvent};
@@ -164,9 +155,9 @@ DWORD Serve(HANDLE stopEvent)
     if (ReadPidFile() == pid)
         DeleteFileA(PidPath().c_str());
     kit::Record(kitrecord::kEventEnd);
+    kit::EndOnConsoleClose(nullptr);
     CloseHandle(restartEvent);
     CloseHandle(shutdownEvent);
-    shutdownEvent = nullptr;
     return 0;
 }
 

@@ -104,4 +104,22 @@ bool ReadWholeFile(const std::string& path, std::string* text, DWORD limit)
     return ok;
 }
 
+static HANDLE volatile consoleEndEvent = nullptr;
+
+static BOOL WINAPI ConsoleHandler(DWORD)
+{
+    HANDLE event = consoleEndEvent;
+    if (event)
+        SetEvent(event);
+    return TRUE;
+}
+
+void EndOnConsoleClose(HANDLE event)
+{
+    static bool installed = false;
+    consoleEndEvent = event;
+    if (event && !installed)
+        installed = SetConsoleCtrlHandler(ConsoleHandler, TRUE) != 0;
+}
+
 }  // namespace kit

@@ -29,4 +29,9 @@ void Record(const char* event);
 // Reads a whole (small) file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string* text, DWORD limit = 1 << 20);
 
+// Has Ctrl+C, Ctrl+Break and the closing of the console signal `event` (a
+// server's end event) instead of ending the process. Null lets go of the
+// event again (the handler stays and then does nothing).
+void EndOnConsoleClose(HANDLE event);
+
 }  // namespace kit

@@ -29,20 +29,11 @@ namespace {
 const char kServiceName[] = "MySql";
 const char kShutdownEventName[] = "MySqlShutdown";
 
-HANDLE shutdownEvent = nullptr;
-
-BOOL WINAPI ConsoleHandler(DWORD)
-{
-    if (shutdownEvent)
-        SetEvent(shutdownEvent);
-    return TRUE;
-}
-
 // Runs one server until MySqlShutdown or stopEvent (may be null) is
 // signalled. Returns 0 after a normal end, 1 when it could not start.
 DWORD Serve(HANDLE stopEvent)
 {
-    shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, kShutdownEventName);
+    HANDLE shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, kShutdownEventName);
     if (!shutdownEvent || GetLastError() == ERROR_ALREADY_EXISTS) {
         DWORD error = shutdownEvent ? ERROR_ALREADY_EXISTS : GetLastError();
         if (error == ERROR_ALREADY_EXISTS)
@@ -53,13 +44,12 @@ DWORD Serve(HANDLE stopEvent)
                           kShutdownEventName, kit::SystemMessage(error).c_str(), error);
         if (shutdownEvent)
             CloseHandle(shutdownEvent);
-        shutdownEvent = nullptr;
         return 1;
     }
     if (stopEvent)
         kit::ServiceReady();
     else
-        SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+        kit::EndOnConsoleClose(shutdownEvent);
     kit::PrintOut("%s: ready for connections (pid %lu)\n", kit::ProgramName().c_str(), GetCurrentProcessId());
 
     HANDLE waits[2] = {shutdownEvent, stopEvent};
@@ -67,8 +57,8 @@ DWORD Serve(HANDLE stopEvent)
 
     kit::PrintOut("%s: Shutdown complete\n", kit::ProgramName().c_str());
     kit::Record(kitrecord::kEventEnd);
+    kit::EndOnConsoleClose(nullptr);
     CloseHandle(shutdownEvent);
-    shutdownEvent = nullptr;
     return 0;
 }
 
