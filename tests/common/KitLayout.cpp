@@ -159,6 +159,23 @@ std::string ServiceImagePath(const char* name)
     return image;
 }
 
+DWORD ServiceState(const char* name)
+{
+    DWORD state = 0;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return 0;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    if (service) {
+        SERVICE_STATUS status;
+        if (QueryServiceStatus(service, &status))
+            state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
 bool RemoveServiceIfPresent(const char* name)
 {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);

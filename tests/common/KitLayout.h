@@ -89,4 +89,8 @@ bool RemoveServiceIfPresent(const char* name);
 // The image path of an installed service; empty when it does not exist.
 std::string ServiceImagePath(const char* name);
 
+// The current state of a service (SERVICE_RUNNING ...), 0 when it cannot
+// be queried.
+DWORD ServiceState(const char* name);
+
 }  // namespace testkit

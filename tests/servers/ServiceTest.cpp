@@ -13,28 +13,12 @@
 #include <string>
 
 #include "ApacheServer.h"
+#include "KitLayout.h"
 #include "MySqlServer.h"
 #include "ServerKit.h"
 #include "TestKit.h"
 
 namespace {
-
-DWORD ServiceState(const char* name)
-{
-    DWORD state = 0;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager)
-        return 0;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
-    if (service) {
-        SERVICE_STATUS status;
-        if (QueryServiceStatus(service, &status))
-            state = status.dwCurrentState;
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return state;
-}
 
 // A driver whose service handle the test can see.
 template <class Driver>
@@ -138,13 +122,13 @@ TEST_F(ServiceTest, ApacheServiceModeStartsAndRestartStopsWithRestartPending)
     // start opens the service by name when the install left no handle.
     EXPECT_EQ(apache.start(), 0u);
     EXPECT_EQ(apache.state(), StartPending);
-    ASSERT_TRUE(testkit::PumpUntil([] { return ServiceState("Apache") == SERVICE_RUNNING; }, 15000))
-        << "service state " << ServiceState("Apache");
+    ASSERT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_RUNNING; }, 15000))
+        << "service state " << testkit::ServiceState("Apache");
 
     EXPECT_EQ(apache.restart(), 0u);
     EXPECT_TRUE(apache.restartPending());
-    EXPECT_TRUE(testkit::PumpUntil([] { return ServiceState("Apache") == SERVICE_STOPPED; }, 15000))
-        << "service state " << ServiceState("Apache");
+    EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_STOPPED; }, 15000))
+        << "service state " << testkit::ServiceState("Apache");
 }
 
 TEST_F(ServiceTest, MySqlInstallsAndRemovesItsServiceWithTheNtBuild)
@@ -182,14 +166,14 @@ TEST_F(ServiceTest, MySqlRestartInServiceMode)
     mysql.setRestartPending(false);
     EXPECT_EQ(mysql.start(), 0u);
     ASSERT_NE(mysql.handle(), nullptr);
-    ASSERT_TRUE(testkit::PumpUntil([] { return ServiceState("MySql") == SERVICE_RUNNING; }, 15000))
-        << "service state " << ServiceState("MySql");
+    ASSERT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("MySql") == SERVICE_RUNNING; }, 15000))
+        << "service state " << testkit::ServiceState("MySql");
 
     // A running service accepts the stop control.
     EXPECT_EQ(mysql.restart(), 1u);
     EXPECT_TRUE(mysql.restartPending());
-    EXPECT_TRUE(testkit::PumpUntil([] { return ServiceState("MySql") == SERVICE_STOPPED; }, 15000))
-        << "service state " << ServiceState("MySql");
+    EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("MySql") == SERVICE_STOPPED; }, 15000))
+        << "service state " << testkit::ServiceState("MySql");
 
     // A stopped service counts as stopped: accepted as well.
     mysql.setRestartPending(false);

@@ -42,7 +42,7 @@ protected:
 
     static bool WaitState(const char* name, DWORD state)
     {
-        return testkit::PumpUntil([&] { return standin::ServiceState(name) == state; }, 20000);
+        return testkit::PumpUntil([&] { return testkit::ServiceState(name) == state; }, 20000);
     }
 
     static bool ServiceExists(const char* name) { return !testkit::ServiceImagePath(name).empty(); }
@@ -63,23 +63,23 @@ TEST_F(ServiceStandIn, ApacheInstallStartPauseStopUninstall)
     WinExecAndWait(kit.apacheExe() + " -k install", [] { return ServiceExists("Apache"); });
     EXPECT_EQ(testkit::ServiceImagePath("Apache"), standin::Quoted(kit.apacheExe()) + " -k runservice")
         << "got " << testkit::ServiceImagePath("Apache");
-    EXPECT_EQ(standin::ServiceState("Apache"), (DWORD)SERVICE_STOPPED)
-        << "got " << standin::ServiceState("Apache");
+    EXPECT_EQ(testkit::ServiceState("Apache"), (DWORD)SERVICE_STOPPED)
+        << "got " << testkit::ServiceState("Apache");
 
     EXPECT_EQ(standin::StartServiceNamed("Apache"), 0u);
-    ASSERT_TRUE(WaitState("Apache", SERVICE_RUNNING)) << "got " << standin::ServiceState("Apache");
+    ASSERT_TRUE(WaitState("Apache", SERVICE_RUNNING)) << "got " << testkit::ServiceState("Apache");
     std::vector<Record> running = kitrecord::Select(kit.apacheRecords(), kitrecord::kEventServiceRunning);
     ASSERT_EQ(running.size(), 1u) << "got " << running.size();
     EXPECT_NE(running[0].cmdLine.find("-k runservice"), std::string::npos) << "got " << running[0].cmdLine;
     EXPECT_TRUE(testkit::FileExists(kit.pidFile()));
 
     EXPECT_TRUE(standin::ControlServiceNamed("Apache", SERVICE_CONTROL_PAUSE));
-    EXPECT_TRUE(WaitState("Apache", SERVICE_PAUSED)) << "got " << standin::ServiceState("Apache");
+    EXPECT_TRUE(WaitState("Apache", SERVICE_PAUSED)) << "got " << testkit::ServiceState("Apache");
     EXPECT_TRUE(standin::ControlServiceNamed("Apache", SERVICE_CONTROL_CONTINUE));
-    EXPECT_TRUE(WaitState("Apache", SERVICE_RUNNING)) << "got " << standin::ServiceState("Apache");
+    EXPECT_TRUE(WaitState("Apache", SERVICE_RUNNING)) << "got " << testkit::ServiceState("Apache");
 
     EXPECT_TRUE(standin::ControlServiceNamed("Apache", SERVICE_CONTROL_STOP));
-    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << standin::ServiceState("Apache");
+    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << testkit::ServiceState("Apache");
     EXPECT_TRUE(testkit::PumpUntil([&] { return !testkit::FileExists(kit.pidFile()); }, 5000));
     std::vector<Record> records = kit.apacheRecords();
     EXPECT_EQ(kitrecord::Select(records, kitrecord::kEventPause).size(), 1u);
@@ -103,7 +103,7 @@ TEST_F(ServiceStandIn, ApacheServiceAnswersShutdownCommand)
 
     r = run(kit.apacheExe() + " -k shutdown");
     EXPECT_EQ(r.exitCode, 0u) << "got " << r.exitCode << ": " << r.err;
-    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << standin::ServiceState("Apache");
+    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << testkit::ServiceState("Apache");
 }
 
 TEST_F(ServiceStandIn, ApacheServiceWithInvalidConfigurationDoesNotRun)
@@ -112,7 +112,7 @@ TEST_F(ServiceStandIn, ApacheServiceWithInvalidConfigurationDoesNotRun)
     standin::Result r = run(kit.apacheExe() + " -k install");
     ASSERT_EQ(r.exitCode, 0u) << "got " << r.exitCode << ": " << r.err;
     standin::StartServiceNamed("Apache");  // Wine may report the failure here or later
-    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << standin::ServiceState("Apache");
+    EXPECT_TRUE(WaitState("Apache", SERVICE_STOPPED)) << "got " << testkit::ServiceState("Apache");
     EXPECT_TRUE(kitrecord::Select(kit.apacheRecords(), kitrecord::kEventServiceRunning).empty());
 }
 
@@ -147,18 +147,18 @@ TEST_F(ServiceStandIn, MysqlInstallStartPauseStopRemove)
         << "got " << testkit::ServiceImagePath("MySql");
 
     EXPECT_EQ(standin::StartServiceNamed("MySql"), 0u);
-    ASSERT_TRUE(WaitState("MySql", SERVICE_RUNNING)) << "got " << standin::ServiceState("MySql");
+    ASSERT_TRUE(WaitState("MySql", SERVICE_RUNNING)) << "got " << testkit::ServiceState("MySql");
     HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
     EXPECT_NE(event, nullptr) << "error " << GetLastError();
     if (event)
         CloseHandle(event);
 
     EXPECT_TRUE(standin::ControlServiceNamed("MySql", SERVICE_CONTROL_PAUSE));
-    EXPECT_TRUE(WaitState("MySql", SERVICE_PAUSED)) << "got " << standin::ServiceState("MySql");
+    EXPECT_TRUE(WaitState("MySql", SERVICE_PAUSED)) << "got " << testkit::ServiceState("MySql");
     EXPECT_TRUE(standin::ControlServiceNamed("MySql", SERVICE_CONTROL_CONTINUE));
-    EXPECT_TRUE(WaitState("MySql", SERVICE_RUNNING)) << "got " << standin::ServiceState("MySql");
+    EXPECT_TRUE(WaitState("MySql", SERVICE_RUNNING)) << "got " << testkit::ServiceState("MySql");
     EXPECT_TRUE(standin::ControlServiceNamed("MySql", SERVICE_CONTROL_STOP));
-    EXPECT_TRUE(WaitState("MySql", SERVICE_STOPPED)) << "got " << standin::ServiceState("MySql");
+    EXPECT_TRUE(WaitState("MySql", SERVICE_STOPPED)) << "got " << testkit::ServiceState("MySql");
     EXPECT_EQ(kitrecord::Select(kit.mysqlRecords(), kitrecord::kEventEnd).size(), 1u);
 
     WinExecAndWait(kit.mysqlBin() + "mysqld-nt.exe --remove", [] { return !ServiceExists("MySql"); });
@@ -172,7 +172,7 @@ TEST_F(ServiceStandIn, MysqladminStopsTheMysqlService)
     ASSERT_TRUE(WaitState("MySql", SERVICE_RUNNING));
     r = run(kit.mysqlBin() + "mysqladmin.exe -u root shutdown");
     EXPECT_EQ(r.exitCode, 0u) << "got " << r.exitCode << ": " << r.err;
-    EXPECT_TRUE(WaitState("MySql", SERVICE_STOPPED)) << "got " << standin::ServiceState("MySql");
+    EXPECT_TRUE(WaitState("MySql", SERVICE_STOPPED)) << "got " << testkit::ServiceState("MySql");
 }
 
 TEST_F(ServiceStandIn, ServiceSwitchFromTheConsoleFails)

@@ -74,23 +74,6 @@ bool RunCaptured(const std::string& cmdLine, Result* result, const std::string& 
     return started && ended;
 }
 
-DWORD ServiceState(const char* name)
-{
-    DWORD state = 0;
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager)
-        return 0;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
-    if (service) {
-        SERVICE_STATUS status;
-        if (QueryServiceStatus(service, &status))
-            state = status.dwCurrentState;
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return state;
-}
-
 bool ControlServiceNamed(const char* name, DWORD control)
 {
     bool ok = false;

@@ -32,10 +32,6 @@ struct Result {
 bool RunCaptured(const std::string& cmdLine, Result* result, const std::string& curDir = "",
                  DWORD timeoutMs = 20000);
 
-// The current state of a service (SERVICE_RUNNING ...), 0 when it cannot
-// be queried.
-DWORD ServiceState(const char* name);
-
 // Sends a control to a service; true when accepted.
 bool ControlServiceNamed(const char* name, DWORD control);
 
