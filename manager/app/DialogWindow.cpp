@@ -1,0 +1,106 @@
+#include "DialogWindow.h"
+
+#include <commctrl.h>
+
+namespace {
+
+HINSTANCE appInstance = nullptr;
+
+// The first tool record the tooltip control knew: 44 bytes on 32-bit
+// Windows, which every version of the control accepts.
+#if defined(_WIN64)
+const UINT toolInfoSize = TTTOOLINFOA_V1_SIZE;
+#else
+const UINT toolInfoSize = 44;
+static_assert(TTTOOLINFOA_V1_SIZE == 44, "first tool record layout");
+#endif
+
+}  // namespace
+
+HINSTANCE AppInstance()
+{
+    return appInstance ? appInstance : GetModuleHandleA(nullptr);
+}
+
+void SetAppInstance(HINSTANCE instance)
+{
+    appInstance = instance;
+}
+
+DialogWindow::DialogWindow() : handle_(nullptr), modeless_(false) {}
+
+DialogWindow::~DialogWindow()
+{
+    closeDialog();
+}
+
+INT_PTR DialogWindow::onMessage(UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
+BOOL DialogWindow::onInitDialog()
+{
+    return 1;
+}
+
+void DialogWindow::showDialog(UINT templateId, HWND parent, bool modal)
+{
+    modeless_ = !modal;
+    if (modal)
+        DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId), parent, dialogProc,
+                        reinterpret_cast<LPARAM>(this));
+    else
+        CreateDialogParamA(AppInstance(), MAKEINTRESOURCEA(templateId), parent, dialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+void DialogWindow::closeDialog()
+{
+    if (!handle_)
+        return;
+    HWND window = handle_;
+    // Detach first, so that what EndDialog sends reaches no handler.
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    handle_ = nullptr;
+    EndDialog(window, 0);
+    // A modeless dialog outlives EndDialog (it is only hidden): nothing
+    // refers to it any more, so it goes too.
+    if (modeless_)
+        DestroyWindow(window);
+}
+
+INT_PTR CALLBACK DialogWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        DialogWindow* self = reinterpret_cast<DialogWindow*>(lParam);
+        self->handle_ = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        return self->onInitDialog() ? TRUE : FALSE;
+    }
+    DialogWindow* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    return self ? self->onMessage(message, wParam, lParam) : 0;
+}
+
+void DialogWindow::addTooltip(HWND control, const char* text)
+{
+    HWND tip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                               WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, control, nullptr,
+                               AppInstance(), nullptr);
+    if (!tip)
+        return;
+    SetWindowPos(tip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ShowWindow(tip, SW_SHOW);
+
+    TOOLINFOA tool;
+    ZeroMemory(&tool, sizeof(tool));
+    tool.cbSize = toolInfoSize;
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = control;
+    tool.uId = 0;
+    GetClientRect(control, &tool.rect);
+    tool.hinst = AppInstance();
+    tool.lpszText = const_cast<char*>(text);
+    SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
