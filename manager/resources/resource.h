@@ -35,3 +35,88 @@
 #define IDS_LOG_RESTARTING         32812  // English and French
 #define IDS_TIP_WINDOW_SIZE        32813  // French only
 #define IDS_LOG_CONFIG_CHANGED     32814  // French only
+
+// ---------------------------------------------------------------------------
+// Dialog templates (Manager.rc), each in English, French and Italian.
+// ---------------------------------------------------------------------------
+#define IDD_MANAGER                133    // the manager window
+#define IDD_ABOUT                  134    // the about dialog
+
+// ---------------------------------------------------------------------------
+// Menus
+// ---------------------------------------------------------------------------
+#define IDR_TRAY_MENU              129    // one popup: the tray menu
+
+// ---------------------------------------------------------------------------
+// Icons, cursor and bitmaps
+// ---------------------------------------------------------------------------
+#define IDI_TRAY_IDLE              128    // no server running
+#define IDI_TRAY_BOTH              138    // Apache and MySQL running
+#define IDI_TRAY_APACHE            139    // Apache only
+#define IDI_TRAY_MYSQL             140    // MySQL only
+#define IDI_WINDOW                 141    // window and about dialog icon
+#define IDC_HAND_CURSOR            136    // pointing hand over the links
+#define IDB_MENU_BUTTON            142    // the tray-menu button
+#define IDB_PIN_OFF                164    // pin button, window not kept on top
+#define IDB_PIN_ON                 165    // pin button, window kept on top
+#define IDB_BANNER_LINE            173    // line under the banner
+#define IDB_BANNER                 181    // banner across the top
+#define IDB_HELP_BUTTON            182    // context-help button
+
+// ---------------------------------------------------------------------------
+// Controls of the manager window (IDD_MANAGER)
+// ---------------------------------------------------------------------------
+#define IDC_AUTO_START_TARVANE     1001
+#define IDC_AUTO_START_SERVERS     1002
+#define IDC_AUTO_RELOAD_CONF       1003
+#define IDC_ABOUT                  1008
+#define IDC_EXPERT_MODE            1012
+#define IDC_SSL_MODE               1014   // hidden and disabled
+#define IDC_CHECK_VERSION          1015
+#define IDC_START_AS_SERVICES      1019
+#define IDC_MYSQL_STATUS           1026
+#define IDC_APACHE_STATUS          1027
+#define IDC_APPLY                  1029
+#define IDC_MYSQL_ARGUMENTS        1031
+#define IDC_MENU_BUTTON            1032
+#define IDC_PIN                    1040
+#define IDC_HIDDEN_1               1049   // hidden, unused
+#define IDC_HIDDEN_2               1050   // hidden, unused
+#define IDC_BANNER_LINE            1051
+#define IDC_BANNER                 1052
+#define IDC_EVENT_LOG              1054
+#define IDC_HELP_BUTTON            1059
+#define IDC_EXPANSION              1065   // vertical trackbar, 0 to 2
+
+// ---------------------------------------------------------------------------
+// Controls of the about dialog (IDD_ABOUT); OK is IDOK.
+// ---------------------------------------------------------------------------
+#define IDC_PRODUCT_LINK           1007
+#define IDC_AUTHOR_1               1009
+#define IDC_AUTHOR_2               1010
+#define IDC_AUTHOR_3               1011
+#define IDC_CHECK_VERSION_BUTTON   1016   // also sent to the owner
+
+// ---------------------------------------------------------------------------
+// Commands (WM_COMMAND ids of menu items, keys and command words)
+// ---------------------------------------------------------------------------
+#define ID_CMD_START               32771  // F2, "start"
+#define ID_CMD_STOP                32772  // F3, "stop"
+#define ID_CMD_EDIT_APACHE_CONF    32773
+#define ID_CMD_TOGGLE              32774  // the menu's start/stop item
+#define ID_CMD_QUIT                32776  // "quit"
+#define ID_CMD_EDIT_MYSQL_CONF     32781
+#define ID_CMD_APACHE_ERROR_LOG    32782
+#define ID_CMD_MYSQL_ERROR_LOG     32783
+#define ID_CMD_BROWSE              32785  // "browse"
+#define ID_CMD_SHOW_WINDOW         32786
+#define ID_CMD_EDIT_PHP_CONF       32788
+#define ID_CMD_EXTENSION_EDITOR    32792
+#define ID_CMD_PHPMYADMIN          32793
+#define ID_CMD_RESTART             32794  // F5, "restart"
+#define ID_CMD_MANAGER_LOG         32796  // French menu only
+#define ID_CMD_APACHE_ACCESS_LOG   32797  // French menu only
+#define ID_CMD_INTRODUCTION        32798  // F1
+#define ID_CMD_FAQ                 32799
+#define ID_CMD_PHP_START_SITE      32800
+#define ID_CMD_ADMINISTRATION      32801  // French menu only
