@@ -1,18 +1,18 @@
 #include "DialogWindow.h"
 
 #include <commctrl.h>
+#include <cstddef>
 
 namespace {
 
 HINSTANCE appInstance = nullptr;
 
-// The first tool record the tooltip control knew: 44 bytes on 32-bit
+// The tool record up to its lParam, as version 4.70 of the control knew
+// it: 44 bytes on 32-bit
 // Windows, which every version of the control accepts.
-#if defined(_WIN64)
-const UINT toolInfoSize = TTTOOLINFOA_V1_SIZE;
-#else
-const UINT toolInfoSize = 44;
-static_assert(TTTOOLINFOA_V1_SIZE == 44, "first tool record layout");
+const UINT toolInfoSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
+#if !defined(_WIN64)
+static_assert(toolInfoSize == 44, "first tool record layout");
 #endif
 
 }  // namespace
