@@ -29,12 +29,16 @@ public:
     bool ShowAlways;         // window shown at start-up and kept on top
     int ExpandPos;           // window size slider position, 0 to 2
 
+    // Writes the settings file, clears the older registry key and writes the
+    // start-with-Windows entry; the destructor does the same. For an end of
+    // the session, after which the process may not get as far as that.
+    void SaveSettings();
+
 private:
     ManagerSettings(const ManagerSettings&) = delete;
     ManagerSettings& operator=(const ManagerSettings&) = delete;
 
     void LoadSettings();
-    void SaveSettings();
     bool LoadFromFile();
     void LoadFromFallbackKey();
     void SaveRunEntry();

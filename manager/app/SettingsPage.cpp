@@ -1,0 +1,103 @@
+// The settings page in the middle of the window: edits count only after
+// Apply (or at quit); Close throws them away.
+#include "ManagerWindow.h"
+
+#include "ServiceControl.h"
+#include "Texts.h"
+#include "resource.h"
+
+namespace {
+
+struct PageFlag {
+    int control;
+    bool ManagerSettings::*field;
+};
+
+const PageFlag pageFlags[] = {
+    {IDC_AUTO_START_TARVANE, &ManagerSettings::AutoStartTarvane},
+    {IDC_START_AS_SERVICES, &ManagerSettings::StartAsServices},
+    {IDC_AUTO_START_SERVERS, &ManagerSettings::AutoStartServers},
+    {IDC_EXPERT_MODE, &ManagerSettings::ExpertMode},
+    {IDC_CHECK_VERSION, &ManagerSettings::CheckVersion},
+    {IDC_AUTO_RELOAD_CONF, &ManagerSettings::AutoReloadConf},
+    {IDC_SSL_MODE, &ManagerSettings::SslMode},
+};
+
+}  // namespace
+
+void ManagerWindow::loadSettingsPage()
+{
+    for (const PageFlag& flag : pageFlags)
+        CheckDlgButton(handle_, flag.control,
+                       (settings.*flag.field) ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings.MySqlArguments);
+    EnableWindow(GetDlgItem(handle_, IDC_START_AS_SERVICES),
+                 ServiceControl::isAdministrator() && ServiceControl::isNtFamily());
+    EnableWindow(GetDlgItem(handle_, IDC_AUTO_START_SERVERS), !settings.StartAsServices);
+    EnableWindow(GetDlgItem(handle_, IDC_MYSQL_ARGUMENTS), !settings.StartAsServices);
+}
+
+void ManagerWindow::storeSettingsPage()
+{
+    for (const PageFlag& flag : pageFlags)
+        settings.*flag.field = IsDlgButtonChecked(handle_, flag.control) == BST_CHECKED;
+    GetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings.MySqlArguments,
+                    MaxMySqlArguments + 1);
+}
+
+void ManagerWindow::applySettings()
+{
+    bool services = IsDlgButtonChecked(handle_, IDC_START_AS_SERVICES) == BST_CHECKED;
+    if (services != settings.StartAsServices) {
+        if (serversStarted) {
+            apache.stop();
+            mysql.stop();
+        }
+        serviceSwitchPending = true;
+    }
+    storeSettingsPage();
+    apache.setWatchConfig(settings.AutoReloadConf);
+    apache.setSsl(settings.SslMode);
+    mysql.setArguments(settings.MySqlArguments);
+}
+
+void ManagerWindow::onServicesToggled()
+{
+    bool services = IsDlgButtonChecked(handle_, IDC_START_AS_SERVICES) == BST_CHECKED;
+    EnableWindow(GetDlgItem(handle_, IDC_AUTO_START_SERVERS), !services);
+    EnableWindow(GetDlgItem(handle_, IDC_MYSQL_ARGUMENTS), !services);
+}
+
+void ManagerWindow::onExpertToggled()
+{
+    if (IsDlgButtonChecked(handle_, IDC_EXPERT_MODE) != BST_CHECKED)
+        return;
+    char text[MaxTextLength + 1];
+    lstrcpynA(text, LoadText(IDS_EXPERT_WARNING), sizeof text);
+    if (prompt(text, MB_YESNO | MB_DEFBUTTON2) != IDYES)
+        CheckDlgButton(handle_, IDC_EXPERT_MODE, BST_UNCHECKED);
+}
+
+void ManagerWindow::showFieldHelp(const HELPINFO* info)
+{
+    if (!info)
+        return;
+    UINT id;
+    switch (info->iCtrlId) {
+    case IDC_AUTO_START_SERVERS:
+        id = IDS_HELP_AUTO_START;
+        break;
+    case IDC_START_AS_SERVICES:
+        id = IDS_HELP_SERVICES;
+        break;
+    case IDC_MYSQL_ARGUMENTS:
+        id = IDS_HELP_MYSQL_ARGUMENTS;
+        break;
+    default:
+        return;
+    }
+    char text[MaxTextLength + 1];
+    lstrcpynA(text, LoadText(id), sizeof text);
+    addTooltip(GetDlgItem(handle_, info->iCtrlId), text);
+    prompt(text, MB_OK | MB_ICONINFORMATION);
+}
