@@ -106,6 +106,8 @@ public:
     bool inPrompt() const { return promptDepth_ > 0; }
     // A quit that came while a prompt was open, waiting for it to close.
     bool quitPending() const { return quitPending_; }
+    // The quit was carried out (the message loop is told to end).
+    bool hasQuit() const { return quitDone_; }
 
 private:
     // Shows a message box owned by the window, titled with the caption;

@@ -1,0 +1,142 @@
+// The demo's hands: what a user does with the mouse, for a script.
+//   tvdemo wait-started [seconds]  waits until both status texts read
+//                                  "Started"; prints them
+//   tvdemo wait-window TITLE [s]   waits for a top-level window
+//   tvdemo menu                    opens the tray menu (a right click)
+//   tvdemo close-menu              closes an open menu
+//   tvdemo command ID              sends the manager the command ID
+//   tvdemo show                    the tray's double-click
+//   tvdemo fetch URL               prints the status and first body line
+// Exit code 0 on success, 1 otherwise.
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int apacheStatusId = 1027;
+const int mysqlStatusId = 1026;
+const int eventLogId = 1054;
+
+BOOL CALLBACK FindManager(HWND window, LPARAM lParam)
+{
+    char className[16] = "", title[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (!strcmp(className, "#32770") && !strcmp(title, "Tarvane") && GetDlgItem(window, eventLogId)) {
+        *reinterpret_cast<HWND*>(lParam) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Manager(int seconds)
+{
+    for (int i = 0; i <= seconds * 10; ++i) {
+        HWND found = nullptr;
+        EnumWindows(FindManager, reinterpret_cast<LPARAM>(&found));
+        if (found)
+            return found;
+        Sleep(100);
+    }
+    fprintf(stderr, "tvdemo: no manager window\n");
+    return nullptr;
+}
+
+int WaitStarted(int seconds)
+{
+    HWND manager = Manager(seconds);
+    if (!manager)
+        return 1;
+    char apache[64] = "", mysql[64] = "";
+    for (int i = 0; i <= seconds * 10; ++i) {
+        GetDlgItemTextA(manager, apacheStatusId, apache, sizeof apache);
+        GetDlgItemTextA(manager, mysqlStatusId, mysql, sizeof mysql);
+        if (strstr(apache, "Started") && strstr(mysql, "Started")) {
+            printf("%s\n%s\n", apache, mysql);
+            return 0;
+        }
+        Sleep(100);
+    }
+    fprintf(stderr, "tvdemo: not started: \"%s\" \"%s\"\n", apache, mysql);
+    return 1;
+}
+
+int WaitWindow(const char* title, int seconds)
+{
+    for (int i = 0; i <= seconds * 10; ++i) {
+        if (FindWindowA(nullptr, title))
+            return 0;
+        Sleep(100);
+    }
+    fprintf(stderr, "tvdemo: no window \"%s\"\n", title);
+    return 1;
+}
+
+int Fetch(const char* url)
+{
+    HINTERNET net = InternetOpenA("tvdemo", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET page = net ? InternetOpenUrlA(net, url, nullptr, 0,
+                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                         : nullptr;
+    if (!page) {
+        fprintf(stderr, "tvdemo: cannot fetch %s (error %lu)\n", url, GetLastError());
+        if (net)
+            InternetCloseHandle(net);
+        return 1;
+    }
+    char status[32] = "";
+    DWORD size = sizeof status;
+    HttpQueryInfoA(page, HTTP_QUERY_STATUS_CODE, status, &size, nullptr);
+    char body[4097] = "";
+    DWORD got = 0, total = 0;
+    while (total < sizeof body - 1 &&
+           InternetReadFile(page, body + total, sizeof body - 1 - total, &got) && got)
+        total += got;
+    body[total] = '\0';
+    char* line = body;
+    while (*line == '\r' || *line == '\n')
+        ++line;
+    line[strcspn(line, "\r\n")] = '\0';
+    printf("HTTP %s: %s\n", status, line);
+    InternetCloseHandle(page);
+    InternetCloseHandle(net);
+    return strcmp(status, "200") == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 1;
+    const char* verb = argv[1];
+    if (!strcmp(verb, "wait-started"))
+        return WaitStarted(argc > 2 ? atoi(argv[2]) : 20);
+    if (!strcmp(verb, "wait-window") && argc > 2)
+        return WaitWindow(argv[2], argc > 3 ? atoi(argv[3]) : 20);
+    if (!strcmp(verb, "fetch") && argc > 2)
+        return Fetch(argv[2]);
+    if (!strcmp(verb, "close-menu")) {
+        HWND menu = FindWindowA("#32768", nullptr);
+        if (menu)
+            PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        HWND manager = Manager(1);
+        if (manager)
+            PostMessageA(manager, WM_CANCELMODE, 0, 0);
+        return menu ? 0 : 1;
+    }
+    HWND manager = Manager(10);
+    if (!manager)
+        return 1;
+    if (!strcmp(verb, "menu"))
+        return PostMessageA(manager, WM_USER + 1, 0, WM_RBUTTONDOWN) ? 0 : 1;
+    if (!strcmp(verb, "show"))
+        return PostMessageA(manager, WM_USER + 1, 0, WM_LBUTTONDBLCLK) ? 0 : 1;
+    if (!strcmp(verb, "command") && argc > 2)
+        return PostMessageA(manager, WM_COMMAND, atoi(argv[2]), 0) ? 0 : 1;
+    return 1;
+}

@@ -1,0 +1,217 @@
+#include "AppKit.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+
+#include "TestKit.h"
+#include "resource.h"
+
+testkit::KitLayout* AppTest::kit = nullptr;
+
+namespace {
+
+const char kManagerKey[] = "Software\\Tarvane";
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM lParam)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    // Message boxes carry no manager property; the manager's dialog does.
+    if (pid == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(className, "#32770") &&
+        !GetPropA(window, ManagerWindowProperty))
+        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
+    return TRUE;
+}
+
+// The longest static text of a message box: its message.
+std::string BoxText(HWND box)
+{
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[16] = "", buffer[4096] = "";
+        GetClassNameA(child, className, sizeof className);
+        if (!lstrcmpiA(className, "Static")) {
+            GetWindowTextA(child, buffer, sizeof buffer);
+            if (strlen(buffer) > text.size())
+                text = buffer;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+PromptWatcher::PromptWatcher() : thread([this] { run(); }) {}
+
+PromptWatcher::~PromptWatcher()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stop = true;
+    }
+    thread.join();
+}
+
+std::vector<std::string> PromptWatcher::texts()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return seen;
+}
+
+void PromptWatcher::run()
+{
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (stop)
+                return;
+        }
+        std::vector<HWND> boxes;
+        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
+        for (HWND box : boxes) {
+            std::string text = BoxText(box);
+            if (text.empty())
+                continue;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                bool known = false;
+                for (HWND done : answered)
+                    known = known || done == box;
+                if (known)
+                    continue;
+                answered.push_back(box);
+                seen.push_back(text);
+            }
+            if (hook)
+                hook(text);
+            int button = answer ? answer(text) : IDOK;
+            PostMessageA(box, WM_COMMAND, button, 0);
+        }
+        Sleep(30);
+    }
+}
+
+void AppTest::SetUpTestSuite()
+{
+    kit = new testkit::KitLayout("app");
+    ASSERT_TRUE(kit->ok());
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, kManagerKey, &key));
+    std::string root = kit->shortRoot();
+    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(root.c_str()),
+                   static_cast<DWORD>(root.size() + 1));
+    RegCloseKey(key);
+}
+
+void AppTest::TearDownTestSuite()
+{
+    delete kit;
+    kit = nullptr;
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tarvane\\Configuration");
+    RegDeleteKeyA(HKEY_CURRENT_USER, kManagerKey);
+}
+
+void AppTest::TearDown()
+{
+    Close();
+    kit->removeServices();
+    kit->endProcesses();
+    DeleteFileA((kit->root() + "Tarvane.log").c_str());
+    DeleteFileA((kit->root() + "Tarvane.ini").c_str());
+    kit->writeHttpdConf(testkit::DefaultHttpdConf());
+}
+
+void AppTest::WriteSettings(const std::vector<std::pair<const char*, const char*>>& keys)
+{
+    std::string ini = kit->root() + "Tarvane.ini";
+    DeleteFileA(ini.c_str());
+    const std::pair<const char*, const char*> defaults[] = {
+        {"AutoStartServers", "N"}, {"ShowAlways", "Y"}, {"ExpandPos", "1"}};
+    for (const auto& entry : defaults)
+        WritePrivateProfileStringA("Tarvane", entry.first, entry.second, ini.c_str());
+    for (const auto& entry : keys)
+        WritePrivateProfileStringA("Tarvane", entry.first, entry.second, ini.c_str());
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
+}
+
+std::string AppTest::ReadSetting(const char* key)
+{
+    char value[256] = "";
+    GetPrivateProfileStringA("Tarvane", key, "", value, sizeof value,
+                             (kit->root() + "Tarvane.ini").c_str());
+    return value;
+}
+
+ManagerWindow* AppTest::Open()
+{
+    window.reset(new ManagerWindow(nullptr));
+    EXPECT_TRUE(window->handle() != nullptr);
+    return window.get();
+}
+
+void AppTest::Close()
+{
+    window.reset();
+}
+
+std::vector<std::string> AppTest::ListLines()
+{
+    std::vector<std::string> lines;
+    HWND list = GetDlgItem(window->handle(), IDC_EVENT_LOG);
+    LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        char line[512] = "";
+        SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> AppTest::FileLines()
+{
+    std::string bytes;
+    std::vector<std::string> lines;
+    if (!testkit::ReadFileBytes(kit->root() + "Tarvane.log", &bytes))
+        return lines;
+    size_t start = 0, end;
+    while ((end = bytes.find("\r\n", start)) != std::string::npos) {
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+int AppTest::CountLines(const std::string& text)
+{
+    int n = 0;
+    for (const std::string& line : ListLines())
+        n += line.find(text) != std::string::npos;
+    return n;
+}
+
+bool AppTest::WaitStates(ServerState apache, ServerState mysql, DWORD ms)
+{
+    return testkit::PumpUntil(
+        [&] { return window->apache.state() == apache && window->mysql.state() == mysql; }, ms);
+}
+
+bool AppTest::Kill(const char* program)
+{
+    DWORD pid = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {sizeof entry};
+    for (BOOL ok = Process32First(snapshot, &entry); ok; ok = Process32Next(snapshot, &entry))
+        if (!lstrcmpiA(entry.szExeFile, program))
+            pid = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    HANDLE process = pid ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (!process)
+        return false;
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+    return true;
+}

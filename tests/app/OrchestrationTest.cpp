@@ -1,0 +1,178 @@
+// The stack as one, on the stand-ins: start, crash, restart, configuration
+// change and error, MySQL missing, the service switch, and a quit while a
+// prompt is open.
+#include "AppKit.h"
+
+#include "ServiceControl.h"
+#include "TestKit.h"
+#include "resource.h"
+
+using testkit::PumpFor;
+using testkit::PumpUntil;
+
+class OrchestrationTest : public AppTest {
+protected:
+    void StartBoth()
+    {
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+        ASSERT_TRUE(WaitStates(Running, Running));
+        ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 3000));
+    }
+    std::string Text(int id)
+    {
+        char text[128] = "";
+        GetDlgItemTextA(window->handle(), id, text, sizeof text);
+        return text;
+    }
+    // Renames the MySQL server build the driver picks, so it is missing.
+    void HideMysqld(bool hide)
+    {
+        std::string exe = kit->mysqlBin() + "mysqld-nt.exe";
+        hide ? MoveFileA(exe.c_str(), (exe + ".off").c_str())
+             : MoveFileA((exe + ".off").c_str(), exe.c_str());
+    }
+};
+
+TEST_F(OrchestrationTest, StartCrashAndRestart)
+{
+    WriteSettings();
+    Open();
+    StartBoth();
+    EXPECT_EQ("Apache       Started             ", Text(IDC_APACHE_STATUS));
+    EXPECT_EQ("MySql        Started             ", Text(IDC_MYSQL_STATUS));
+    EXPECT_EQ(1, CountLines("Tarvane: Demarrage des serveurs"));
+    std::vector<std::string> file = FileLines();
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(ListLines()[0], file[0]);
+    EXPECT_STREQ("Tarvane (Started)", window->trayData.szTip);
+    // The icon blinks: idle and both-servers icons in turn.
+    bool idle = false, both = false;
+    PumpUntil([&] {
+        idle = idle || window->trayData.hIcon == window->trayIcons[0];
+        both = both || window->trayData.hIcon == window->trayIcons[3];
+        return idle && both;
+    }, 3000);
+    EXPECT_TRUE(idle && both);
+
+    // F2 while started does nothing; the restart brings both back.
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+    EXPECT_EQ(1, CountLines("Demarrage des serveurs"));
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_RESTART, 0);
+    EXPECT_EQ(1, CountLines("Tarvane: Server are restarting..."));
+    EXPECT_TRUE(PumpUntil([&] { return window->apache.state() != Running; }, 5000));
+    ASSERT_TRUE(WaitStates(Running, Running));
+
+    // A crash of each: the line, and the partner stopped on the next tick.
+    for (const char* program : {"apache.exe", "mysqld-nt.exe"}) {
+        if (!window->serversStarted)
+            StartBoth();
+        ASSERT_TRUE(Kill(program)) << program;
+        const char* line = program[0] == 'a' ? "Apache : Unexpected end of Apache !"
+                                             : "MySql  : Unexpected end of MySql !";
+        EXPECT_TRUE(PumpUntil([&] { return CountLines(line) == 1; }, 5000)) << line;
+        EXPECT_TRUE(WaitStates(Stopped, Stopped)) << program;
+    }
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    EXPECT_EQ(0, CountLines("Arret des serveurs")) << "stop acts only while started";
+}
+
+TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
+{
+    WriteSettings({{"AutoReloadConf", "Y"}});
+    Open();
+    StartBoth();
+    std::string conf = testkit::DefaultHttpdConf();
+    size_t at = conf.find("Port 80");
+    kit->writeHttpdConf(conf.substr(0, at) + "Port 8081" + conf.substr(at + 7));
+    EXPECT_TRUE(PumpUntil([&] { return CountLines("Apache : ") == 1; }, 5000))
+        << "the change is logged (its text exists in French only)";
+    EXPECT_TRUE(PumpUntil([&] { return window->apache.port() == 8081; }, 5000));
+    ASSERT_TRUE(WaitStates(Running, Running));
+
+    // A broken file: the stop is refused with one prompt per write.
+    prompts.answer = [](const std::string&) { return IDNO; };
+    window->apache.setWatchConfig(false);
+    kit->writeHttpdConf(conf + "<Directory\r\n");
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    PumpUntil([&] { return window->mysql.state() == Stopped; }, 5000);
+    PumpFor(2000);
+    EXPECT_EQ(Running, window->apache.state());
+    ASSERT_EQ(1u, prompts.texts().size());
+    EXPECT_EQ(0u, prompts.texts()[0].find("Error in Apache configuration file:\n\n\""));
+    EXPECT_EQ(1, CountLines("Tarvane: Erreur dans le fichier de configuration d'Apache"));
+    Sleep(20);
+    kit->writeHttpdConf(conf + "<Directory \r\n");
+    EXPECT_TRUE(PumpUntil([&] { return prompts.texts().size() == 2; }, 5000));
+    PumpFor(1500);
+    EXPECT_EQ(2u, prompts.texts().size());
+    // Mended, it goes down on the next write.
+    kit->writeHttpdConf(conf);
+    EXPECT_TRUE(WaitStates(Stopped, Stopped));
+
+    // Restart with a broken file: the prompt, nothing stopped.
+    StartBoth();
+    kit->writeHttpdConf(conf + "<Directory\r\n");
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_RESTART, 0);
+    EXPECT_EQ(3u, prompts.texts().size());
+    PumpFor(1000);
+    EXPECT_EQ(Running, window->apache.state());
+    EXPECT_EQ(Running, window->mysql.state());
+    kit->writeHttpdConf(conf);
+}
+
+TEST_F(OrchestrationTest, MySqlMissingPromptAndQuitWhileOpen)
+{
+    HideMysqld(true);
+    char system[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 2, 0, system,
+                   sizeof system, nullptr);
+    const std::string expected = std::string("Unable to launch MySql : \n") + system +
+                                 "\n\nWould you like to launch Apache ?";
+    WriteSettings();
+    Open();
+    // No: nothing starts. Yes: Apache starts, and is taken down again.
+    for (int button : {IDNO, IDYES}) {
+        prompts.answer = [button](const std::string&) { return button; };
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+        ASSERT_FALSE(prompts.texts().empty());
+        EXPECT_EQ(expected, prompts.texts().back());
+        if (button == IDNO)
+            EXPECT_EQ(Stopped, window->apache.state());
+        else
+            EXPECT_NE(Stopped, window->apache.state());
+        EXPECT_TRUE(WaitStates(Stopped, Stopped));
+    }
+    // A quit while the prompt is open: Yes then starts nothing, and the
+    // quit follows once the prompt has gone.
+    HWND w = window->handle();
+    prompts.hook = [w](const std::string&) {
+        PostMessageA(w, WM_COMMAND, ID_CMD_QUIT, 0);
+        Sleep(300);
+    };
+    prompts.answer = [](const std::string&) { return IDYES; };
+    SendMessageA(w, WM_COMMAND, ID_CMD_START, 0);
+    EXPECT_EQ(3u, prompts.texts().size());
+    EXPECT_EQ(Stopped, window->apache.state());
+    EXPECT_TRUE(PumpUntil([&] { return window->hasQuit(); }, 3000));
+    PumpFor(1000);
+    EXPECT_EQ(Stopped, window->apache.state());
+    HideMysqld(false);
+}
+
+TEST_F(OrchestrationTest, ServiceSwitchBothWays)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    StartBoth();
+    for (bool services : {true, false}) {
+        CheckDlgButton(w, IDC_START_AS_SERVICES, services ? BST_CHECKED : BST_UNCHECKED);
+        SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+        EXPECT_TRUE(window->serviceSwitchPending);
+        EXPECT_TRUE(PumpUntil([&] { return window->apache.serviceMode() == services &&
+                                           window->mysql.serviceMode() == services; }, 20000))
+            << "services " << services;
+        EXPECT_TRUE(WaitStates(Running, Running, 30000)) << "services " << services;
+        EXPECT_EQ(services ? SERVICE_RUNNING : 0u, testkit::ServiceState("Apache"));
+        EXPECT_EQ(services ? SERVICE_RUNNING : 0u, testkit::ServiceState("MySql"));
+    }
+}

@@ -1,0 +1,223 @@
+// Tarvane.exe as a user meets it: started from a kit folder, a second start
+// with command words, the function keys, Esc, the languages and the end of
+// the session. Everything is observed from outside: windows, texts, the
+// settings and log files.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "KitLayout.h"
+#include "TestKit.h"
+#include "resource.h"
+
+using testkit::PumpFor;
+using testkit::PumpUntil;
+
+namespace {
+
+struct Found {
+    DWORD pid;
+    HWND window;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM lParam)
+{
+    Found* found = reinterpret_cast<Found*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[16] = "", title[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (pid == found->pid && !strcmp(className, "#32770") && !strcmp(title, "Tarvane") &&
+        GetDlgItem(window, IDC_EVENT_LOG)) {
+        found->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit.reset(new testkit::KitLayout("prog"));
+        ASSERT_TRUE(kit->ok());
+        exe = kit->root() + "Tarvane.exe";
+        ASSERT_TRUE(CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), exe.c_str(), FALSE));
+        // The install directory is the program's folder: no Path value.
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tarvane\\Configuration");
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tarvane");
+    }
+    void TearDown() override
+    {
+        if (manager) {
+            if (WaitForSingleObject(manager, 0) == WAIT_TIMEOUT) {
+                Run("/quit");
+                if (!testkit::WaitProcess(manager, 5000))
+                    TerminateProcess(manager, 1);
+            }
+            CloseHandle(manager);
+        }
+        kit->endProcesses();
+        kit.reset();
+    }
+    void Settings(const char* showAlways, const char* expand = "1")
+    {
+        std::string ini = kit->root() + "Tarvane.ini";
+        WritePrivateProfileStringA("Tarvane", "AutoStartServers", "N", ini.c_str());
+        WritePrivateProfileStringA("Tarvane", "ShowAlways", showAlways, ini.c_str());
+        WritePrivateProfileStringA("Tarvane", "ExpandPos", expand, ini.c_str());
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
+    }
+    std::string Setting(const char* key)
+    {
+        char value[64] = "";
+        GetPrivateProfileStringA("Tarvane", key, "", value, sizeof value,
+                                 (kit->root() + "Tarvane.ini").c_str());
+        return value;
+    }
+    // Starts the first manager and waits for its window.
+    HWND Launch(const char* words = "")
+    {
+        manager = testkit::StartProcess("\"" + exe + "\" " + words, kit->root().c_str());
+        Found found = {GetProcessId(manager), nullptr};
+        PumpUntil([&] {
+            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
+            return found.window != nullptr;
+        }, 10000);
+        return found.window;
+    }
+    // A further start with words; returns its exit code.
+    DWORD Run(const char* words)
+    {
+        DWORD code = 99;
+        EXPECT_TRUE(testkit::RunProcess("\"" + exe + "\" " + words, &code, 10000)) << words;
+        return code;
+    }
+    int LogCount(const char* text)
+    {
+        std::string log;
+        testkit::ReadFileBytes(kit->root() + "Tarvane.log", &log);
+        int n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++n;
+        return n;
+    }
+    std::string Text(HWND w, int id)
+    {
+        char text[256] = "";
+        GetDlgItemTextA(w, id, text, sizeof text);
+        return text;
+    }
+
+    std::unique_ptr<testkit::KitLayout> kit;
+    std::string exe;
+    HANDLE manager = nullptr;
+};
+
+TEST_F(ProgramTest, OneManagerObeysItsWords)
+{
+    Settings("Y");
+    HWND w = Launch();
+    ASSERT_TRUE(w != nullptr);
+    EXPECT_TRUE(IsWindowVisible(w));
+
+    // A message box titled like the manager, in another process, is not
+    // taken for it.
+    std::thread box([] { MessageBoxA(nullptr, "decoy", "Tarvane", MB_OK); });
+    HWND decoy = nullptr;
+    PumpUntil([&] { return (decoy = FindWindowA("#32770", "Tarvane")) != nullptr &&
+                           !GetDlgItem(decoy, IDC_EVENT_LOG); }, 5000);
+
+    EXPECT_EQ(0u, Run(""));
+    PumpFor(700);
+    EXPECT_EQ(0, LogCount("Demarrage")) << "no words, nothing happens";
+
+    EXPECT_EQ(0u, Run("/start"));
+    EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
+                                       Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
+                          15000));
+    EXPECT_EQ(0u, Run("/restart"));
+    EXPECT_TRUE(PumpUntil([&] { return LogCount("Server are restarting...") == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
+                                       Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
+                          15000));
+    EXPECT_EQ(0u, Run("/stop"));
+    EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_MYSQL_STATUS).find("Stopped") != std::string::npos &&
+                                       Text(w, IDC_APACHE_STATUS).find("Stopped") != std::string::npos; },
+                          15000));
+    EXPECT_EQ(1, LogCount("Arret des serveurs"));
+
+    EXPECT_EQ(0u, Run("/quit"));
+    EXPECT_TRUE(testkit::WaitProcess(manager, 10000));
+    EXPECT_TRUE(IsWindow(decoy)) << "the decoy got no quit";
+    PostMessageA(decoy, WM_COMMAND, IDOK, 0);
+    box.join();
+}
+
+TEST_F(ProgramTest, KeysEscapeAndEndOfSession)
+{
+    Settings("N", "2");
+    HWND w = Launch();
+    ASSERT_TRUE(w != nullptr);
+    PumpFor(300);
+    EXPECT_FALSE(IsWindowVisible(w)) << "without ShowAlways, only the tray icon";
+
+    // A held F2: one start, not one per repeat.
+    PostMessageA(w, WM_KEYDOWN, VK_F2, 1);
+    for (int i = 0; i < 4; ++i)
+        PostMessageA(w, WM_KEYDOWN, VK_F2, 1 | (1 << 30));
+    PostMessageA(w, WM_KEYDOWN, VK_F4, 1);
+    EXPECT_TRUE(PumpUntil([&] { return LogCount("Demarrage") == 1; }, 3000));
+    PumpFor(700);
+    EXPECT_EQ(1, LogCount("Demarrage"));
+
+    // Shown by the tray's double-click; Esc hides it and reverts the page.
+    PostMessageA(w, WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }, 3000));
+    SendDlgItemMessageA(w, IDC_EXPERT_MODE, BM_SETCHECK, BST_CHECKED, 0);
+    PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(w); }, 3000));
+    EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageA(w, IDC_EXPERT_MODE, BM_GETCHECK, 0, 0));
+
+    // A cancelled logoff changes nothing; a real one stops and saves.
+    SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
+    SendMessageA(w, WM_ENDSESSION, FALSE, 0);
+    PumpFor(500);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(manager, 0));
+    EXPECT_EQ(0, LogCount("Arret des serveurs"));
+    SendMessageA(w, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(1, LogCount("Arret des serveurs"));
+    EXPECT_EQ("Y", Setting("ShowAlways")) << "saved before the handler returned";
+    EXPECT_TRUE(testkit::WaitProcess(manager, 10000));
+}
+
+TEST_F(ProgramTest, CaptionsInEachLanguage)
+{
+    const struct {
+        const char* locale;
+        const char* autoStart;
+        const char* close;
+    } cases[] = {
+        {"C.UTF-8", "&Start on windows startup.", "&Close"},
+        {"fr_FR.UTF-8", "&D\xE9marrer Tarvane en m\xEAme temps que Windows", "&Fermer"},
+        {"it_IT.UTF-8", "&Lancia Tarvane all'avvio di Windows", "&Cancella"},
+    };
+    Settings("Y");
+    for (const auto& c : cases) {
+        SetEnvironmentVariableA("LC_ALL", c.locale);
+        HWND w = Launch();
+        SetEnvironmentVariableA("LC_ALL", "C.UTF-8");
+        ASSERT_TRUE(w != nullptr) << c.locale;
+        EXPECT_EQ(c.autoStart, Text(w, IDC_AUTO_START_TARVANE)) << c.locale;
+        EXPECT_EQ(c.close, Text(w, IDCANCEL)) << c.locale;
+        Run("/quit");
+        EXPECT_TRUE(testkit::WaitProcess(manager, 10000));
+        CloseHandle(manager);
+        manager = nullptr;
+    }
+}

@@ -1,0 +1,265 @@
+// The manager window in-process: heights, pin, close command, Esc, the
+// settings page and the tray menu and icon.
+#include "AppKit.h"
+
+#include <commctrl.h>
+
+#include "TestKit.h"
+#include "resource.h"
+
+using testkit::PumpFor;
+using testkit::PumpUntil;
+
+namespace {
+
+int Height(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    return r.bottom - r.top;
+}
+
+INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+bool Checked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+bool Enabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+// The open popup menu's items as "text|id|flags" lines, read from the
+// "#32768" window on the watcher's side, then the menu is closed.
+struct MenuItem {
+    std::string text;
+    UINT id;
+    bool grey;
+    bool isDefault;
+};
+
+std::vector<MenuItem> ReadOpenMenu()
+{
+    std::vector<MenuItem> items;
+    HWND popup = FindWindowA("#32768", nullptr);
+    if (!popup)
+        return items;
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+        char text[128] = "";
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING | MIIM_FTYPE;
+        info.dwTypeData = text;
+        info.cch = sizeof text;
+        GetMenuItemInfoA(menu, i, TRUE, &info);
+        if (info.fType & MFT_SEPARATOR)
+            strcpy(text, "-");
+        items.push_back({text, info.hSubMenu ? 0xFFFFFFFFu : info.wID,
+                         (info.fState & MFS_GRAYED) != 0, (info.fState & MFS_DEFAULT) != 0});
+    }
+    return items;
+}
+
+}  // namespace
+
+class WindowTest : public AppTest {};
+
+TEST_F(WindowTest, HeightsByExpansionPosition)
+{
+    HWND plain = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MANAGER), nullptr,
+                                    PlainDialog, 0);
+    int templateHeight = Height(plain);
+    DestroyWindow(plain);
+    const struct {
+        const char* stored;
+        int height;
+    } cases[] = {{"0", 82}, {"1", 305}, {"2", 393}, {"7", templateHeight}};
+    for (const auto& c : cases) {
+        WriteSettings({{"ExpandPos", c.stored}});
+        Open();
+        EXPECT_EQ(c.height, Height(window->handle())) << "ExpandPos " << c.stored;
+        window->setExpansion(-1);
+        window->setExpansion(3);
+        EXPECT_EQ(c.height, Height(window->handle())) << "other values change nothing";
+        Close();
+        EXPECT_EQ(c.stored, ReadSetting("ExpandPos"));
+    }
+    // The slider moves the window.
+    WriteSettings();
+    Open();
+    HWND slider = GetDlgItem(window->handle(), IDC_EXPANSION);
+    EXPECT_EQ(1, SendMessageA(slider, TBM_GETPOS, 0, 0));
+    SendMessageA(slider, TBM_SETPOS, TRUE, 2);
+    SendMessageA(window->handle(), WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
+    EXPECT_EQ(393, Height(window->handle()));
+    EXPECT_EQ(2, window->settings.ExpandPos);
+}
+
+TEST_F(WindowTest, PinCloseCommandAndEscape)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_TRUE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(GetMenuState(GetSystemMenu(w, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+    char title[32] = "";
+    GetWindowTextA(w, title, sizeof title);
+    EXPECT_STREQ("Tarvane", title);
+
+    HWND pin = GetDlgItem(w, IDC_PIN);
+    HGDIOBJ pinned = reinterpret_cast<HGDIOBJ>(SendMessageA(pin, BM_GETIMAGE, IMAGE_BITMAP, 0));
+    ASSERT_TRUE(pinned != nullptr);
+    SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
+    HGDIOBJ unpinned = reinterpret_cast<HGDIOBJ>(SendMessageA(pin, BM_GETIMAGE, IMAGE_BITMAP, 0));
+    EXPECT_FALSE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_FALSE(window->settings.ShowAlways);
+    EXPECT_TRUE(unpinned != nullptr && unpinned != pinned);
+    EXPECT_EQ(0u, GetObjectType(pinned)) << "the replaced image is freed";
+    SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
+    EXPECT_TRUE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+    // Esc hides the window and puts the page back.
+    CheckDlgButton(w, IDC_AUTO_START_SERVERS, BST_CHECKED);
+    MSG esc = {GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1};
+    EXPECT_TRUE(IsDialogMessageA(w, &esc));
+    PumpFor(50);
+    EXPECT_FALSE(IsWindowVisible(w));
+    EXPECT_FALSE(Checked(w, IDC_AUTO_START_SERVERS));
+
+    // The tray's double-click brings it back with the focus on Close.
+    SendMessageA(w, TrayCallbackMessage, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_EQ(GetDlgItem(w, IDCANCEL), GetFocus());
+    Close();
+    EXPECT_EQ("Y", ReadSetting("ShowAlways"));
+
+    // Without ShowAlways only the tray icon shows.
+    WriteSettings({{"ShowAlways", "N"}});
+    w = Open()->handle();
+    PumpFor(100);
+    EXPECT_FALSE(IsWindowVisible(w));
+    EXPECT_FALSE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
+}
+
+TEST_F(WindowTest, SettingsPage)
+{
+    WriteSettings({{"ExpertMode", "N"}, {"AutoReloadConf", "N"}});
+    HWND w = Open()->handle();
+    // Wine runs the test as an administrator of an NT-family system.
+    EXPECT_TRUE(Enabled(w, IDC_START_AS_SERVICES));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(w, IDC_SSL_MODE)));
+    EXPECT_FALSE(Enabled(w, IDC_SSL_MODE));
+
+    // The service option greys the auto-start and the arguments at once;
+    // Close puts all back.
+    SendDlgItemMessageA(w, IDC_START_AS_SERVICES, BM_CLICK, 0, 0);
+    EXPECT_FALSE(Enabled(w, IDC_AUTO_START_SERVERS));
+    EXPECT_FALSE(Enabled(w, IDC_MYSQL_ARGUMENTS));
+    SendMessageA(w, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(Checked(w, IDC_START_AS_SERVICES));
+    EXPECT_TRUE(Enabled(w, IDC_AUTO_START_SERVERS));
+
+    // Expert mode asks; No unchecks, Yes keeps.
+    for (int button : {IDNO, IDYES}) {
+        prompts.answer = [button](const std::string&) { return button; };
+        SendDlgItemMessageA(w, IDC_EXPERT_MODE, BM_CLICK, 0, 0);
+        EXPECT_EQ(button == IDYES, Checked(w, IDC_EXPERT_MODE));
+    }
+    ASSERT_EQ(2u, prompts.texts().size());
+    EXPECT_EQ(0u, prompts.texts()[0].find("Attention ! This mode allows you"));
+
+    // Apply: the watch reaches Apache at once, MySQL at the next start.
+    CheckDlgButton(w, IDC_AUTO_RELOAD_CONF, BST_CHECKED);
+    SetDlgItemTextA(w, IDC_MYSQL_ARGUMENTS, "--console");
+    SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+    EXPECT_TRUE(window->apache.watchConfig());
+    EXPECT_FALSE(window->mysql.watchConfig());
+    EXPECT_STREQ("--console", window->mysql.arguments());
+    EXPECT_TRUE(window->settings.ExpertMode);
+    EXPECT_FALSE(window->serviceSwitchPending) << "the service option did not change";
+
+    // Context help on the three fields.
+    for (int id : {IDC_AUTO_START_SERVERS, IDC_START_AS_SERVICES, IDC_MYSQL_ARGUMENTS, IDC_EXPERT_MODE}) {
+        HELPINFO info = {sizeof info, HELPINFO_WINDOW, id, GetDlgItem(w, id), 0, {0, 0}};
+        SendMessageA(w, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    }
+    ASSERT_EQ(5u, prompts.texts().size()) << "no help for other controls";
+    EXPECT_EQ(0u, prompts.texts()[2].find("Cette option permet de lancer les serveurs"));
+
+    // Quit keeps unapplied edits, except a service option never applied.
+    SetDlgItemTextA(w, IDC_MYSQL_ARGUMENTS, "--port=3307");
+    CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(w, WM_COMMAND, ID_CMD_QUIT, 0);
+    EXPECT_TRUE(window->hasQuit());
+    Close();
+    char args[256] = "";
+    GetPrivateProfileStringA("MySql", "MySqlArguments", "", args, sizeof args,
+                             (kit->root() + "Tarvane.ini").c_str());
+    EXPECT_STREQ("--port=3307", args);
+    EXPECT_EQ("N", ReadSetting("StartAsServices"));
+    EXPECT_EQ("Y", ReadSetting("AutoReloadConf"));
+}
+
+TEST_F(WindowTest, TrayMenuByStateAndMode)
+{
+    // Expert mode off: a plain "&Configuration" item at position 3.
+    for (const char* expert : {"N", "Y"}) {
+        WriteSettings({{"ExpertMode", expert}});
+        HWND w = Open()->handle();
+        std::vector<MenuItem> items;
+        SetTimer(w, 77, 300, nullptr);
+        // The menu runs its own loop; a thread reads it and closes it.
+        std::thread reader([&] {
+            PumpUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }, 5000);
+            items = ReadOpenMenu();
+            PostMessageA(w, WM_CANCELMODE, 0, 0);
+            PostMessageA(FindWindowA("#32768", nullptr), WM_KEYDOWN, VK_ESCAPE, 0);
+        });
+        SendMessageA(w, TrayCallbackMessage, 0, WM_RBUTTONDOWN);
+        reader.join();
+        ASSERT_EQ(10u, items.size());
+        EXPECT_EQ("&Start", items[7].text);
+        EXPECT_EQ(32774u, items[7].id);
+        EXPECT_TRUE(items[7].isDefault);
+        EXPECT_FALSE(items[7].grey);
+        EXPECT_EQ("&Exit", items[9].text);
+        if (expert[0] == 'N') {
+            EXPECT_EQ("&Configuration", items[3].text);
+            EXPECT_EQ(32786u, items[3].id);
+        } else {
+            EXPECT_EQ(0xFFFFFFFFu, items[3].id) << "the configuration popup";
+        }
+        EXPECT_TRUE(items[5].grey) << "local web while stopped";
+        EXPECT_TRUE(items[6].grey) << "restart while stopped";
+        Close();
+    }
+}
+
+TEST_F(WindowTest, TrayIconTooltipAndLoss)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    PumpUntil([&] { return strstr(window->trayData.szTip, "(") != nullptr; }, 3000);
+    EXPECT_STREQ("Tarvane (Stopped)", window->trayData.szTip);
+    EXPECT_EQ(window->trayIcons[0], window->trayData.hIcon);
+#if !defined(_WIN64)
+    EXPECT_EQ(88u, window->trayData.cbSize);
+#endif
+    // Wine answers a change of an unknown icon with FALSE, as Windows does.
+    NOTIFYICONDATAA probe = window->trayData;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &probe));
+    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &probe));
+    // Gone without a word from the shell: the next tick adds it again.
+    EXPECT_TRUE(PumpUntil([&] { return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE; }, 3000));
+    // Gone with a new taskbar: the broadcast brings it back at once.
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &probe));
+    KillTimer(w, StatusTimer);
+    SendMessageA(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));
+}
