@@ -1,9 +1,12 @@
 #include "AppKit.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <cstring>
 
+#include "ServerMonitor.h"
+#include "ServiceControl.h"
 #include "TestKit.h"
 #include "resource.h"
 
@@ -96,6 +99,12 @@ void PromptWatcher::run()
 
 void AppTest::SetUpTestSuite()
 {
+    // As the program's entry does: the window holds a trackbar.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFF};
+    InitCommonControlsEx(&controls);
+    // And as the process starts: the service manager and the monitor.
+    ServiceControl::acquire();
+    startServerMonitor();
     kit = new testkit::KitLayout("app");
     ASSERT_TRUE(kit->ok());
     HKEY key;
@@ -108,6 +117,7 @@ void AppTest::SetUpTestSuite()
 
 void AppTest::TearDownTestSuite()
 {
+    ServiceControl::release();
     delete kit;
     kit = nullptr;
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Tarvane\\Configuration");

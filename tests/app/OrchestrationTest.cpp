@@ -12,11 +12,27 @@ using testkit::PumpUntil;
 
 class OrchestrationTest : public AppTest {
 protected:
+    std::string Lines()
+    {
+        std::string all;
+        for (const std::string& line : ListLines())
+            all += line + "\n";
+        return all;
+    }
     void StartBoth()
     {
         SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
-        ASSERT_TRUE(WaitStates(Running, Running));
+        ASSERT_TRUE(WaitStates(Running, Running))
+            << "Apache " << window->apache.state() << ", MySQL " << window->mysql.state() << "\n" << Lines();
         ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 3000));
+        // Running means the processes live; their shutdown doors (the pid
+        // file, the shutdown event) open a moment later.
+        ASSERT_TRUE(PumpUntil([&] {
+            HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+            if (event)
+                CloseHandle(event);
+            return event && testkit::FileExists(kit->pidFile());
+        }, 5000));
     }
     std::string Text(int id)
     {
@@ -59,7 +75,8 @@ TEST_F(OrchestrationTest, StartCrashAndRestart)
     EXPECT_EQ(1, CountLines("Demarrage des serveurs"));
     SendMessageA(window->handle(), WM_COMMAND, ID_CMD_RESTART, 0);
     EXPECT_EQ(1, CountLines("Tarvane: Server are restarting..."));
-    EXPECT_TRUE(PumpUntil([&] { return window->apache.state() != Running; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return window->apache.state() != Running; }, 5000))
+        << Lines() << "prompts: " << prompts.texts().size();
     ASSERT_TRUE(WaitStates(Running, Running));
 
     // A crash of each: the line, and the partner stopped on the next tick.
