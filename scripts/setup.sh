@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake make git
           gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-          googletest wine wine64 xvfb xauth x11-utils imagemagick procps locales)
+          googletest wine wine64 xvfb xauth x11-utils openbox imagemagick procps locales)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 

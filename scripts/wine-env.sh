@@ -5,6 +5,7 @@
 # Sets and exports WINEPREFIX, DISPLAY, WINEDEBUG.
 
 WINE_ENV_XVFB_PID=""
+WINE_ENV_WM_PID=""
 
 wine_env_start() {
     local build_dir=$1 keep_display=${2:-0} n
@@ -24,6 +25,10 @@ wine_env_start() {
         rm -f "$fifo"
         [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
         export DISPLAY=":$n"
+        # A window manager, as on any desktop: without one Wine waits two
+        # seconds for every window it hides to be withdrawn.
+        openbox --sm-disable </dev/null >/dev/null 2>&1 &
+        WINE_ENV_WM_PID=$!
     fi
 
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -42,6 +47,11 @@ wine_env_start() {
 wine_env_stop() {
     if [ -n "${WINEPREFIX:-}" ]; then
         wineserver -k </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ -n "$WINE_ENV_WM_PID" ]; then
+        kill "$WINE_ENV_WM_PID" 2>/dev/null || true
+        wait "$WINE_ENV_WM_PID" 2>/dev/null || true
+        WINE_ENV_WM_PID=""
     fi
     if [ -n "$WINE_ENV_XVFB_PID" ]; then
         kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true

@@ -131,7 +131,7 @@ void AppTest::TearDown()
     kit->endProcesses();
     DeleteFileA((kit->root() + "Tarvane.log").c_str());
     DeleteFileA((kit->root() + "Tarvane.ini").c_str());
-    kit->writeHttpdConf(testkit::DefaultHttpdConf());
+    kit->writeHttpdConf(testkit::DefaultHttpdConf(kit->port()));
 }
 
 void AppTest::WriteSettings(const std::vector<std::pair<const char*, const char*>>& keys)

@@ -98,12 +98,12 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     WriteSettings({{"AutoReloadConf", "Y"}});
     Open();
     StartBoth();
-    std::string conf = testkit::DefaultHttpdConf();
-    size_t at = conf.find("Port 80");
-    kit->writeHttpdConf(conf.substr(0, at) + "Port 8081" + conf.substr(at + 7));
+    std::string conf = testkit::DefaultHttpdConf(kit->port());
+    const int newPort = testkit::FreeTcpPort();
+    kit->writeHttpdConf(testkit::DefaultHttpdConf(newPort));
     EXPECT_TRUE(PumpUntil([&] { return CountLines("Apache : ") == 1; }, 5000))
         << "the change is logged (its text exists in French only)";
-    EXPECT_TRUE(PumpUntil([&] { return window->apache.port() == 8081; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return window->apache.port() == newPort; }, 5000));
     ASSERT_TRUE(WaitStates(Running, Running));
 
     // A broken file: the stop is refused with one prompt per write.
