@@ -24,4 +24,9 @@ namespace kit {
 // the file (with forward slashes) and the line, lines ended by "\n".
 bool CheckApacheConfig(const std::string& path, std::string* error);
 
+// Tests that need a slow syntax test put the comment line
+// "# testkit: check-delay MS" into the configuration: "-t" then waits MS
+// milliseconds before it answers. 0 without such a line.
+unsigned CheckDelayMs(const std::string& path);
+
 }  // namespace kit
