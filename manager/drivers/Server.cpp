@@ -104,7 +104,10 @@ DWORD Server::start()
     // A failed launch leaves process id 0, which the monitor reads as gone.
     closeProcessHandles(&process_);
     ZeroMemory(&process_, sizeof process_);
+    int slot = registeredSlot();
     DWORD code = startProcess();
+    if (destroyedSince(slot))
+        return code;
     closeProcessHandles(&process_);
     return code;
 }
@@ -117,13 +120,29 @@ DWORD Server::stop()
             ServiceControl::stopService(service_);
             state_ = StopPending;
         } else {
+            int slot = registeredSlot();
             result = stopProcess();
+            if (destroyedSince(slot))
+                return result;
             if (result == 0)
                 state_ = StopPending;
         }
     }
     restartPending_ = false;
     return result;
+}
+
+int Server::registeredSlot() const
+{
+    for (int i = 0; i < serverTableSize; ++i)
+        if (serverTable[i] == this)
+            return i;
+    return -1;
+}
+
+bool Server::destroyedSince(int slot) const
+{
+    return slot >= 0 && serverTable[slot] != this;
 }
 
 bool Server::checkConfig()

@@ -107,6 +107,13 @@ protected:
     friend void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
 
 private:
+    // startProcess and stopProcess may show a message box (Apache's check
+    // sends ConfigError), and the window may destroy the driver inside its
+    // loop. The slot is taken before such a call; a registered driver whose
+    // slot no longer holds it afterwards is gone and must not be touched.
+    int registeredSlot() const;
+    bool destroyedSince(int slot) const;
+
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 };
