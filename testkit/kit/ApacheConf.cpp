@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "KitCommon.h"
 
@@ -94,6 +95,99 @@ std::string FirstWord(const std::string& text, size_t from)
     return text.substr(from, end - from);
 }
 
+// The logical lines of a configuration text: physical lines joined by a
+// final backslash, trimmed; blank lines and comments are skipped.
+class LineReader {
+public:
+    explicit LineReader(const std::string& text) : text_(text) {}
+
+    // The next logical line and the number of the physical line where it
+    // starts; false at the end of the text.
+    bool next(std::string* line, int* firstLine)
+    {
+        while (pos_ < text_.size()) {
+            *firstLine = lineNo_ + 1;
+            std::string logical;
+            for (;;) {
+                size_t eol = text_.find('\n', pos_);
+                std::string physical = text_.substr(pos_, eol == std::string::npos ? std::string::npos : eol - pos_);
+                pos_ = eol == std::string::npos ? text_.size() : eol + 1;
+                ++lineNo_;
+                if (!physical.empty() && physical.back() == '\r')
+                    physical.pop_back();
+                if (!physical.empty() && physical.back() == '\\' && pos_ < text_.size()) {
+                    physical.pop_back();
+                    logical += physical + " ";
+                    continue;
+                }
+                logical += physical;
+                break;
+            }
+            *line = Trim(logical);
+            if (!line->empty() && (*line)[0] != '#')
+                return true;
+        }
+        return false;
+    }
+
+private:
+    const std::string& text_;
+    size_t pos_ = 0;
+    int lineNo_ = 0;
+};
+
+// The words of a directive line; a word in double or single quotes may
+// hold blanks (the quotes are dropped).
+std::vector<std::string> Words(const std::string& line)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i == line.size())
+            break;
+        std::string word;
+        if (line[i] == '"' || line[i] == '\'') {
+            char quote = line[i++];
+            while (i < line.size() && line[i] != quote)
+                word += line[i++];
+            ++i;
+        } else {
+            while (i < line.size() && !IsBlank(line[i]))
+                word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// A path of httpd.conf as a full Windows path without a trailing
+// backslash: forward slashes turned round, a relative path taken from the
+// server root, "/x" on the server root's drive.
+std::string FolderPath(const std::string& path, const std::string& serverRoot)
+{
+    std::string windows = path;
+    for (char& c : windows)
+        if (c == '/')
+            c = '\\';
+    std::string joined;
+    if (windows.size() >= 2 && windows[1] == ':')
+        joined = windows;
+    else if (!windows.empty() && windows[0] == '\\')
+        joined = (windows.size() >= 2 && windows[1] == '\\') ? windows : serverRoot.substr(0, 2) + windows;
+    else
+        joined = serverRoot + windows;
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(joined.c_str(), sizeof full, full, nullptr);
+    std::string result = (n > 0 && n < sizeof full) ? full : joined;
+    while (result.size() > 3 && result.back() == '\\')
+        result.pop_back();
+    return result;
+}
+
+}  // namespace
+
 std::string Slashed(std::string path)
 {
     for (char& c : path)
@@ -101,8 +195,6 @@ std::string Slashed(std::string path)
             c = '/';
     return path;
 }
-
-}  // namespace
 
 bool CheckApacheConfig(const std::string& path, std::string* error)
 {
@@ -122,30 +214,10 @@ bool CheckApacheConfig(const std::string& path, std::string* error)
     int depth = 0;
     char head[600];
 
-    size_t pos = 0;
-    int lineNo = 0;
-    while (pos < text.size()) {
-        // Gather one logical line: physical lines joined by a final backslash.
-        int firstLine = lineNo + 1;
-        std::string logical;
-        for (;;) {
-            size_t eol = text.find('\n', pos);
-            std::string physical = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
-            pos = eol == std::string::npos ? text.size() : eol + 1;
-            ++lineNo;
-            if (!physical.empty() && physical.back() == '\r')
-                physical.pop_back();
-            if (!physical.empty() && physical.back() == '\\' && pos < text.size()) {
-                physical.pop_back();
-                logical += physical + " ";
-                continue;
-            }
-            logical += physical;
-            break;
-        }
-        std::string line = Trim(logical);
-        if (line.empty() || line[0] == '#')
-            continue;
+    LineReader reader(text);
+    std::string line;
+    int firstLine = 0;
+    while (reader.next(&line, &firstLine)) {
         snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", firstLine, shown.c_str());
 
         if (line.compare(0, 2, "</") == 0) {
@@ -198,6 +270,63 @@ bool CheckApacheConfig(const std::string& path, std::string* error)
         snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", open[depth - 1].line, shown.c_str());
         *error = head + ("<" + open[depth - 1].name + "> was not closed.\n");
         return false;
+    }
+    return true;
+}
+
+int ReadApachePort(const std::string& text)
+{
+    // As the manager reads it: fgets-sized pieces of at most 299
+    // characters, text mode (no '\r'), lines starting with '#' skipped, the
+    // first other piece naming "Port" decides.
+    const size_t kPiece = 299;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        size_t end = eol == std::string::npos ? text.size() : eol + 1;
+        std::string piece;
+        while (pos < end && piece.size() < kPiece) {
+            char c = text[pos++];
+            if (c != '\r' || (pos < end && text[pos] != '\n'))
+                piece += c;
+        }
+        if (piece.empty() || piece[0] == '#' || piece.find("Port") == std::string::npos)
+            continue;
+        int port = 0;
+        if (sscanf(piece.c_str(), "Port %d\n", &port) != 1)
+            port = 0;
+        return port;
+    }
+    return 80;
+}
+
+bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site)
+{
+    std::string text;
+    if (!ReadWholeFile(path, &text))
+        return false;
+    std::string root = serverRoot;
+    while (root.size() > 3 && root.back() == '\\')
+        root.pop_back();
+    root += '\\';
+    site->port = ReadApachePort(text);
+    site->documentRoot = FolderPath("..\\www", root);
+    site->aliases.clear();
+    site->indexNames.assign(1, "index.html");
+
+    LineReader reader(text);
+    std::string line;
+    int lineNo = 0;
+    while (reader.next(&line, &lineNo)) {
+        std::vector<std::string> words = Words(line);
+        if (words.size() == 2 && !_stricmp(words[0].c_str(), "DocumentRoot")) {
+            site->documentRoot = FolderPath(words[1], root);
+        } else if (words.size() == 3 && !_stricmp(words[0].c_str(), "Alias") && !words[1].empty() &&
+                   words[1][0] == '/') {
+            site->aliases.push_back({words[1], FolderPath(words[2], root)});
+        } else if (words.size() >= 2 && !_stricmp(words[0].c_str(), "DirectoryIndex")) {
+            site->indexNames.assign(words.begin() + 1, words.end());
+        }
     }
     return true;
 }

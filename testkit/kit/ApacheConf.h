@@ -1,4 +1,5 @@
-// The stand-in's configuration check ("apache.exe -t").
+// The stand-in's configuration: the check ("apache.exe -t") and what the
+// server takes from httpd.conf to serve.
 //
 // What counts as valid, line by line (lines end with "\n" or "\r\n"; a line
 // ending in a backslash continues on the next one and errors name the line
@@ -16,6 +17,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kit {
 
@@ -23,6 +25,34 @@ namespace kit {
 // when it is valid; otherwise *error receives an Apache-like text naming
 // the file (with forward slashes) and the line, lines ended by "\n".
 bool CheckApacheConfig(const std::string& path, std::string* error);
+
+// The port, read exactly as the manager reads it, so that the manager's
+// addresses always name the port the stand-in listens on: lines starting
+// with '#' are skipped, the first other line that contains "Port"
+// (case-sensitive) decides: "Port <number>" at its very start gives the
+// number, anything else 0. No such line: 80. "Listen" is not read.
+int ReadApachePort(const std::string& text);
+
+// What the server serves, read from httpd.conf. Relative paths are taken
+// from the server root (the program's folder; "ServerRoot" is ignored).
+// Directives count wherever they stand: sections are not evaluated.
+struct ApacheSite {
+    struct Alias {
+        std::string url;     // "/home/": a request path starting with it
+        std::string folder;  // the full Windows path that replaces it
+    };
+    int port = 80;                        // ReadApachePort
+    std::string documentRoot;             // last "DocumentRoot"; default <root>..\www
+    std::vector<Alias> aliases;           // "Alias /url path", in file order
+    std::vector<std::string> indexNames;  // last "DirectoryIndex"; default index.html
+};
+
+// Fills *site from the file at `path`; serverRoot is a folder (trailing
+// backslash optional). False when the file cannot be read.
+bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site);
+
+// A Windows path with forward slashes, as Apache shows paths.
+std::string Slashed(std::string path);
 
 // Tests that need a slow syntax test put the comment line
 // "# testkit: check-delay MS" into the configuration: "-t" then waits MS

@@ -5,11 +5,15 @@
 //       Checks the configuration (an invalid one is reported and the start
 //       refused, exit 1), refuses to start while the pid file names a live
 //       instance ("httpd (pid N) already running", exit 1), then creates the
-//       events "ap<pid>_shutdown" and "ap<pid>_restart", writes its pid to
-//       logs\httpd.pid and runs until the shutdown event is signalled (or
+//       events "ap<pid>_shutdown" and "ap<pid>_restart", listens on the
+//       port of httpd.conf (ApacheHttp.h; a port it cannot bind ends it
+//       with exit 1, the error in logs\error.log), writes its pid to
+//       logs\httpd.pid and serves until the shutdown event is signalled (or
 //       its console is closed / Ctrl+C). A restart re-checks the
 //       configuration and records "restart" ("restart-failed", keeping the
-//       old configuration, when it is invalid); the process keeps running.
+//       old configuration, when it is invalid); the process keeps running,
+//       serving what the configuration now says on the port it now names
+//       (a port it cannot bind ends it, exit 1).
 //   apache -k shutdown | -k stop | -k restart
 //       Reads logs\httpd.pid and signals that instance's event; shutdown
 //       waits up to 10 s for the instance to end. No pid file or no live
@@ -26,7 +30,7 @@
 //       manager; it also ends on the shutdown event.
 //
 // Messages end lines with "\r\n". A wrong argument: usage text, exit 1.
-#include <windows.h>
+#include "ApacheHttp.h"
 
 #include <cstdio>
 #include <cstring>
@@ -87,9 +91,33 @@ bool InstanceRuns(DWORD pid)
     return true;
 }
 
+// Reads what to serve from httpd.conf and starts serving it. False, with
+// the error reported, when the file cannot be read or the port be bound.
+bool StartServing(kit::HttpServer* http)
+{
+    kit::ApacheSite site;
+    if (!kit::ReadApacheSite(ConfPath(), kit::ProgramDir(), &site)) {
+        DWORD code = GetLastError();
+        kit::PrintErr("%s: could not open document config file %s: %s\n", kit::ProgramName().c_str(),
+                      kit::Slashed(ConfPath()).c_str(), kit::SystemMessage(code).c_str());
+        return false;
+    }
+    if (!http->start(site))
+        return false;
+    kit::WriteErrorLog(LogsDir(), "notice", "Apache/1.3 (Win32) stand-in configured -- resuming normal operations");
+    // As Apache: a missing document root is only a warning.
+    DWORD attributes = GetFileAttributesA(site.documentRoot.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::string warning = "Warning: DocumentRoot [" + kit::Slashed(site.documentRoot) + "] does not exist";
+        kit::PrintErr("%s\n", warning.c_str());
+        kit::WriteErrorLog(LogsDir(), "warn", warning);
+    }
+    return true;
+}
+
 // Runs one instance until it is told to end; stopEvent (the service's stop
 // control) may be null. Returns 0 after a normal end, 1 when it could not
-// start.
+// start or could not listen after a restart.
 DWORD Serve(HANDLE stopEvent)
 {
     std::string error;
@@ -114,6 +142,12 @@ DWORD Serve(HANDLE stopEvent)
     }
 
     CreateDirectoryA(LogsDir().c_str(), nullptr);
+    kit::HttpServer http(LogsDir());
+    if (!StartServing(&http)) {
+        CloseHandle(shutdownEvent);
+        CloseHandle(restartEvent);
+        return 1;
+    }
     char pidText[32];
     int pidLen = snprintf(pidText, sizeof pidText, "%lu\r\n", pid);
     HANDLE pidFile = CreateFileA(PidPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -138,6 +172,7 @@ DWORD Serve(HANDLE stopEvent)
         kit::EndOnConsoleClose(shutdownEvent);
     kit::PrintOut("Apache/1.3 (Win32) stand-in running (pid %lu)...\n", pid);
 
+    DWORD result = 0;
     HANDLE waits[3] = {shutdownEvent, restartEvent, stopEvent};
     for (;;) {
         DWORD which = WaitForMultipleObjects(stopEvent ? 3 : 2, waits, FALSE, INFINITE);
@@ -146,12 +181,21 @@ DWORD Serve(HANDLE stopEvent)
         if (kit::CheckApacheConfig(ConfPath(), &error)) {
             kit::PrintOut("Restarting: configuration re-read.\n");
             kit::Record(kitrecord::kEventRestart);
+            kit::WriteErrorLog(LogsDir(), "notice", "Parent: Received restart signal -- Restarting the server.");
+            http.stop();
+            if (!StartServing(&http)) {
+                result = 1;
+                break;
+            }
         } else {
             kit::PrintErr("%sRestart refused; the previous configuration stays in use.\n", error.c_str());
             kit::Record(kitrecord::kEventRestartFailed);
         }
     }
 
+    http.stop();
+    if (result == 0)
+        kit::WriteErrorLog(LogsDir(), "notice", "Parent: Received shutdown signal -- Shutting down the server.");
     kit::PrintOut("Apache shut down.\n");
     if (ReadPidFile() == pid)
         DeleteFileA(PidPath().c_str());
@@ -159,7 +203,7 @@ DWORD Serve(HANDLE stopEvent)
     kit::EndOnConsoleClose(nullptr);
     CloseHandle(restartEvent);
     CloseHandle(shutdownEvent);
-    return 0;
+    return result;
 }
 
 // -k shutdown / -k restart: signal the instance named by the pid file.

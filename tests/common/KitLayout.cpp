@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "KitLayout.h"
 
 #include <tlhelp32.h>
@@ -9,26 +11,55 @@
 
 namespace testkit {
 
-std::string DefaultHttpdConf()
+int FreeTcpPort()
 {
-    return "# httpd.conf of the test kit\r\n"
-           "ServerType standalone\r\n"
-           "ServerRoot \"C:/Tarvane/Apache\"\r\n"
-           "PidFile logs/httpd.pid\r\n"
-           "Timeout 300\r\n"
-           "KeepAlive On\r\n"
-           "MaxRequestsPerChild 0\r\n"
-           "ThreadsPerChild 50\r\n"
-           "Port 80\r\n"
+    // Ports handed out already in this process, so that two kits of one
+    // test never share one even before either binds it.
+    static std::set<int> given;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return 0;
+    int port = 0;
+    for (int attempt = 0; attempt < 20 && port == 0; ++attempt) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s == INVALID_SOCKET)
+            break;
+        sockaddr_in address;
+        memset(&address, 0, sizeof address);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (bind(s, (sockaddr*)&address, sizeof address) == 0 && getsockname(s, (sockaddr*)&address, &size) == 0 &&
+            given.insert(ntohs(address.sin_port)).second)
+            port = ntohs(address.sin_port);
+        closesocket(s);
+    }
+    WSACleanup();
+    return port;
+}
+
+std::string DefaultHttpdConf(int port)
+{
+    char portLine[32];
+    snprintf(portLine, sizeof portLine, "Port %d\r\n", port);
+    return std::string("# httpd.conf of the test kit\r\n"
+                       "ServerType standalone\r\n"
+                       "ServerRoot \"C:/Tarvane/Apache\"\r\n"
+                       "PidFile logs/httpd.pid\r\n"
+                       "Timeout 300\r\n"
+                       "KeepAlive On\r\n"
+                       "MaxRequestsPerChild 0\r\n"
+                       "ThreadsPerChild 50\r\n") +
+           portLine +
            "ServerAdmin admin@localhost\r\n"
            "ServerName localhost\r\n"
-           "DocumentRoot \"C:/Tarvane/www\"\r\n"
+           "DocumentRoot \"../www\"\r\n"
            "\r\n"
            "<Directory />\r\n"
            "    Options FollowSymLinks\r\n"
            "    AllowOverride None\r\n"
            "</Directory>\r\n"
-           "<Directory \"C:/Tarvane/www\">\r\n"
+           "<Directory \"../www\">\r\n"
            "    Options Indexes FollowSymLinks MultiViews\r\n"
            "    AllowOverride All\r\n"
            "    Order allow,deny\r\n"
@@ -36,6 +67,10 @@ std::string DefaultHttpdConf()
            "</Directory>\r\n"
            "<IfModule mod_dir.c>\r\n"
            "    DirectoryIndex index.html index.php\r\n"
+           "</IfModule>\r\n"
+           "<IfModule mod_alias.c>\r\n"
+           "    Alias /home/ \"../home/\"\r\n"
+           "    Alias /mysql/ \"../phpmyadmin/\"\r\n"
            "</IfModule>\r\n"
            "ErrorLog logs/error.log\r\n"
            "LogLevel warn\r\n"
@@ -45,7 +80,7 @@ std::string DefaultHttpdConf()
 }
 
 KitLayout::KitLayout(const char* tag, unsigned mysqlds, bool apache, bool mysqladmin)
-    : rootDir(MakeTempDir(tag)), complete(true)
+    : rootDir(MakeTempDir(tag)), webPort(FreeTcpPort()), complete(webPort != 0)
 {
     const std::string bin = BinDir();
     auto copy = [&](const char* name, const std::string& to) {
@@ -57,9 +92,10 @@ KitLayout::KitLayout(const char* tag, unsigned mysqlds, bool apache, bool mysqla
     CreateDirectoryA((apacheDir() + "logs").c_str(), nullptr);
     CreateDirectoryA(mysqlDir().c_str(), nullptr);
     CreateDirectoryA(mysqlBin().c_str(), nullptr);
+    CreateDirectoryA(wwwDir().c_str(), nullptr);
     if (apache)
         copy("apache.exe", apacheDir());
-    if (!writeHttpdConf(DefaultHttpdConf()))
+    if (!writeHttpdConf(DefaultHttpdConf(webPort)))
         complete = false;
     static const char* const mysqldNames[] = {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe",
                                               "mysqld-shareware.exe"};

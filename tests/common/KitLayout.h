@@ -2,8 +2,9 @@
 // server programs of the build (testkit/), for tests that launch them:
 //
 //   <root>Apache\apache.exe
-//   <root>Apache\conf\httpd.conf       (DefaultHttpdConf(), "Port 80")
+//   <root>Apache\conf\httpd.conf       (DefaultHttpdConf(port()))
 //   <root>Apache\logs\ (empty folder)
+//   <root>www\ (empty folder: the document root)
 //   <root>MySql\bin\mysqld-nt.exe, mysqld.exe, mysqld-opt.exe,
 //                  mysqld-shareware.exe, mysqladmin.exe
 //
@@ -34,8 +35,16 @@ enum KitMysqld : unsigned {
     KitAllMysqlds = 15,
 };
 
-// A valid httpd.conf for the stand-in apache.exe, with the line "Port 80".
-std::string DefaultHttpdConf();
+// A TCP port of the loopback address that no socket held a moment ago
+// (the system's pick for port 0), never the same twice in one process; 0
+// when none can be had. Tests that run servers use it, since several test
+// programs, and other trees on the machine, run at the same time.
+int FreeTcpPort();
+
+// A valid httpd.conf for the stand-in apache.exe with the line
+// "Port <port>", DocumentRoot "../www" and the aliases /home/ ("../home/")
+// and /mysql/ ("../phpmyadmin/"), relative to the Apache folder.
+std::string DefaultHttpdConf(int port);
 
 class KitLayout {
 public:
@@ -59,6 +68,11 @@ public:
     std::string pidFile() const { return apacheDir() + "logs\\httpd.pid"; }
     std::string mysqlDir() const { return rootDir + "MySql\\"; }
     std::string mysqlBin() const { return mysqlDir() + "bin\\"; }
+    std::string wwwDir() const { return rootDir + "www\\"; }
+    std::string logsDir() const { return apacheDir() + "logs\\"; }
+
+    // The port of the kit's httpd.conf (FreeTcpPort()).
+    int port() const { return webPort; }
 
     bool writeHttpdConf(const std::string& text) const;
 
@@ -76,6 +90,7 @@ public:
 
 private:
     std::string rootDir;
+    int webPort;
     bool complete;
 
     KitLayout(const KitLayout&) = delete;

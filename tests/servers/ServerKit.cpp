@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include "KitLayout.h"
 #include "ServiceControl.h"
 #include "TestKit.h"
 
@@ -74,7 +75,9 @@ void ServerKitTest::LayOut(const char* sub)
     std::string bin = testkit::BinDir();
     CopyProgram(bin + "apache.exe", kit + "Apache\\apache.exe");
     CopyProgram(bin + "mysqladmin.exe", kit + "MySql\\bin\\mysqladmin.exe");
-    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort 80\n");
+    // A port of its own: test programs here and in other trees run at the
+    // same time, and the stand-in apache.exe really listens.
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(testkit::FreeTcpPort()) + "\n");
 
     char shortPath[MAX_PATH] = "";
     DWORD n = GetShortPathNameA(kit.c_str(), shortPath, sizeof shortPath);

@@ -141,7 +141,7 @@ TEST_F(ApacheStandIn, RestartKeepsRunningAndIsRecorded)
     EXPECT_EQ(pidInFile(), serverPid) << "got " << pidInFile();
 
     // A restart onto a broken configuration keeps the old one and runs on.
-    ASSERT_TRUE(kit.writeHttpdConf(testkit::DefaultHttpdConf() + "Bogus on\r\n"));
+    ASSERT_TRUE(kit.writeHttpdConf(testkit::DefaultHttpdConf(kit.port()) + "Bogus on\r\n"));
     r = run(" -k restart");
     EXPECT_EQ(r.exitCode, 0u) << "got " << r.exitCode << ": " << r.err;
     EXPECT_TRUE(testkit::PumpUntil(

@@ -72,6 +72,12 @@ TEST_F(ServiceStandIn, ApacheInstallStartPauseStopUninstall)
     ASSERT_EQ(running.size(), 1u) << "got " << running.size();
     EXPECT_NE(running[0].cmdLine.find("-k runservice"), std::string::npos) << "got " << running[0].cmdLine;
     EXPECT_TRUE(testkit::FileExists(kit.pidFile()));
+    // The service serves the kit's port like a console instance.
+    ASSERT_TRUE(testkit::WriteFileBytes(kit.wwwDir() + "index.html", "served by the service"));
+    std::string answer;
+    EXPECT_TRUE(standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n", &answer));
+    EXPECT_EQ(answer.substr(0, 17), "HTTP/1.1 200 OK\r\n") << "got " << answer;
+    EXPECT_EQ(answer.substr(answer.size() - 21), "served by the service") << "got " << answer;
 
     EXPECT_TRUE(standin::ControlServiceNamed("Apache", SERVICE_CONTROL_PAUSE));
     EXPECT_TRUE(WaitState("Apache", SERVICE_PAUSED)) << "got " << testkit::ServiceState("Apache");

@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "StandInHelpers.h"
 
 #include <cstring>
@@ -116,6 +118,38 @@ bool Alive(HANDLE process)
 std::string Quoted(const std::string& path)
 {
     return "\"" + path + "\"";
+}
+
+bool HttpExchange(int port, const std::string& request, std::string* response, int* error)
+{
+    response->clear();
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return false;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons((u_short)port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    WSASetLastError(0xdeadbeef);
+    bool connected = s != INVALID_SOCKET && connect(s, (sockaddr*)&address, sizeof address) == 0;
+    if (error)
+        *error = connected ? 0 : WSAGetLastError();
+    if (connected) {
+        DWORD timeout = 10000;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
+        send(s, request.data(), (int)request.size(), 0);
+        shutdown(s, SD_SEND);
+        char buffer[4096];
+        int got;
+        while ((got = recv(s, buffer, sizeof buffer, 0)) > 0)
+            response->append(buffer, got);
+    }
+    if (s != INVALID_SOCKET)
+        closesocket(s);
+    WSACleanup();
+    return connected;
 }
 
 }  // namespace standin

@@ -44,4 +44,9 @@ bool Alive(HANDLE process);
 // Quoted full path for a command line.
 std::string Quoted(const std::string& path);
 
+// Sends `request` as is to 127.0.0.1:port, ends sending and reads the
+// answer up to the server's close (at most 10 s). False when no
+// connection could be made; *error then holds WSAGetLastError().
+bool HttpExchange(int port, const std::string& request, std::string* response, int* error = nullptr);
+
 }  // namespace standin
