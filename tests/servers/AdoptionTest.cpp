@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ApacheServer.h"
+#include "KitLayout.h"
 #include "MySqlServer.h"
 #include "ServerKit.h"
 #include "ServerMonitor.h"
@@ -81,7 +82,8 @@ protected:
 TEST_F(AdoptionTest, ApacheStartPassesOverItsSlowSyntaxTest)
 {
     LayOut();
-    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort 80\n# testkit: check-delay 3000\n");
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(testkit::FreeTcpPort()) +
+                   "\n# testkit: check-delay 3000\n");
     Inspected<ApacheServer> apache;
     apache.setNotifyWindow(sink);
 
