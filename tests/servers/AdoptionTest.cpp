@@ -135,21 +135,3 @@ TEST_F(AdoptionTest, MySqlStartAfterStopPassesOverMysqladmin)
     ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 5000)) << mysql.state();
     expectServerOutlives(mysql, admin);
 }
-
-// What a start must still adopt: a MySQL started by other means, and any
-// program whose name holds the letters mysql (the command-line client).
-TEST_F(AdoptionTest, MySqlStartStillAdoptsOtherPrograms)
-{
-    LayOut();
-    AddMySqlBuilds({"mysqld.exe"});
-    CopyFileA((testkit::BinDir() + "mysqld.exe").c_str(), (kit + "MySql\\bin\\mysql.exe").c_str(), FALSE);
-    HANDLE client = testkit::StartProcess("\"" + kit + "MySql\\bin\\mysql.exe\" --console");
-    ASSERT_TRUE(client != nullptr);
-    Inspected<MySqlServer> mysql;
-    EXPECT_EQ(mysql.start(), 0u);
-    EXPECT_EQ(mysql.pid(), GetProcessId(client));
-    EXPECT_TRUE(runsWith(mySqlRuns(), "mysqld.exe").empty()) << "nothing launched";
-    TerminateProcess(client, 0);
-    WaitForSingleObject(client, 5000);
-    CloseHandle(client);
-}
