@@ -10,6 +10,8 @@
 
 bool ApacheServer::checkBusy_ = false;
 char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
+DWORD ApacheServer::helpers_[ApacheServer::helperCount];
+int ApacheServer::nextHelper_;
 
 namespace {
 
@@ -33,7 +35,17 @@ ApacheServer::ApacheServer() : Server("Apache")
     setConfigPath(path);
     ssl_ = false;
     port_ = 80;
+    adoptExclusion_.helpers = helpers_;
+    adoptExclusion_.helperCount = helperCount;
     reloadConfig();
+}
+
+void ApacheServer::rememberHelper(DWORD pid)
+{
+    if (!pid)
+        return;
+    helpers_[nextHelper_] = pid;
+    nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
 DWORD ApacheServer::startProcess()
@@ -51,7 +63,11 @@ DWORD ApacheServer::stopProcess()
         return 1;
     char line[controlLineSize];
     snprintf(line, sizeof line, "%sapache.exe  -k shutdown", directory_);
-    return launchHidden(line, "Stopping Apache", directory_, nullptr);
+    PROCESS_INFORMATION helper;
+    ZeroMemory(&helper, sizeof helper);
+    DWORD code = launchHidden(line, "Stopping Apache", directory_, &helper);
+    rememberHelper(helper.dwProcessId);
+    return code;
 }
 
 DWORD ApacheServer::restart()
@@ -64,8 +80,13 @@ DWORD ApacheServer::restart()
 
     char line[controlLineSize];
     snprintf(line, sizeof line, "%sapache.exe -k restart", directory_);
-    if (!ServiceControl::isWindowsXp())
-        return launchHidden(line, "Restarting Apache", directory_, nullptr) == 0;
+    if (!ServiceControl::isWindowsXp()) {
+        PROCESS_INFORMATION helper;
+        ZeroMemory(&helper, sizeof helper);
+        DWORD code = launchHidden(line, "Restarting Apache", directory_, &helper);
+        rememberHelper(helper.dwProcessId);
+        return code == 0;
+    }
 
     // On Windows XP the restart runs without any console, in a process
     // group of its own. The program is named by its full path, since an
@@ -81,6 +102,7 @@ DWORD ApacheServer::restart()
         return 0;
     CloseHandle(created.hThread);
     CloseHandle(created.hProcess);
+    rememberHelper(created.dwProcessId);
     return 1;
 }
 
@@ -155,7 +177,15 @@ bool ApacheServer::checkConfig()
         fprintf(batch, "%s\n", command);
         fclose(batch);
     }
-    runHidden(batchPath);
+    // Launched as WinExec would, but keeping the command interpreter's id:
+    // its child is the syntax test, which a start must not mistake for a
+    // running Apache. Where CreateProcessA takes no batch file, WinExec
+    // runs it all the same.
+    DWORD interpreter = runHiddenProcess(batchPath);
+    if (interpreter)
+        rememberHelper(interpreter);
+    else
+        runHidden(batchPath);
 
     // Without a definite answer the configuration counts as valid.
     bool valid = true;

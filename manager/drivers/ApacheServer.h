@@ -37,4 +37,13 @@ private:
     // The last check's output; ConfigError's lParam points here and the
     // text is valid only during that call.
     static char checkOutput_[apacheCheckOutputSize + 1];
+
+    // The latest programs the driver ran besides the server: the command
+    // interpreters of syntax tests (a test that gave no verdict in time
+    // may still run) and the shutdown and restart commands. A start never
+    // adopts one of them, nor a child of one, as the running server.
+    static const int helperCount = 4;
+    static DWORD helpers_[helperCount];
+    static int nextHelper_;
+    static void rememberHelper(DWORD pid);
 };

@@ -21,6 +21,10 @@ const char* const candidates[] = {
 };
 const int candidateCount = sizeof candidates / sizeof candidates[0];
 
+// mysqladmin, run to shut the NT build down, lives on for a moment after
+// the server: a start made meanwhile must not take it for a running MySQL.
+const char* const helperNames[] = {"mysqladmin.exe"};
+
 // Waited after signalling the shutdown event.
 const DWORD shutdownWaitMs = 500;
 
@@ -45,6 +49,8 @@ MySqlServer::MySqlServer() : Server("MySql")
     setConfigPath(path);
 
     arguments_[0] = '\0';
+    adoptExclusion_.names = helperNames;
+    adoptExclusion_.nameCount = sizeof helperNames / sizeof helperNames[0];
 }
 
 void MySqlServer::setArguments(const char* text)

@@ -49,6 +49,7 @@ Server::Server(const char* name)
     configPath_[0] = '\0';
     configTime_.dwLowDateTime = 0;
     configTime_.dwHighDateTime = 0;
+    ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -86,10 +87,12 @@ DWORD Server::start()
         return 0;
     }
 
-    // A server already running, started by whatever means, is adopted.
+    // A server already running, started by whatever means, is adopted; the
+    // driver's own helpers (a syntax test still running, a shutdown tool)
+    // are not servers.
     DWORD pid = 0;
     ServiceControl::acquire();
-    bool found = ServiceControl::findProcess(name_, &pid);
+    bool found = ServiceControl::findProcess(name_, &pid, &adoptExclusion_);
     ServiceControl::release();
     if (found) {
         closeProcessHandles(&process_);
@@ -101,7 +104,10 @@ DWORD Server::start()
     // A failed launch leaves process id 0, which the monitor reads as gone.
     closeProcessHandles(&process_);
     ZeroMemory(&process_, sizeof process_);
+    int slot = registeredSlot();
     DWORD code = startProcess();
+    if (destroyedSince(slot))
+        return code;
     closeProcessHandles(&process_);
     return code;
 }
@@ -114,13 +120,29 @@ DWORD Server::stop()
             ServiceControl::stopService(service_);
             state_ = StopPending;
         } else {
+            int slot = registeredSlot();
             result = stopProcess();
+            if (destroyedSince(slot))
+                return result;
             if (result == 0)
                 state_ = StopPending;
         }
     }
     restartPending_ = false;
     return result;
+}
+
+int Server::registeredSlot() const
+{
+    for (int i = 0; i < serverTableSize; ++i)
+        if (serverTable[i] == this)
+            return i;
+    return -1;
+}
+
+bool Server::destroyedSince(int slot) const
+{
+    return slot >= 0 && serverTable[slot] != this;
 }
 
 bool Server::checkConfig()
@@ -169,6 +191,20 @@ bool Server::closeService()
 bool Server::runHidden(const char* cmdLine)
 {
     return WinExec(cmdLine, SW_HIDE) > 31;
+}
+
+DWORD Server::runHiddenProcess(const char* cmdLine)
+{
+    char line[2 * MAX_PATH];
+    snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
+    STARTUPINFOA startup;
+    hiddenStartup(&startup, nullptr);
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
+        return 0;
+    closeProcessHandles(&created);
+    return created.dwProcessId;
 }
 
 void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "ServiceControl.h"
+
 enum ServerState : LONG {
     Running = 0,
     Stopped = 1,
@@ -65,6 +67,9 @@ protected:
     // Runs a command line without showing a window; true when WinExec
     // accepted it (a result above 31).
     static bool runHidden(const char* cmdLine);
+    // The same launch made with CreateProcessA as WinExec makes it, so that
+    // the new process's id is known; 0 when nothing was started.
+    static DWORD runHiddenProcess(const char* cmdLine);
     // Fills a startup record for a program whose window stays hidden;
     // title (may be null) names its new console.
     static void hiddenStartup(STARTUPINFOA* startup, const char* title);
@@ -94,10 +99,21 @@ protected:
     bool watchConfig_;
     char configPath_[MAX_PATH];
     FILETIME configTime_;
+    // What start's search for a running server passes over: the programs
+    // the driver itself runs besides the server (set by the subclasses;
+    // empty in Server).
+    ProcessExclusion adoptExclusion_;
 
     friend void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
 
 private:
+    // startProcess and stopProcess may show a message box (Apache's check
+    // sends ConfigError), and the window may destroy the driver inside its
+    // loop. The slot is taken before such a call; a registered driver whose
+    // slot no longer holds it afterwards is gone and must not be touched.
+    int registeredSlot() const;
+    bool destroyedSince(int slot) const;
+
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 };

@@ -71,16 +71,21 @@ void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD)
             continue;
         if (server->notifyWindow_)
             PostMessageA(server->notifyWindow_, server->messageId_, ConfigChanged, 0);
-        // The check may show a message box, whose loop runs further ticks.
-        if (server->checkConfig()) {
-            if (serverTable[slot] != server)
-                continue;  // destroyed while the check's message box was up
+        // The check may show a message box, and so may stop (Apache checks
+        // again before its shutdown): their loops dispatch further ticks and
+        // window messages, which may have destroyed the driver. It is looked
+        // up again after each such call before it is touched.
+        bool valid = server->checkConfig();
+        if (serverTable[slot] != server)
+            continue;
+        if (valid) {
             server->stop();
+            if (serverTable[slot] != server)
+                continue;
             server->restartPending_ = true;  // after stop, which clears it
             server->reloadConfig();
         }
-        if (serverTable[slot] == server)
-            server->configTime_ = written;
+        server->configTime_ = written;
     }
 }
 

@@ -36,6 +36,35 @@ void upperAscii(char* text)
             *text = static_cast<char>(*text - 'a' + 'A');
 }
 
+// The file name of an executable entry: the 95 family gives the full path.
+const char* fileNameOf(const char* exePath)
+{
+    const char* slash = strrchr(exePath, '\\');
+    return slash ? slash + 1 : exePath;
+}
+
+// Whether a matching entry is one of the driver's own helpers; upperName
+// is the entry's executable name already in capitals.
+bool excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessExclusion* exclusion)
+{
+    if (!exclusion)
+        return false;
+    for (int i = 0; i < exclusion->helperCount; ++i) {
+        DWORD helper = exclusion->helpers[i];
+        if (helper && (entry.th32ProcessID == helper || entry.th32ParentProcessID == helper))
+            return true;
+    }
+    const char* file = fileNameOf(upperName);
+    for (int i = 0; i < exclusion->nameCount; ++i) {
+        char name[MAX_PATH];
+        lstrcpynA(name, exclusion->names[i], sizeof name);
+        upperAscii(name);
+        if (strcmp(file, name) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void ServiceControl::acquire()
@@ -98,6 +127,11 @@ bool ServiceControl::stopService(SC_HANDLE service)
 
 bool ServiceControl::findProcess(const char* text, DWORD* pid)
 {
+    return findProcess(text, pid, nullptr);
+}
+
+bool ServiceControl::findProcess(const char* text, DWORD* pid, const ProcessExclusion* exclusion)
+{
     if (!createSnapshot || !processFirst || !processNext || !text || !*text || !pid)
         return false;
     HANDLE snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
@@ -116,13 +150,39 @@ bool ServiceControl::findProcess(const char* text, DWORD* pid)
             char exeName[sizeof entry.szExeFile + 1];
             lstrcpynA(exeName, entry.szExeFile, sizeof exeName);
             upperAscii(exeName);
-            if (strstr(exeName, wanted)) {
+            if (strstr(exeName, wanted) && !excluded(entry, exeName, exclusion)) {
                 *pid = entry.th32ProcessID;
                 found = true;
                 break;
             }
             entry.dwSize = sizeof entry;
         } while (processNext(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+bool ServiceControl::processName(DWORD pid, char* name, int nameSize)
+{
+    if (!name || nameSize <= 0)
+        return false;
+    name[0] = '\0';
+    if (!createSnapshot || !processFirst || !processNext)
+        return false;
+    HANDLE snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot)
+        return false;
+
+    bool found = false;
+    PROCESSENTRY32 entry;
+    ZeroMemory(&entry, sizeof entry);
+    entry.dwSize = sizeof entry;
+    for (BOOL more = processFirst(snapshot, &entry); more && !found; more = processNext(snapshot, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            lstrcpynA(name, fileNameOf(entry.szExeFile), nameSize);
+            found = true;
+        }
+        entry.dwSize = sizeof entry;
     }
     CloseHandle(snapshot);
     return found;

@@ -4,6 +4,21 @@
 
 #include <windows.h>
 
+// What a process search passes over: the programs a driver runs for its
+// own purposes (a syntax test, a shutdown tool), which must never be taken
+// for the server itself. Either list may be empty (null, count 0).
+struct ProcessExclusion {
+    // Executable file names without folder ("mysqladmin.exe"), letters
+    // a-z compared without case.
+    const char* const* names;
+    int nameCount;
+    // Process ids the driver launched as helpers; a process is passed over
+    // when its own id or its parent's id is one of them. Ids of 0 are
+    // unused places.
+    const DWORD* helpers;
+    int helperCount;
+};
+
 class ServiceControl {
 public:
     // Reference counted: the first acquire opens the service manager and
@@ -18,6 +33,11 @@ public:
     // First process (snapshot order) whose executable name contains text,
     // letters a-z compared without case. Leaves *pid alone when false.
     static bool findProcess(const char* text, DWORD* pid);
+    // The same search passing over what `exclusion` names (null: nothing).
+    static bool findProcess(const char* text, DWORD* pid, const ProcessExclusion* exclusion);
+    // The executable file name (no folder) of the running process pid; an
+    // empty text and false when the snapshot does not list it.
+    static bool processName(DWORD pid, char* name, int nameSize);
 
     static bool isNtFamily();
     static bool isWindowsXp();

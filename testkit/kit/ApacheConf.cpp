@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -328,6 +329,16 @@ bool ReadApacheSite(const std::string& path, const std::string& serverRoot, Apac
         }
     }
     return true;
+}
+
+unsigned CheckDelayMs(const std::string& path)
+{
+    static const char directive[] = "# testkit: check-delay ";
+    std::string text;
+    if (!ReadWholeFile(path, &text))
+        return 0;
+    size_t at = text.find(directive);
+    return at == std::string::npos ? 0 : (unsigned)strtoul(text.c_str() + at + sizeof directive - 1, nullptr, 10);
 }
 
 }  // namespace kit

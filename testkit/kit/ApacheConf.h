@@ -54,4 +54,9 @@ bool ReadApacheSite(const std::string& path, const std::string& serverRoot, Apac
 // A Windows path with forward slashes, as Apache shows paths.
 std::string Slashed(std::string path);
 
+// Tests that need a slow syntax test put the comment line
+// "# testkit: check-delay MS" into the configuration: "-t" then waits MS
+// milliseconds before it answers. 0 without such a line.
+unsigned CheckDelayMs(const std::string& path);
+
 }  // namespace kit

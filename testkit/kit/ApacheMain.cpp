@@ -21,6 +21,7 @@
 //   apache -t [-D NAME ...]
 //       Checks conf\httpd.conf (rule in ApacheConf.h) and writes
 //       "Syntax OK" or the error text to the error output; exit 0 or 1.
+//       A line "# testkit: check-delay MS" in it makes the test slow.
 //   apache -k install | -k uninstall
 //       Registers / removes the service "Apache" whose image path is
 //       "<this program>" -k runservice.
@@ -291,6 +292,7 @@ int main(int argc, char** argv)
         return Usage("no command given (-k start, -k shutdown, -t ...)");
 
     if (!strcmp(command, "-t")) {
+        Sleep(kit::CheckDelayMs(ConfPath()));
         std::string error;
         if (!kit::CheckApacheConfig(ConfPath(), &error)) {
             kit::PrintErr("%s", error.c_str());

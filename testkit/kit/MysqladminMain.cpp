@@ -8,9 +8,15 @@
 //
 // Exit code 0 when every command succeeded; 1 when no server runs, the
 // server did not end, or an argument is wrong (with a message on stderr).
+//
+// For tests that need a mysqladmin that lingers after its work: a file
+// mysqladmin.delay beside the program holding a number of milliseconds
+// makes it wait that long before it ends.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "KitCommon.h"
 #include "record.h"
@@ -72,10 +78,8 @@ int Shutdown()
 
 }  // namespace
 
-int main(int argc, char** argv)
+static int Run(int argc, char** argv)
 {
-    kit::Record(kitrecord::kEventRun);
-
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const char* arg = argv[i];
@@ -117,4 +121,14 @@ int main(int argc, char** argv)
         }
     }
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    kit::Record(kitrecord::kEventRun);
+    int code = Run(argc, argv);
+    std::string delay;
+    if (kit::ReadWholeFile(kit::ProgramDir() + "mysqladmin.delay", &delay, 32))
+        Sleep(strtoul(delay.c_str(), nullptr, 10));
+    return code;
 }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
+
 #include "DriverTestKit.h"
 #include "TestKit.h"
 
@@ -273,4 +276,82 @@ TEST_F(ConfigWatchTest, NestedTicksDuringCheckMessageBox)
     EXPECT_EQ(server->stopCalls, 0);
     EXPECT_TRUE(server->isRunning());
     EXPECT_TRUE(SameTime(server->configTime(), ReadWriteTime(path)));
+}
+
+// A driver whose check, or whose shutdown (which checks again, as Apache's
+// does), reports ConfigError; the window's handler destroys the driver. The
+// tick must not touch it afterwards: its memory is filled with a pattern
+// that must stay whole.
+namespace {
+class ReportingServer : public TestServer {
+public:
+    using TestServer::TestServer;
+    bool failCheck = false;  // the check reports; otherwise the shutdown does
+    bool checkConfig() override
+    {
+        if (!failCheck)
+            return true;
+        report();  // the driver is gone after this
+        return false;
+    }
+    DWORD stopProcess() override
+    {
+        report();
+        return 1;
+    }
+    void report() { SendMessageA(notifyWindow(), messageId(), ConfigError, 0); }
+};
+
+alignas(ReportingServer) unsigned char driverMemory[sizeof(ReportingServer)];
+ReportingServer* victim;
+
+LRESULT CALLBACK destroyOnConfigError(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message >= 0xC000 && wParam == ConfigError && victim) {
+        victim->~ReportingServer();
+        memset(driverMemory, 0x5A, sizeof driverMemory);
+        victim = nullptr;
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+}  // namespace
+
+TEST_F(ConfigWatchTest, DriverDestroyedByConfigErrorIsNotTouchedAgain)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = destroyOnConfigError;
+    wc.lpszClassName = "TvDestroyOnConfigError";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window != nullptr);
+
+    for (bool inCheck : {true, false}) {
+        std::string dir = testkit::MakeTempDir("cfgdestroy");
+        tempDirs.push_back(dir);
+        path = dir + "server.conf";
+        ASSERT_TRUE(testkit::WriteFileBytes(path, "Port 80\n"));
+        std::string eventName;
+        makeEvent(&eventName);
+        victim = new (driverMemory) ReportingServer(UniqueName("TvVictim").c_str());
+        victim->commandLine = "\"" + IdleExe() + "\" " + eventName;
+        victim->setNotifyWindow(window);
+        victim->setConfigPath(path.c_str());
+        victim->setWatchConfig(true);
+        ASSERT_EQ(victim->start(), 0u);
+        ASSERT_TRUE(pumpUntilState(victim, Running)) << "state " << victim->state();
+        DWORD pid = victim->pid();
+
+        victim->failCheck = inCheck;
+        rewrite(victim, "Port 87\n");
+        monitorTick(nullptr, 0, 0, 0);
+        EXPECT_TRUE(victim == nullptr) << (inCheck ? "check" : "stop") << ": ConfigError not sent";
+        for (size_t i = 0; i < sizeof driverMemory; ++i)
+            ASSERT_EQ(driverMemory[i], 0x5A) << (inCheck ? "check" : "stop") << ": byte " << i << " written";
+        KillProcess(pid);
+        if (victim)
+            victim->~ReportingServer();
+        victim = nullptr;
+    }
+    DestroyWindow(window);
 }

@@ -88,6 +88,49 @@ TEST_F(ServiceControlTest, FindProcessTakesFirstMatchInSnapshotOrder)
     EXPECT_EQ(found, expected) << "got " << found << " (a " << a << ", b " << b << ")";
 }
 
+// A driver's own helpers are passed over: by file name (any case), by
+// their own id, or as children of a listed id.
+TEST_F(ServiceControlTest, FindProcessPassesOverExcludedPrograms)
+{
+    std::string dir = testkit::MakeTempDir("skip");
+    tempDirs.push_back(dir);
+    std::string stem = UniqueName("TvSkip");
+    DWORD child = launch("\"" + CopyProgram(IdleExe(), dir, stem + ".exe") + "\"");
+    ASSERT_NE(child, 0u);
+
+    std::string upper = stem + ".EXE";
+    for (char& c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string part = stem.substr(2) + ".exe";  // the end of its name: not its name
+    const char* names[] = {part.c_str(), upper.c_str()};
+    const DWORD unused[] = {0, 0};
+    const DWORD self[] = {0, child};
+    const DWORD parent[] = {GetCurrentProcessId()};
+    struct {
+        const char* what;
+        ProcessExclusion exclusion;
+        bool found;
+    } cases[] = {
+        {"no exclusion", {nullptr, 0, nullptr, 0}, true},
+        {"unused places", {nullptr, 0, unused, 2}, true},
+        {"a part of its name", {names, 1, nullptr, 0}, true},
+        {"its file name", {names, 2, nullptr, 0}, false},
+        {"its own id", {nullptr, 0, self, 2}, false},
+        {"its parent's id", {nullptr, 0, parent, 1}, false},
+    };
+    for (const auto& c : cases) {
+        DWORD pid = 4242;
+        EXPECT_EQ(ServiceControl::findProcess(stem.c_str(), &pid, &c.exclusion), c.found) << c.what;
+        EXPECT_EQ(pid, c.found ? child : 4242u) << c.what;
+    }
+
+    char name[MAX_PATH] = "?";
+    EXPECT_TRUE(ServiceControl::processName(child, name, sizeof name));
+    EXPECT_STREQ(name, (stem + ".exe").c_str());
+    EXPECT_FALSE(ServiceControl::processName(0xFFFFFFF0u, name, sizeof name));
+    EXPECT_STREQ(name, "");
+}
+
 TEST_F(ServiceControlTest, LastReleaseClosesServiceManagerAndProcessFunctions)
 {
     DWORD pid = 0;

@@ -1,0 +1,137 @@
+// A start adopts a server that already runs, but never a program the driver
+// ran itself for another purpose and that still runs: a syntax test that
+// gave no verdict in time, mysqladmin lingering after a shutdown. Both races
+// are made with slow stand-ins.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ApacheServer.h"
+#include "KitLayout.h"
+#include "MySqlServer.h"
+#include "ServerKit.h"
+#include "ServerMonitor.h"
+#include "TestKit.h"
+
+namespace {
+
+template <class Driver>
+class Inspected : public Driver {
+public:
+    DWORD pid() const { return this->process_.dwProcessId; }
+};
+
+int unexpectedEnds;
+
+LRESULT CALLBACK countEnds(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message >= 0xC000 && wParam == UnexpectedEnd)
+        ++unexpectedEnds;
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+class AdoptionTest : public ServerKitTest {
+protected:
+    void SetUp() override
+    {
+        ServerKitTest::SetUp();
+        ASSERT_NE(startServerMonitor(), 0u);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = countEnds;
+        wc.lpszClassName = "ServersEndCounter";
+        RegisterClassA(&wc);
+        sink = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        unexpectedEnds = 0;
+    }
+    void TearDown() override
+    {
+        DestroyWindow(sink);
+        ServerKitTest::TearDown();
+    }
+
+    // The recorded runs of a kit folder whose command line holds `part`.
+    static std::vector<kitrecord::Record> runsWith(const std::vector<kitrecord::Record>& runs, const char* part)
+    {
+        std::vector<kitrecord::Record> out;
+        for (const auto& r : runs)
+            if (r.cmdLine.find(part) != std::string::npos)
+                out.push_back(r);
+        return out;
+    }
+
+    // The server keeps running once every helper has ended, and nothing
+    // is reported.
+    template <class Driver>
+    void expectServerOutlives(const Driver& driver, const std::vector<kitrecord::Record>& helpers)
+    {
+        for (const auto& helper : helpers)
+            EXPECT_TRUE(WaitProcessGone(helper.pid, 10000)) << helper.cmdLine;
+        testkit::PumpFor(1000);
+        EXPECT_EQ(driver.state(), Running) << "got " << driver.state();
+        EXPECT_TRUE(ProcessAlive(driver.pid()));
+        EXPECT_EQ(unexpectedEnds, 0);
+    }
+
+    HWND sink = nullptr;
+};
+
+}  // namespace
+
+TEST_F(AdoptionTest, ApacheStartPassesOverItsSlowSyntaxTest)
+{
+    LayOut();
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(testkit::FreeTcpPort()) +
+                   "\n# testkit: check-delay 3000\n");
+    Inspected<ApacheServer> apache;
+    apache.setNotifyWindow(sink);
+
+    // The check waits at most 900 ms: no verdict, valid; its test runs on.
+    EXPECT_EQ(apache.start(), 0u);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return !runsWith(apacheRuns(), " -t").empty(); }, 5000));
+    auto tests = runsWith(apacheRuns(), " -t");
+    EXPECT_TRUE(ProcessAlive(tests[0].pid)) << "the first syntax test still runs";
+    EXPECT_NE(apache.pid(), tests[0].pid) << "the syntax test was adopted";
+    ASSERT_TRUE(testkit::PumpUntil([&] { return !runsWith(apacheRuns(), " -k start").empty(); }, 10000));
+    EXPECT_EQ(runsWith(apacheRuns(), " -k start")[0].pid, apache.pid());
+    ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 5000)) << apache.state();
+    expectServerOutlives(apache, runsWith(apacheRuns(), " -t"));
+}
+
+TEST_F(AdoptionTest, MySqlStartAfterStopPassesOverMysqladmin)
+{
+    LayOut();
+    AddMySqlBuilds({"mysqld-nt.exe"});
+    ASSERT_TRUE(testkit::WriteFileBytes(kit + "MySql\\bin\\mysqladmin.delay", "3000"));
+    Inspected<MySqlServer> mysql;
+    mysql.setNotifyWindow(sink);
+    ASSERT_EQ(mysql.start(), 0u);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 10000)) << mysql.state();
+    // The server must have made its shutdown event before it is stopped.
+    ASSERT_TRUE(testkit::PumpUntil(
+        [] {
+            HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+            if (event)
+                CloseHandle(event);
+            return event != nullptr;
+        },
+        10000));
+    DWORD first = mysql.pid();
+
+    EXPECT_EQ(mysql.stop(), 0u);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Stopped; }, 10000)) << mysql.state();
+    ASSERT_TRUE(testkit::PumpUntil([&] { return !runsWith(mySqlRuns(), "mysqladmin").empty(); }, 10000));
+    auto admin = runsWith(mySqlRuns(), "mysqladmin");
+    ASSERT_TRUE(ProcessAlive(admin[0].pid)) << "mysqladmin still runs";
+
+    EXPECT_EQ(mysql.start(), 0u);
+    EXPECT_NE(mysql.pid(), admin[0].pid) << "mysqladmin was adopted";
+    EXPECT_NE(mysql.pid(), first);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return runsWith(mySqlRuns(), "mysqld-nt.exe --basedir").size() == 2; },
+                                   10000))
+        << "a new server is launched";
+    EXPECT_EQ(runsWith(mySqlRuns(), "mysqld-nt.exe --basedir")[1].pid, mysql.pid());
+    ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 5000)) << mysql.state();
+    expectServerOutlives(mysql, admin);
+}
