@@ -64,6 +64,20 @@
 #define IDB_HELP_BUTTON            182    // context-help button
 
 // ---------------------------------------------------------------------------
+// Version of the manager (the version resource; the version check and the
+// about dialog read it back from the executable).
+// ---------------------------------------------------------------------------
+#define TARVANE_VERSION_MAJOR      1
+#define TARVANE_VERSION_MINOR      0
+#define TARVANE_VERSION_PATCH      0
+#define TARVANE_VERSION_BUILD      1
+#define TARVANE_QUOTE_(text)       #text
+#define TARVANE_DOTTED_(a, b, c, d) TARVANE_QUOTE_(a.b.c.d)
+// "1.0.0.1"
+#define TARVANE_VERSION_TEXT       TARVANE_DOTTED_(TARVANE_VERSION_MAJOR, TARVANE_VERSION_MINOR, \
+                                                   TARVANE_VERSION_PATCH, TARVANE_VERSION_BUILD)
+
+// ---------------------------------------------------------------------------
 // Controls of the manager window (IDD_MANAGER)
 // ---------------------------------------------------------------------------
 #define IDC_AUTO_START_TARVANE     1001
