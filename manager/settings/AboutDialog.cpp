@@ -21,9 +21,9 @@ struct Author {
 };
 
 const Author authors[] = {
-    {IDC_AUTHOR_1, "nadia.ferrand@tarvane.org", "mailto:nadia.ferrand@tarvane.org?subject=Tarvane"},
+    {IDC_AUTHOR_1, "nadia.roux@tarvane.org", "mailto:nadia.roux@tarvane.org?subject=Tarvane"},
     {IDC_AUTHOR_2, "luca.bertin@tarvane.org", "mailto:luca.bertin@tarvane.org?subject=Tarvane"},
-    {IDC_AUTHOR_3, "elise.marchal@tarvane.org", "mailto:elise.marchal@tarvane.org?subject=Tarvane"},
+    {IDC_AUTHOR_3, "elise.vidal@tarvane.org", "mailto:elise.vidal@tarvane.org?subject=Tarvane"},
 };
 
 const COLORREF LinkColour = RGB(0, 0, 238);
