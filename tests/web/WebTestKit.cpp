@@ -3,36 +3,14 @@
 #include "WebTestKit.h"
 
 #include <shlwapi.h>
-#include <gtest/gtest.h>
 
 #include "TestKit.h"
 
 namespace webkit {
 
-namespace {
-
-const char* const ClassesKey = "Software\\Classes\\";
-const char* const TestFileClass = "TarvaneTestFile";
-
-std::string RecorderCommand()
+RecordFile::RecordFile() : dir_(testkit::MakeTempDir("record"))
 {
-    return "\"" + testkit::BinDir() + "tvrecord.exe\" %1";
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(handle);
-    return true;
-}
-
-}  // namespace
-
-RecordFile::RecordFile() : dir_(testkit::MakeTempDir("record")), path_(dir_ + "record.txt")
-{
-    SetEnvironmentVariableA("TVRECORD_FILE", path_.c_str());
+    SetEnvironmentVariableA("TVRECORD_FILE", (dir_ + "record.txt").c_str());
 }
 
 RecordFile::~RecordFile()
@@ -44,114 +22,77 @@ RecordFile::~RecordFile()
 std::vector<std::string> RecordFile::lines() const
 {
     std::string bytes;
-    testkit::ReadFileBytes(path_, &bytes);
+    testkit::ReadFileBytes(dir_ + "record.txt", &bytes);
     std::vector<std::string> result;
-    size_t start = 0, end;
-    while ((end = bytes.find('\n', start)) != std::string::npos) {
+    for (size_t start = 0, end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1)
         result.push_back(bytes.substr(start, end - start));
-        start = end + 1;
-    }
     return result;
 }
 
-std::string RecordFile::waitLine(size_t index, DWORD timeoutMs) const
+std::string RecordFile::waitLine(size_t index) const
 {
-    testkit::PumpUntil([&] { return lines().size() > index; }, timeoutMs);
+    testkit::PumpUntil([&] { return lines().size() > index; }, 10000);
     std::vector<std::string> all = lines();
     return all.size() > index ? all[index] : "";
 }
 
-StandIn::StandIn(const std::string& path) : path_(path)
+StandIn::StandIn(const std::string& path)
+    : path(path), ok(CopyFileA((testkit::BinDir() + "tvrecord.exe").c_str(), path.c_str(), FALSE) != 0)
 {
-    ok_ = CopyFileA((testkit::BinDir() + "tvrecord.exe").c_str(), path.c_str(), FALSE) != 0;
 }
 
 StandIn::~StandIn()
 {
-    DeleteFileA(path_.c_str());
+    DeleteFileA(path.c_str());
 }
 
-ClassesValue::ClassesValue(const std::string& subkey, const std::string& data) : key_(ClassesKey + subkey)
+TestAssociations::TestAssociations(bool logProgram)
 {
-    // The outermost key that is not there yet goes again as a whole.
-    for (size_t slash = key_.find('\\', strlen(ClassesKey)); createdRoot_.empty();
-         slash = key_.find('\\', slash + 1)) {
-        std::string prefix = key_.substr(0, slash);
-        if (!KeyExists(prefix))
-            createdRoot_ = prefix;
-        if (slash == std::string::npos)
-            break;
+    const std::string recorder = "\"" + testkit::BinDir() + "tvrecord.exe\" %1";
+    const std::pair<const char*, std::string> values[] = {
+        {"http\\shell\\open\\command", recorder},
+        {"mailto\\shell\\open\\command", recorder},
+        {"TarvaneTestFile\\shell\\open\\command", recorder},
+        {".html", "TarvaneTestFile"},
+        {".ini", "TarvaneTestFile"},
+        {".log", logProgram ? "TarvaneTestFile" : "TarvaneTestNoProgram"},
+    };
+    for (const auto& v : values) {
+        Saved saved{std::string("Software\\Classes\\") + v.first, false, ""};
+        char old[1024];
+        LONG size = sizeof old;
+        saved.existed = RegQueryValueA(HKEY_LOCAL_MACHINE, saved.key.c_str(), old, &size) == ERROR_SUCCESS;
+        if (saved.existed)
+            saved.value = old;
+        saved_.push_back(saved);
+        RegSetValueA(HKEY_LOCAL_MACHINE, saved.key.c_str(), REG_SZ, v.second.c_str(), (DWORD)v.second.size());
     }
-    HKEY key;
-    LONG created =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    EXPECT_EQ(created, ERROR_SUCCESS) << key_;
-    if (created != ERROR_SUCCESS)
-        return;
-    char old[1024];
-    DWORD size = sizeof old;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        hadValue_ = true;
-        oldData_.assign(old, size);
-    }
-    EXPECT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                             (DWORD)data.size() + 1),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-ClassesValue::~ClassesValue()
-{
-    if (!createdRoot_.empty()) {
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, createdRoot_.c_str());
-        return;
-    }
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    if (hadValue_)
-        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(oldData_.data()),
-                       (DWORD)oldData_.size());
-    else
-        RegDeleteValueA(key, nullptr);
-    RegCloseKey(key);
-}
-
-TestAssociations::TestAssociations(bool logType)
-{
-    const std::string command = RecorderCommand();
-    values_.push_back(new ClassesValue("http\\shell\\open\\command", command));
-    values_.push_back(new ClassesValue("mailto\\shell\\open\\command", command));
-    values_.push_back(new ClassesValue(std::string(TestFileClass) + "\\shell\\open\\command", command));
-    for (const char* type : {".html", ".ini"})
-        values_.push_back(new ClassesValue(type, TestFileClass));
-    // Without its program, .log still names a class: one without any.
-    values_.push_back(new ClassesValue(".log", logType ? TestFileClass : "TarvaneTestNoProgram"));
 }
 
 TestAssociations::~TestAssociations()
 {
-    for (auto it = values_.rbegin(); it != values_.rend(); ++it)
-        delete *it;
+    for (const Saved& saved : saved_)
+        if (saved.existed)
+            RegSetValueA(HKEY_LOCAL_MACHINE, saved.key.c_str(), REG_SZ, saved.value.c_str(),
+                         (DWORD)saved.value.size());
+        else
+            SHDeleteKeyA(HKEY_LOCAL_MACHINE, saved.key.c_str());
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Classes\\TarvaneTestFile");
 }
 
 SiteServer::SiteServer() : listener_(INVALID_SOCKET)
 {
-    InitializeCriticalSection(&lock_);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    char address[64] = "";
-    GetEnvironmentVariableA("TARVANE_TEST_SITE_ADDR", address, sizeof address);
-    address_ = address;
+    char text[64] = "";
+    GetEnvironmentVariableA("TARVANE_TEST_SITE_ADDR", text, sizeof text);
+    address = text;
 }
 
 SiteServer::~SiteServer()
 {
     stop();
     WSACleanup();
-    DeleteCriticalSection(&lock_);
 }
 
 bool SiteServer::start()
@@ -159,17 +100,11 @@ bool SiteServer::start()
     sockaddr_in where = {};
     where.sin_family = AF_INET;
     where.sin_port = htons(80);
-    where.sin_addr.s_addr = inet_addr(address_.c_str());
-    if (address_.empty() || where.sin_addr.s_addr == INADDR_NONE)
+    where.sin_addr.s_addr = inet_addr(address.c_str());
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (address.empty() || bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+        listen(listener_, 8) != 0)
         return false;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return false;
-    if (bind(s, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(s, 8) != 0) {
-        closesocket(s);
-        return false;
-    }
-    listener_ = s;
     stopping_ = 0;
     thread_ = CreateThread(nullptr, 0, serve, this, 0, nullptr);
     return thread_ != nullptr;
@@ -177,31 +112,20 @@ bool SiteServer::start()
 
 void SiteServer::stop()
 {
-    if (!thread_)
-        return;
-    InterlockedExchange(&stopping_, 1);
-    WaitForSingleObject(thread_, 10000);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-    closesocket(listener_);
+    if (thread_) {
+        InterlockedExchange(&stopping_, 1);
+        WaitForSingleObject(thread_, 10000);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    if (listener_ != INVALID_SOCKET)
+        closesocket(listener_);
     listener_ = INVALID_SOCKET;
 }
 
-void SiteServer::setBody(const std::string& body)
-{
-    EnterCriticalSection(&lock_);
-    body_ = body;
-    LeaveCriticalSection(&lock_);
-}
-
-std::string SiteServer::lastRequest()
-{
-    EnterCriticalSection(&lock_);
-    std::string request = request_;
-    LeaveCriticalSection(&lock_);
-    return request;
-}
-
+// One connection at a time: read the request head, answer, close. The test
+// sets the body before its request and reads the request after the reply:
+// the exchange itself orders the two threads.
 DWORD WINAPI SiteServer::serve(void* param)
 {
     SiteServer* self = static_cast<SiteServer*>(param);
@@ -210,81 +134,77 @@ DWORD WINAPI SiteServer::serve(void* param)
         FD_ZERO(&ready);
         FD_SET(self->listener_, &ready);
         timeval wait = {0, 50000};
-        if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+        SOCKET client;
+        if (select(0, &ready, nullptr, nullptr, &wait) != 1 ||
+            (client = accept(self->listener_, nullptr, nullptr)) == INVALID_SOCKET)
             continue;
-        SOCKET client = accept(self->listener_, nullptr, nullptr);
-        if (client != INVALID_SOCKET)
-            self->answer(client);
+        std::string request;
+        char buffer[4096];
+        int got;
+        while (request.find("\r\n\r\n") == std::string::npos && (got = recv(client, buffer, sizeof buffer, 0)) > 0)
+            request.append(buffer, got);
+        self->request = request;
+        std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+                            std::to_string(self->body.size()) + "\r\n\r\n" + self->body;
+        for (size_t sent = 0; sent < reply.size() && (got = send(client, &reply[sent], (int)(reply.size() - sent), 0)) > 0;)
+            sent += got;
+        shutdown(client, SD_SEND);
+        while (recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
+        closesocket(client);
     }
     return 0;
 }
 
-void SiteServer::answer(UINT_PTR client)
-{
-    std::string request;
-    char buffer[4096];
-    int got;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 &&
-           (got = recv(client, buffer, sizeof buffer, 0)) > 0)
-        request.append(buffer, got);
-    EnterCriticalSection(&lock_);
-    request_ = request;
-    std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nCache-Control: no-cache\r\n"
-                        "Connection: close\r\nContent-Length: " +
-                        std::to_string(body_.size()) + "\r\n\r\n" + body_;
-    LeaveCriticalSection(&lock_);
-    for (size_t sent = 0; sent < reply.size();) {
-        int n = send(client, reply.data() + sent, (int)(reply.size() - sent), 0);
-        if (n <= 0)
-            break;
-        sent += n;
-    }
-    shutdown(client, SD_SEND);
-    while (recv(client, buffer, sizeof buffer, 0) > 0) {
-    }
-    closesocket(client);
-}
-
 namespace {
-PromptAnswerer* answerer = nullptr;
 
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM found)
+OnDialog* current = nullptr;
+
+BOOL CALLBACK FindDialogBox(HWND window, LPARAM found)
 {
     char name[16] = "";
     GetClassNameA(window, name, sizeof name);
-    if (strcmp(name, "#32770") == 0 && IsWindowVisible(window)) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
+    if (strcmp(name, "#32770") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
 }
+
 }  // namespace
 
-PromptAnswerer::PromptAnswerer(int button) : button_(button)
+OnDialog::OnDialog(std::function<void(HWND)> script) : script_(script)
 {
-    answerer = this;
+    current = this;
     timer_ = SetTimer(nullptr, 0, 50, tick);
 }
 
-PromptAnswerer::~PromptAnswerer()
+OnDialog::~OnDialog()
 {
     KillTimer(nullptr, timer_);
-    answerer = nullptr;
+    current = nullptr;
 }
 
-void CALLBACK PromptAnswerer::tick(HWND, UINT, UINT_PTR, DWORD)
+void CALLBACK OnDialog::tick(HWND, UINT, UINT_PTR, DWORD)
 {
     HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
-    if (!box || !answerer)
+    EnumThreadWindows(GetCurrentThreadId(), FindDialogBox, reinterpret_cast<LPARAM>(&box));
+    if (!box || !current)
         return;
+    if (!current->ran) {
+        current->ran = true;
+        current->ranAt_ = GetTickCount();
+        current->script_(box);
+    } else if (GetTickCount() - current->ranAt_ > 5000) {
+        current->forced = true;
+        EndDialog(box, 0);
+    }
+}
+
+std::string Text(HWND window)
+{
     char text[1024] = "";
-    GetWindowTextA(box, text, sizeof text);
-    answerer->caption = text;
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
-    answerer->text = text;
-    ++answerer->count;
-    SendMessageA(GetDlgItem(box, answerer->button_), BM_CLICK, 0, 0);
+    GetWindowTextA(window, text, sizeof text);
+    return text;
 }
 
 }  // namespace webkit

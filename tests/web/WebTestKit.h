@@ -1,113 +1,92 @@
-// Helpers of the web tests: the recorder stand-in and its record file, test
-// associations in the prefix, a loopback HTTP server standing in for the
-// product site, and an answerer for the prompts of the code under test.
+// Helpers of the web tests: the recorder stand-in (tvrecord.exe) and its
+// record file, test associations, a loopback HTTP server standing in for the
+// product site, and a driver for the dialog boxes of the code under test.
 #pragma once
 
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace webkit {
 
-// The recorder (tvrecord.exe) appends "<its file name> <its arguments>" to
-// the file TVRECORD_FILE names; the variable points at a fresh file for the
-// life of this object, and child processes inherit it.
+// The recorder appends "<its file name> <its arguments>" to the file that
+// TVRECORD_FILE names: a fresh file for the life of this object.
 class RecordFile {
 public:
     RecordFile();
     ~RecordFile();
     std::vector<std::string> lines() const;
-    // Pumps messages until the file holds line number index (from 0);
-    // returns it, or "" after the timeout.
-    std::string waitLine(size_t index, DWORD timeoutMs = 10000) const;
+    // Pumps messages until line number index (from 0) exists; "" on timeout.
+    std::string waitLine(size_t index) const;
 
 private:
     std::string dir_;
-    std::string path_;
 };
 
-// A copy of the recorder under another name (notepad.exe, Morvex.exe),
-// deleted again with the object.
-class StandIn {
-public:
+// A copy of the recorder under another name, deleted with the object.
+struct StandIn {
     explicit StandIn(const std::string& path);
     ~StandIn();
-    bool ok() const { return ok_; }
-
-private:
-    std::string path_;
-    bool ok_;
+    std::string path;
+    bool ok;
 };
 
-// One value of the prefix's classes set for a test and put back afterwards
-// (a key the test created goes as a whole).
-// Wine's HKEY_CLASSES_ROOT shows HKLM\Software\Classes only, where Windows
-// lays HKCU\Software\Classes over it: test associations therefore go to
-// HKLM\Software\Classes, which both read.
-class ClassesValue {
-public:
-    ClassesValue(const std::string& subkey, const std::string& data);
-    ~ClassesValue();
-
-private:
-    std::string key_;
-    std::string createdRoot_;
-    bool hadValue_ = false;
-    std::string oldData_;
-};
-
-// Associations that all lead to the recorder: http and mailto links, and
-// the .html, .log and .ini file types (through one test file class); or
-// .log of a class without a program.
+// http, mailto, .html, .ini and .log open with the recorder; with
+// logProgram false .log names a class without any program. Wine's
+// HKEY_CLASSES_ROOT shows HKLM\Software\Classes only (Windows lays the
+// user's classes over it), so the associations go there; the previous
+// values come back with the object.
 class TestAssociations {
 public:
-    explicit TestAssociations(bool logType = true);
+    explicit TestAssociations(bool logProgram = true);
     ~TestAssociations();
 
 private:
-    std::vector<ClassesValue*> values_;
+    struct Saved {
+        std::string key;
+        bool existed;
+        std::string value;
+    };
+    std::vector<Saved> saved_;
 };
 
-// The product site: an HTTP server on TARVANE_TEST_SITE_ADDR port 80 (the
-// test runs where the site's host resolves to that address) that answers
-// every request with one body and keeps the last request.
+// The product site: an HTTP server on port 80 of TARVANE_TEST_SITE_ADDR
+// (see site-hosts.sh).
 class SiteServer {
 public:
     SiteServer();
     ~SiteServer();
     bool start();  // false when the address cannot be bound
     void stop();
-    void setBody(const std::string& body);
-    std::string lastRequest();
-    const std::string& address() const { return address_; }
+    std::string address;
+    std::string body;     // the answer to every request
+    std::string request;  // the last request
 
 private:
     static DWORD WINAPI serve(void* self);
-    void answer(UINT_PTR client);
-
-    std::string address_;
     UINT_PTR listener_;
     HANDLE thread_ = nullptr;
     volatile LONG stopping_ = 0;
-    CRITICAL_SECTION lock_;
-    std::string body_;
-    std::string request_;
 };
 
-// Answers the message boxes this thread shows while the object lives: keeps
-// the caption and text of the last one and presses the given button.
-class PromptAnswerer {
+// While the object lives, a timer hands the first dialog box (class #32770)
+// this thread shows to the script, inside the box's own message loop; a box
+// still up 5 s after the script ran is ended by force.
+class OnDialog {
 public:
-    explicit PromptAnswerer(int button);
-    ~PromptAnswerer();
-    int count = 0;
-    std::string caption;
-    std::string text;
+    explicit OnDialog(std::function<void(HWND)> script);
+    ~OnDialog();
+    bool ran = false;
+    bool forced = false;
 
 private:
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD);
-    int button_;
+    std::function<void(HWND)> script_;
+    DWORD ranAt_ = 0;
     UINT_PTR timer_;
 };
+
+std::string Text(HWND window);
 
 }  // namespace webkit
