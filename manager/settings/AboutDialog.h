@@ -18,12 +18,12 @@ public:
     BOOL onInitDialog() override;
     virtual void onCommand(UINT id);
 
+private:
     // What a link label opens ("http://..." or "mailto:...?subject=Tarvane")
     // and what its tooltip shows; null for other controls.
     static const char* linkTarget(UINT id);
     static const char* linkTooltip(UINT id);
 
-private:
     static LRESULT CALLBACK handCursorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND owner_;
