@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "Diagnostics.h"
 #include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
@@ -214,6 +215,34 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
     }
 }
 
-void ManagerWindow::explainPortHolder() {}
+void ManagerWindow::explainPortHolder()
+{
+    char program[MAX_PATH] = "";
+    DWORD pid = 0;
+    int port = apache.port();
+    if (!FindPortHolder(port, program, sizeof program, &pid))
+        return;
+    char format[MaxTextLength + 1];
+    char text[MaxTextLength + 1];
+    if (program[0]) {
+        lstrcpynA(format, LoadText(IDS_PORT_HOLDER), sizeof format);
+        snprintf(text, sizeof text, format, port, program, static_cast<unsigned long>(pid));
+    } else {
+        // The system names no owner (Wine, for one, gives process id 0).
+        lstrcpynA(format, LoadText(IDS_PORT_HOLDER_UNKNOWN), sizeof format);
+        snprintf(text, sizeof text, format, port);
+    }
+    logEvent(text, SourceApache);
+}
 
-void ManagerWindow::logErrorTail(Server*) {}
+void ManagerWindow::logErrorTail(Server* server)
+{
+    char path[MAX_PATH];
+    snprintf(path, sizeof path,
+             server == &apache ? "%sapache\\logs\\error.log" : "%smysql\\data\\mysql.err",
+             InstallDir());
+    char lines[3][logTailLineSize];
+    int count = ReadLogTail(path, lines, 3);
+    for (int i = 0; i < count; ++i)
+        logEvent(lines[i], server == &apache ? SourceApache : SourceMySql);
+}

@@ -35,6 +35,9 @@
 #define IDS_LOG_RESTARTING         32812  // English and French
 #define IDS_TIP_WINDOW_SIZE        32813  // French only
 #define IDS_LOG_CONFIG_CHANGED     32814  // French only
+// Why a server did not come up (event log; every language).
+#define IDS_PORT_HOLDER            32816  // %d port, %s program, %lu process id
+#define IDS_PORT_HOLDER_UNKNOWN    32817  // %d port
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

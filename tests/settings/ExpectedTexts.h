@@ -128,4 +128,12 @@ const ExpectedText expectedTexts[] = {
      nullptr,
      "Le fichier de configuration a \xE9t\xE9 modifi\xE9",
      nullptr},
+    {32816,
+     "Port %d is used by %s (pid %lu)",
+     "Le port %d est utilis\xE9 par %s (pid %lu)",
+     "La porta %d \xE8 usata da %s (pid %lu)"},
+    {32817,
+     "Port %d is used by another program",
+     "Le port %d est utilis\xE9 par un autre programme",
+     "La porta %d \xE8 usata da un altro programma"},
 };
