@@ -174,9 +174,10 @@ bool ManagerWindow::stopRefusedLately(Server* server)
     if (server != &apache || !apacheStopRefused_)
         return false;
     FILETIME now;
-    if (!ServiceControl::fileWriteTime(apache.configPath(), &now))
-        ZeroMemory(&now, sizeof now);
-    if (CompareFileTime(&now, &apacheStopRefusedAt_) == 0)
+    // A file that cannot be read just now (being written) counts as
+    // unchanged: the write that ends will show.
+    if (!ServiceControl::fileWriteTime(apache.configPath(), &now) ||
+        CompareFileTime(&now, &apacheStopRefusedAt_) == 0)
         return true;
     apacheStopRefused_ = false;
     return false;

@@ -1,5 +1,6 @@
 #include "AppKit.h"
 
+#include <winsock2.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
 
@@ -224,4 +225,19 @@ bool AppTest::Kill(const char* program)
     WaitForSingleObject(process, 5000);
     CloseHandle(process);
     return true;
+}
+
+bool AppTest::Serving(int port)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    closesocket(s);
+    WSACleanup();
+    return ok;
 }

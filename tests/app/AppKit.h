@@ -56,6 +56,8 @@ protected:
     std::vector<std::string> FileLines();
     int CountLines(const std::string& text);  // in the list
     bool WaitStates(ServerState apache, ServerState mysql, DWORD ms = 15000);
+    // Whether something accepts connections on 127.0.0.1:port.
+    static bool Serving(int port);
     // Ends the newest stand-in process of that program (a crash).
     bool Kill(const char* program);
 
