@@ -3,6 +3,7 @@
 // the session. Everything is observed from outside: windows, texts, the
 // settings and log files.
 #include <windows.h>
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -246,4 +247,17 @@ TEST_F(ProgramTest, CaptionsInUserLanguage)
         EXPECT_EQ(c.about, Text(w, IDC_ABOUT));
     }
     EXPECT_TRUE(known) << "user language " << std::hex << language;
+
+    // Screenshots at the three heights, for a look by eye (the pointer out
+    // of the way, so that no tooltip covers the window).
+    SetCursorPos(0, 0);
+    HWND slider = GetDlgItem(w, IDC_EXPANSION);
+    for (int position = 0; position < 3; ++position) {
+        SendMessageA(slider, TBM_SETPOS, TRUE, position);
+        SendMessageA(w, WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
+        PumpFor(700);
+        char name[64];
+        snprintf(name, sizeof name, "manager-%04x-%d.bmp", language, position);
+        EXPECT_TRUE(testkit::SaveScreenshot(w, testkit::ArtefactsDir() + name));
+    }
 }
