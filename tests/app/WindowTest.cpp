@@ -249,3 +249,32 @@ TEST_F(WindowTest, LogFileRecreatedOrSkipped)
     EXPECT_EQ(255u, ListLines()[3].size());
     EXPECT_EQ(255u, FileLines()[1].size());
 }
+
+// The service option needs the NT family: run this program again as a
+// Windows 98 program (Wine's per-program version) and look there.
+TEST_F(WindowTest, ServiceOptionOutsideTheNtFamily)
+{
+    if (GetEnvironmentVariableA("TARVANE_AS_WIN98", nullptr, 0)) {
+        OSVERSIONINFOA version = {sizeof version};
+        GetVersionExA(&version);
+        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId);
+        WriteSettings();
+        HWND w = Open()->handle();
+        EXPECT_FALSE(Enabled(w, IDC_START_AS_SERVICES));
+        EXPECT_TRUE(Enabled(w, IDC_AUTO_START_SERVERS));
+        return;
+    }
+    const char key[] = "Software\\Wine\\AppDefaults\\window_tests.exe";
+    HKEY handle;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &handle));
+    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+    RegCloseKey(handle);
+    SetEnvironmentVariableA("TARVANE_AS_WIN98", "1");
+    DWORD code = 99;
+    bool ran = testkit::RunProcess("\"" + testkit::BinDir() + "window_tests.exe\" "
+                                   "--gtest_filter=WindowTest.ServiceOptionOutsideTheNtFamily", &code, 60000);
+    SetEnvironmentVariableA("TARVANE_AS_WIN98", nullptr);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(0u, code);
+}
