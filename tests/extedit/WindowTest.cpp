@@ -36,6 +36,30 @@ std::string ClassOf(HWND hwnd)
     return name;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    const char* className;
+    const char* title;
+    HWND found;
+};
+
+// EnumWindows calls back with the Windows calling convention (stdcall on
+// 32-bit Windows): a named CALLBACK function, not a lambda.
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam)
+{
+    WindowSearch* s = (WindowSearch*)lParam;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != s->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    if (s->className && ClassOf(hwnd) != s->className)
+        return TRUE;
+    if (s->title && WindowText(hwnd) != s->title)
+        return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 // The running editor, ended by the test if it is still there at the end.
 class Editor {
 public:
@@ -69,27 +93,8 @@ public:
     // (any when null) and title (any when null).
     HWND findWindow(const char* className, const char* title) const
     {
-        struct Search {
-            DWORD pid;
-            const char* className;
-            const char* title;
-            HWND found;
-        } search = {pid, className, title, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lParam) -> BOOL {
-                Search* s = (Search*)lParam;
-                DWORD owner = 0;
-                GetWindowThreadProcessId(hwnd, &owner);
-                if (owner != s->pid || !IsWindowVisible(hwnd))
-                    return TRUE;
-                if (s->className && ClassOf(hwnd) != s->className)
-                    return TRUE;
-                if (s->title && WindowText(hwnd) != s->title)
-                    return TRUE;
-                s->found = hwnd;
-                return FALSE;
-            },
-            (LPARAM)&search);
+        WindowSearch search = {pid, className, title, nullptr};
+        EnumWindows(MatchWindow, (LPARAM)&search);
         return search.found;
     }
 
