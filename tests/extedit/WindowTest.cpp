@@ -353,6 +353,26 @@ TEST_F(MorvexWindow, ClickOnTheBoxAndAltVWritePhpIni)
     EXPECT_TRUE(IsWindowVisible(form));
 }
 
+TEST_F(MorvexWindow, ApplyWritesWhatTheListHoldsAfterAnotherProgramChangedIt)
+{
+    ASSERT_TRUE(files.writeIni(std::string(Head) +
+                               "extension=php_a.dll\r\n;extension=php_b.dll\r\nextension=php_c.dll\r\n;/PHPExt"));
+    Editor editor;
+    HWND form = editor.waitForm();
+    ASSERT_TRUE(form);
+    HWND list = GetDlgItem(form, ListId);
+    // Items and marks changed through the list box's own messages.
+    EXPECT_EQ(SendMessageA(list, LB_DELETESTRING, 1, 0), 2);
+    EXPECT_NE(SendMessageA(list, LB_SETITEMDATA, 1, 0), LB_ERR);
+    ASSERT_TRUE(BringToFront(form));
+    PressAlt('V');
+    const std::string expected = std::string(Head) + "extension=php_a.dll\r\n;extension=php_c.dll\r\n;/PHPExt";
+    EXPECT_TRUE(testkit::PumpUntil([&] { return files.readIni() == expected; }, 5000)) << "got " << files.readIni();
+    EXPECT_EQ(ListTexts(list), (std::vector<std::string>{"a.dll", "c.dll"}));
+    EXPECT_TRUE(IsChecked(list, 0));
+    EXPECT_FALSE(IsChecked(list, 1));
+}
+
 TEST_F(MorvexWindow, SpaceTogglesTheSelectedItemAndAltQQuits)
 {
     ASSERT_TRUE(files.writeIni(std::string(Head) + "extension=php_a.dll\r\nextension=php_b.dll\r\n;/PHPExt"));
