@@ -5,32 +5,48 @@
 # until it is closed. Without one it runs on a virtual display, saves a
 # screenshot of the window as a PNG, prints its path, closes the editor and
 # stops. BUILD_DIR (default: build) is shared with scripts/test.sh.
-set -euo pipefail
+# The programs are the 32-bit ones as they ship where this machine runs
+# 32-bit code (see README), the 64-bit build of the same sources elsewhere.
+set -eEuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 jobs=${JOBS:-$(nproc)}
+SCRIPT_NAME=demo
+. "$root/scripts/common.sh"
 
-bash "$root/scripts/setup.sh"
+step "the set-up (scripts/setup.sh)" bash "$root/scripts/setup.sh"
 
-# The 64-bit tree: the one Wine runs on this host (see README).
-cmake -S "$root" -B "$build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+probe_dir=$(mktemp -d)
+if kernel_runs_ia32 "$probe_dir" && wine_loader win32 >/dev/null; then
+    tree=x86 arch=win32 toolchain=mingw-i686
+else
+    tree=x64 arch=win64 toolchain=mingw-x86_64
+fi
+rmdir "$probe_dir"
+echo "demo: the programs of $build/$tree"
+
+step "configuring $build/$tree" cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"
 # The demo's programs only; the tests are scripts/test.sh's business.
 demo_targets=(Morvex)
-cmake --build "$build/x64" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory >/dev/null
+step "building ${demo_targets[*]}" cmake --build "$build/$tree" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory
 
 had_display=${DISPLAY:-}
 . "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
-wine_env_start "$build/x64" 1
+wine_env_start "$build/$tree" "$arch" 1
 
 # The demo php.ini goes where the editor looks for it: the Windows directory.
-windir=$(wine cmd /c echo %windir% 2>/dev/null | tr -d '\r')
-windir_unix=$(winepath -u "$windir" 2>/dev/null)
+windir=$("$WINE" cmd /c echo %windir% </dev/null 2>/dev/null | tr -d '\r')
+windir_unix=$("$WINE" winepath -u "$windir" </dev/null 2>/dev/null)
+if [ -z "$windir" ] || [ ! -d "$windir_unix" ]; then
+    echo "demo: the Windows directory of $WINEPREFIX was not found (\"$windir\", \"$windir_unix\")" >&2
+    exit 1
+fi
 cp "$root/demo/php.ini" "$windir_unix/php.ini"
 echo "demo: php.ini copied to $windir\\php.ini"
 
 title="VAV Ozuvuzuded Avedo"
-wine "$build/x64/bin/Morvex.exe" </dev/null >/dev/null 2>&1 &
+"$WINE" "$build/$tree/bin/Morvex.exe" </dev/null >/dev/null 2>&1 &
 morvex=$!
 
 if [ -n "$had_display" ] && [ -z "$WINE_ENV_XVFB_PID" ]; then
@@ -48,7 +64,13 @@ for _ in $(seq 1 100); do
     sleep 0.2
 done
 if [ -z "$window" ]; then
-    echo "demo: the window \"$title\" did not appear" >&2
+    if kill -0 "$morvex" 2>/dev/null; then
+        echo "demo: the window \"$title\" did not appear" >&2
+    else
+        rc=0
+        wait "$morvex" || rc=$?
+        echo "demo: Morvex.exe ended (exit $rc) before its window appeared" >&2
+    fi
     kill "$morvex" 2>/dev/null || true
     exit 1
 fi
@@ -60,7 +82,7 @@ import -window root -crop "$geometry" +repage "$shot"
 echo "demo: screenshot of Morvex: $shot"
 
 # Close it as the close box would: taskkill without /f sends WM_CLOSE.
-wine taskkill /im Morvex.exe </dev/null >/dev/null 2>&1 || true
+"$WINE" taskkill /im Morvex.exe </dev/null >/dev/null 2>&1 || true
 for _ in $(seq 1 50); do
     kill -0 "$morvex" 2>/dev/null || break
     sleep 0.2
