@@ -179,7 +179,7 @@ private:
     }
 
     HANDLE file;
-    char buffer[16384];
+    char buffer[65536];
     DWORD pos, len;
     bool ended, failed, ioError;
 };
