@@ -8,33 +8,44 @@
 # on a virtual display, saves screenshots, prints their paths, then quits
 # the manager, which stops the stack; --update-readme then copies the
 # screenshots to docs/screenshots. BUILD_DIR (default: build) is shared with
-# scripts/test.sh.
-set -euo pipefail
+# scripts/test.sh. The programs are the 32-bit ones as they ship where this
+# machine runs 32-bit code (see README), the 64-bit build elsewhere.
+set -eEuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 jobs=${JOBS:-$(nproc)}
+SCRIPT_NAME=demo
+. "$root/scripts/common.sh"
 fail() { echo "demo: $*" >&2; exit 1; }
 
-bash "$root/scripts/setup.sh" || fail "setting up the machine failed"
+step "the set-up (scripts/setup.sh)" bash "$root/scripts/setup.sh"
 
-# The 64-bit tree: the one Wine runs on this host (see README).
-cmake -S "$root" -B "$build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null \
-    || fail "configuring the build failed"
+probe_dir=$(mktemp -d)
+if kernel_runs_ia32 "$probe_dir" && wine_loader win32 >/dev/null; then
+    tree=x86 arch=win32 toolchain=mingw-i686
+else
+    tree=x64 arch=win64 toolchain=mingw-x86_64
+fi
+rmdir "$probe_dir"
+echo "demo: the programs of $build/$tree"
+
+step "configuring $build/$tree" cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"
 demo_targets=(Tarvane Morvex kitprograms tvdemo)
-cmake --build "$build/x64" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory >/dev/null \
-    || fail "building ${demo_targets[*]} failed"
-bin="$build/x64/bin"
+step "building ${demo_targets[*]}" cmake --build "$build/$tree" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory
+bin="$build/$tree/bin"
 
 had_display=${DISPLAY:-}
 . "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
-wine_env_start "$build/x64" 1 || fail "starting Wine failed"
+wine_env_start "$build/$tree" "$arch" 1 || fail "starting Wine failed"
+wine() { "$WINE" "$@"; }
 tvdemo() { wine "$bin/tvdemo.exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 # The kit: C:\Tarvane with the programs, Apache's and MySQL's folders, the
 # local web pages; php.ini in the Windows directory.
-windir=$(wine cmd /c echo %windir% 2>/dev/null | tr -d '\r')
-windir_unix=$(winepath -u "$windir" 2>/dev/null)
+windir=$(wine cmd /c echo %windir% </dev/null 2>/dev/null | tr -d "\r")
+windir_unix=$(wine winepath -u "$windir" </dev/null 2>/dev/null)
+[ -n "$windir" ] && [ -d "$windir_unix" ] || fail "the Windows directory of $WINEPREFIX was not found"
 kit="$WINEPREFIX/drive_c/Tarvane"
 rm -rf "$kit"
 mkdir -p "$kit/Apache/conf" "$kit/Apache/logs" "$kit/MySql/bin" "$kit/MySql/data"
