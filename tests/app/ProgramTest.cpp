@@ -160,8 +160,19 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
                                        Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
                           15000));
+    // The restart's states may pass between two looks: count the launches.
+    auto launches = [&] {
+        int n = 0;
+        for (const auto& records : {kit->apacheRecords(), kit->mysqlRecords()})
+            for (const kitrecord::Record& r : records)
+                n += r.event == "run" && (r.cmdLine.find("-k start") != std::string::npos ||
+                                          r.cmdLine.find("--basedir") != std::string::npos);
+        return n;
+    };
+    const int before = launches();
     EXPECT_EQ(0u, Run("/restart"));
     EXPECT_TRUE(PumpUntil([&] { return LogCount("Server are restarting...") == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return launches() == before + 2; }, 15000)) << "both servers anew";
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
                                        Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
                           15000));
