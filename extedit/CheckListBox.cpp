@@ -1,8 +1,34 @@
 #include "CheckListBox.h"
 
-#include <cstring>
+#include <string.h>
 
-CheckListBox::CheckListBox() : hwnd(nullptr), baseProc(nullptr) {}
+namespace {
+
+void* Grow(void* block, DWORD size)
+{
+    HANDLE heap = GetProcessHeap();
+    return block ? HeapReAlloc(heap, 0, block, size) : HeapAlloc(heap, 0, size);
+}
+
+void Release(void* block)
+{
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
+}  // namespace
+
+CheckListBox::CheckListBox()
+    : hwnd(nullptr), baseProc(nullptr), updating(false), items(0), boxed(0), copyValid(false), texts(nullptr),
+      textsSize(0), textsUsed(0), start(nullptr), mark(nullptr), boxMark(nullptr)
+{
+}
+
+CheckListBox::~CheckListBox()
+{
+    Release(texts);
+    Release(start);
+}
 
 bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int height, HFONT font)
 {
@@ -18,63 +44,213 @@ bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int
     // The list box finds this object in its user data.
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, (LONG_PTR)this);
     baseProc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)listProc);
+    // One block: the offsets, then the two rows of marks.
+    start = (DWORD*)Grow(nullptr, (MaxItems + 1) * sizeof(DWORD) + 2 * MaxItems);
+    if (start) {
+        start[0] = 0;
+        mark = (BYTE*)(start + MaxItems + 1);
+        boxMark = mark + MaxItems;
+    }
+    copyValid = start != nullptr;
     return true;
+}
+
+LRESULT CheckListBox::call(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CallWindowProcA(baseProc, hwnd, message, wParam, lParam);
+}
+
+void CheckListBox::beginUpdate()
+{
+    updating = true;
+    call(WM_SETREDRAW, FALSE, 0);
+}
+
+void CheckListBox::settle()
+{
+    if (boxed > items)
+        removeFrom(items);
+    if (!copyValid)
+        return;
+    for (int i = 0; i < items; ++i)
+        if (mark[i] != boxMark[i])
+            setBoxMark(i, mark[i] != 0);
+}
+
+void CheckListBox::setBoxMark(int index, bool checked)
+{
+    call(LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
+    boxMark[index] = checked ? 1 : 0;
+}
+
+void CheckListBox::endUpdate()
+{
+    settle();
+    updating = false;
+    call(WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 void CheckListBox::clear()
 {
-    SendMessageA(hwnd, LB_RESETCONTENT, 0, 0);
+    if (updating && copyValid) {
+        // The items stay in the box until the adds take them over or
+        // settle removes them; nothing is selected, the top is shown.
+        items = 0;
+        call(LB_SETCURSEL, (WPARAM)-1, 0);
+        call(LB_SETTOPINDEX, 0, 0);
+        return;
+    }
+    call(LB_RESETCONTENT, 0, 0);
+    items = boxed = 0;
+    textsUsed = 0;
+    copyValid = start != nullptr;
+    if (copyValid)
+        start[0] = 0;
 }
 
 int CheckListBox::add(const char* text)
 {
-    LRESULT index = SendMessageA(hwnd, LB_ADDSTRING, 0, (LPARAM)text);
+    DWORD length = (DWORD)strlen(text);
+    if (items < boxed) {
+        // A kept item with the same text becomes this one, unchecked.
+        DWORD keptLength;
+        const char* keptText = copiedText(items, &keptLength);
+        if (keptLength == length && memcmp(keptText, text, length) == 0) {
+            mark[items] = 0;
+            return items++;
+        }
+        removeFrom(items);
+    }
+    if (items >= MaxItems)
+        return -1;
+    // A new item's data is 0: unchecked.
+    LRESULT index = call(LB_ADDSTRING, 0, (LPARAM)text);
     if (index < 0)
         return -1;
-    SendMessageA(hwnd, LB_SETITEMDATA, (WPARAM)index, 0);
+    if (copyValid) {
+        if (copyText(items, text, length))
+            mark[items] = boxMark[items] = 0;
+        else
+            copyValid = false;
+    }
+    boxed = ++items;
     return (int)index;
+}
+
+void CheckListBox::removeFrom(int first)
+{
+    // Deleting items one by one costs about twice as much per item as
+    // emptying the box: when fewer items stay than go, the box is emptied
+    // and the first ones are put back from the copy (their marks follow at
+    // settle).
+    if (first <= boxed - first) {
+        call(LB_RESETCONTENT, 0, 0);
+        for (int i = 0; i < first; ++i) {
+            DWORD length;
+            call(LB_ADDSTRING, 0, (LPARAM)copiedText(i, &length));
+            boxMark[i] = 0;
+        }
+    } else {
+        for (int i = boxed - 1; i >= first; --i)
+            call(LB_DELETESTRING, (WPARAM)i, 0);
+    }
+    boxed = first;
+    if (copyValid)
+        textsUsed = start[first];
+}
+
+bool CheckListBox::copyText(int index, const char* text, DWORD length)
+{
+    DWORD need = textsUsed + length + 1;
+    if (need > textsSize) {
+        DWORD size = textsSize ? textsSize : 65536;
+        while (size < need)
+            size *= 2;
+        char* grown = (char*)Grow(texts, size);
+        if (!grown)
+            return false;
+        texts = grown;
+        textsSize = size;
+    }
+    memcpy(texts + textsUsed, text, length + 1);
+    start[index] = textsUsed;
+    textsUsed = need;
+    start[index + 1] = textsUsed;
+    return true;
+}
+
+const char* CheckListBox::copiedText(int index, DWORD* length) const
+{
+    *length = start[index + 1] - start[index] - 1;
+    return texts + start[index];
+}
+
+void CheckListBox::dropCopy()
+{
+    copyValid = false;
+    LRESULT n = call(LB_GETCOUNT, 0, 0);
+    items = boxed = n < 0 ? 0 : (int)n;
 }
 
 void CheckListBox::setChecked(int index, bool checked)
 {
-    SendMessageA(hwnd, LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
+    if (index < 0 || index >= items)
+        return;
+    if (!copyValid) {
+        call(LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
+        return;
+    }
+    // During an update the box gets its marks when the update ends.
+    mark[index] = checked ? 1 : 0;
+    if (!updating && mark[index] != boxMark[index])
+        setBoxMark(index, checked);
 }
 
 bool CheckListBox::checked(int index)
 {
-    LRESULT data = SendMessageA(hwnd, LB_GETITEMDATA, (WPARAM)index, 0);
+    if (index < 0 || index >= items)
+        return false;
+    if (copyValid)
+        return mark[index] != 0;
+    LRESULT data = call(LB_GETITEMDATA, (WPARAM)index, 0);
     return data != LB_ERR && data != 0;
 }
 
 bool CheckListBox::text(int index, char* buffer, int size)
 {
     buffer[0] = '\0';
-    LRESULT length = SendMessageA(hwnd, LB_GETTEXTLEN, (WPARAM)index, 0);
-    if (index < 0 || length == LB_ERR)
+    if (index < 0 || index >= items)
         return false;
-    if (length < size) {
-        SendMessageA(hwnd, LB_GETTEXT, (WPARAM)index, (LPARAM)buffer);
+    if (copyValid) {
+        DWORD length;
+        const char* copied = copiedText(index, &length);
+        if (length > (DWORD)size - 1)
+            length = size - 1;
+        memcpy(buffer, copied, length);
+        buffer[length] = '\0';
         return true;
     }
-    char* whole = new char[length + 1];
-    SendMessageA(hwnd, LB_GETTEXT, (WPARAM)index, (LPARAM)whole);
+    LRESULT length = call(LB_GETTEXTLEN, (WPARAM)index, 0);
+    if (length == LB_ERR)
+        return false;
+    if (length < size) {
+        call(LB_GETTEXT, (WPARAM)index, (LPARAM)buffer);
+        return true;
+    }
+    char* whole = (char*)Grow(nullptr, (DWORD)length + 1);
+    if (!whole)
+        return false;
+    call(LB_GETTEXT, (WPARAM)index, (LPARAM)whole);
     memcpy(buffer, whole, size - 1);
     buffer[size - 1] = '\0';
-    delete[] whole;
+    Release(whole);
     return true;
 }
 
 int CheckListBox::count()
 {
-    LRESULT n = SendMessageA(hwnd, LB_GETCOUNT, 0, 0);
-    return n < 0 ? 0 : (int)n;
-}
-
-void CheckListBox::setRedraw(bool on)
-{
-    SendMessageA(hwnd, WM_SETREDRAW, on, 0);
-    if (on)
-        InvalidateRect(hwnd, nullptr, TRUE);
+    return items;
 }
 
 void CheckListBox::measureItem(MEASUREITEMSTRUCT* measure)
@@ -116,9 +292,16 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
     bool selected = (draw->itemState & ODS_SELECTED) != 0;
     FillRect(dc, &label, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     char text[256] = "";
-    LRESULT length = SendMessageA(draw->hwndItem, LB_GETTEXTLEN, draw->itemID, 0);
-    if (length != LB_ERR && length < (LRESULT)sizeof text)
-        SendMessageA(draw->hwndItem, LB_GETTEXT, draw->itemID, (LPARAM)text);
+    if (copyValid && (int)draw->itemID < boxed) {
+        DWORD length;
+        const char* copied = copiedText((int)draw->itemID, &length);
+        if (length < sizeof text)
+            memcpy(text, copied, length + 1);
+    } else {
+        LRESULT length = call(LB_GETTEXTLEN, draw->itemID, 0);
+        if (length != LB_ERR && length < (LRESULT)sizeof text)
+            call(LB_GETTEXT, draw->itemID, (LPARAM)text);
+    }
     int oldMode = SetBkMode(dc, TRANSPARENT);
     COLORREF oldColor = SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     RECT textRect = label;
@@ -132,12 +315,14 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
 
 void CheckListBox::toggle(int index)
 {
-    LRESULT data = SendMessageA(hwnd, LB_GETITEMDATA, (WPARAM)index, 0);
+    LRESULT data = call(LB_GETITEMDATA, (WPARAM)index, 0);
     if (data == LB_ERR)
         return;
-    SendMessageA(hwnd, LB_SETITEMDATA, (WPARAM)index, data ? 0 : 1);
+    call(LB_SETITEMDATA, (WPARAM)index, data ? 0 : 1);
+    if (copyValid && index < items)
+        mark[index] = boxMark[index] = data ? 0 : 1;
     RECT item;
-    if (SendMessageA(hwnd, LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
+    if (call(LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
         InvalidateRect(hwnd, &item, FALSE);
 }
 
@@ -149,21 +334,44 @@ LRESULT CALLBACK CheckListBox::listProc(HWND hwnd, UINT message, WPARAM wParam, 
     case WM_LBUTTONDBLCLK: {
         // The list box selects the item first; a click on its box also
         // toggles the mark.
-        LRESULT result = CallWindowProcA(self->baseProc, hwnd, message, wParam, lParam);
+        LRESULT result = self->call(message, wParam, lParam);
         int x = (short)LOWORD(lParam), y = (short)HIWORD(lParam);
-        LRESULT hit = SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
+        LRESULT hit = self->call(LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
         if (x >= 0 && x < CheckWidth && HIWORD(hit) == 0)
             self->toggle(LOWORD(hit));
         return result;
     }
     case WM_CHAR:
         if (wParam == ' ') {
-            LRESULT selected = SendMessageA(hwnd, LB_GETCURSEL, 0, 0);
+            LRESULT selected = self->call(LB_GETCURSEL, 0, 0);
             if (selected != LB_ERR)
                 self->toggle((int)selected);
             return 0;
         }
         break;
+    case LB_SETITEMDATA: {
+        // A mark set by someone else.
+        LRESULT result = self->call(message, wParam, lParam);
+        int index = (int)wParam;
+        if (self->copyValid && index >= 0 && index < self->items && result != LB_ERR)
+            self->mark[index] = self->boxMark[index] = lParam ? 1 : 0;
+        else if (result != LB_ERR)
+            self->dropCopy();
+        return result;
     }
-    return CallWindowProcA(self->baseProc, hwnd, message, wParam, lParam);
+    case LB_ADDSTRING:
+    case LB_INSERTSTRING:
+    case LB_DELETESTRING:
+    case LB_RESETCONTENT:
+    case LB_DIR:
+    case LB_ADDFILE:
+    case LB_SETCOUNT: {
+        // Items changed by someone else: the copy no longer tells what the
+        // box holds.
+        LRESULT result = self->call(message, wParam, lParam);
+        self->dropCopy();
+        return result;
+    }
+    }
+    return self->call(message, wParam, lParam);
 }

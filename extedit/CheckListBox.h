@@ -2,18 +2,38 @@
 // that keeps its strings (LB_GETTEXT and LB_GETCOUNT work from any
 // process) and holds each item's mark in its item data (1 checked,
 // 0 unchecked). A click on the box or the Space key toggles the mark.
+//
+// The object keeps a copy of the texts and marks it put into the box, in
+// item order, so that the editor never has to ask the box for them again,
+// and a reload between beginUpdate and endUpdate takes over the items
+// whose text has not changed instead of deleting and adding them again;
+// their marks reach the box when the reload ends (each message to the box,
+// and each item deleted from an owner-drawn box, costs a call into the
+// system). Every message that changes the box's items or marks passes the
+// box's window procedure, which this object replaces: a change made from
+// outside makes it drop the copy and read the box again.
 #pragma once
 
 #include <windows.h>
 
 class CheckListBox {
 public:
-    enum { ItemHeight = 13, CheckWidth = 15 };
+    enum { ItemHeight = 13, CheckWidth = 15, MaxItems = 32767 };
 
     CheckListBox();
+    ~CheckListBox();
 
     bool create(HWND parent, int id, int left, int top, int width, int height, HFONT font);
     HWND handle() const { return hwnd; }
+
+    // A reload: redraw off; a clear keeps the items in the box, and the
+    // adds that follow take them over while their texts are the same.
+    void beginUpdate();
+    // Removes the items a reload did not take over and gives the box the
+    // marks of the others (also before a message box shows the list);
+    // endUpdate also turns redraw back on.
+    void settle();
+    void endUpdate();
 
     void clear();
     int add(const char* text);
@@ -21,7 +41,6 @@ public:
     bool checked(int index);
     bool text(int index, char* buffer, int size);
     int count();
-    void setRedraw(bool on);
 
     // Forwarded by the parent window.
     static void measureItem(MEASUREITEMSTRUCT* measure);
@@ -29,8 +48,30 @@ public:
 
 private:
     static LRESULT CALLBACK listProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The list box itself, past this object's window procedure.
+    LRESULT call(UINT message, WPARAM wParam, LPARAM lParam);
     void toggle(int index);
+    void removeFrom(int first);
+    bool copyText(int index, const char* text, DWORD length);
+    void setBoxMark(int index, bool checked);
+    const char* copiedText(int index, DWORD* length) const;
+    void dropCopy();
 
     HWND hwnd;
     WNDPROC baseProc;
+    bool updating;
+
+    int items;        // the items of the list: 0 to items - 1
+    int boxed;        // the items in the box: after a clear during an update,
+                      // items to boxed - 1 are kept ones not yet taken over
+
+    // The copy: the texts of the items in the box, in order, each followed
+    // by a NUL; start[i] is item i's offset, start[boxed] the end. mark[i]
+    // is item i's mark as the list has it, boxMark[i] as the box has it.
+    bool copyValid;
+    char* texts;
+    DWORD textsSize, textsUsed;
+    DWORD* start;     // MaxItems + 1 offsets
+    BYTE* mark;       // MaxItems
+    BYTE* boxMark;    // MaxItems
 };

@@ -1,7 +1,7 @@
 #include "ExtensionBlock.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "resource.h"
 
@@ -26,6 +26,31 @@ bool IsLine(const char* line, int length, const char* text)
 {
     return length == (int)strlen(text) && memcmp(line, text, length) == 0;
 }
+
+}  // namespace
+
+TextBuffer::~TextBuffer()
+{
+    if (data)
+        HeapFree(GetProcessHeap(), 0, data);
+}
+
+bool TextBuffer::append(char c)
+{
+    if (length == size) {
+        DWORD grown = size ? size * 2 : 4096;
+        char* bigger = (char*)(data ? HeapReAlloc(GetProcessHeap(), 0, data, grown)
+                                    : HeapAlloc(GetProcessHeap(), 0, grown));
+        if (!bigger)
+            return false;
+        data = bigger;
+        size = grown;
+    }
+    data[length++] = c;
+    return true;
+}
+
+namespace {
 
 // Reads a text file by lines: CR is dropped, LF ends a line, Ctrl-Z ends
 // the file. A line longer than LineSize - 1 characters yields its first
@@ -60,8 +85,7 @@ public:
         if (failed)
             return NoLine;
         for (;;) {
-            int c = next();
-            if (c < 0) {
+            if (!available()) {
                 line[n] = '\0';
                 *length = n;
                 if (n > 0)
@@ -69,41 +93,63 @@ public:
                 failed = true;
                 return NoLine;
             }
-            if (c == '\r')
-                continue;
-            if (c == '\n') {
+            // The buffered bytes up to the line end, taken in one go.
+            const char* from = buffer + pos;
+            DWORD span = len - pos;
+            const char* lineEnd = (const char*)memchr(from, '\n', span);
+            if (lineEnd)
+                span = (DWORD)(lineEnd - from);
+            for (DWORD i = 0; i < span; ++i) {
+                char c = from[i];
+                if (c == '\r')
+                    continue;
+                if (c == 0x1A) {
+                    // Ctrl-Z ends the file here.
+                    ended = true;
+                    lineEnd = nullptr;
+                    span = i;
+                    break;
+                }
+                if (n == LineSize - 1) {
+                    pos += i + 1;
+                    line[n] = '\0';
+                    *length = n;
+                    failed = true;
+                    return LongLine;
+                }
+                line[n++] = c;
+            }
+            pos += span;
+            if (lineEnd) {
+                ++pos;
                 line[n] = '\0';
                 *length = n;
                 return Line;
             }
-            if (n == LineSize - 1) {
-                line[n] = '\0';
-                *length = n;
-                failed = true;
-                return LongLine;
-            }
-            line[n++] = (char)c;
         }
     }
 
     // Everything not yet read, without CR, up to the end of the file.
-    void readRest(std::string* rest)
+    // False when it does not fit in memory.
+    bool readRest(TextBuffer* rest)
     {
         rest->clear();
         if (failed)
-            return;
+            return true;
         for (int c; (c = next()) >= 0;)
-            if (c != '\r')
-                rest->push_back((char)c);
+            if (c != '\r' && !rest->append((char)c))
+                return false;
+        return true;
     }
 
     bool hadIoError() const { return ioError; }
 
 private:
-    int next()
+    // True when a byte is buffered, reading more when needed.
+    bool available()
     {
         if (ended)
-            return -1;
+            return false;
         if (pos == len) {
             DWORD got = 0;
             if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
@@ -112,11 +158,18 @@ private:
             }
             if (got == 0) {
                 ended = true;
-                return -1;
+                return false;
             }
             pos = 0;
             len = got;
         }
+        return true;
+    }
+
+    int next()
+    {
+        if (!available())
+            return -1;
         unsigned char c = (unsigned char)buffer[pos++];
         if (c == 0x1A) {
             ended = true;
@@ -126,7 +179,7 @@ private:
     }
 
     HANDLE file;
-    char buffer[16384];
+    char buffer[65536];
     DWORD pos, len;
     bool ended, failed, ioError;
 };
@@ -167,17 +220,17 @@ public:
     }
 
     // Writes text whose lines end with LF with CR LF line ends.
-    void writeText(const std::string& text)
+    void writeText(const char* text, DWORD length)
     {
-        size_t start = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
+        DWORD begin = 0;
+        for (DWORD i = 0; i < length; ++i) {
             if (text[i] == '\n') {
-                write(text.data() + start, (DWORD)(i - start));
+                write(text + begin, i - begin);
                 write("\r\n", 2);
-                start = i + 1;
+                begin = i + 1;
             }
         }
-        write(text.data() + start, (DWORD)(text.size() - start));
+        write(text + begin, length - begin);
     }
 
     // Flushes, commits to disk when asked, closes; true when every step of
@@ -384,9 +437,8 @@ void ExtensionBlock::load()
     }
 
     // Lines after the end marker belong to the user: apply puts them back.
-    if (endFound)
-        ini.readRest(&tail);
-    headSaved = workOk && startFound && endFound && !ini.hadIoError();
+    bool tailRead = !endFound || ini.readRest(&tail);
+    headSaved = workOk && startFound && endFound && tailRead && !ini.hadIoError();
 }
 
 void ExtensionBlock::formatError()
@@ -464,9 +516,9 @@ bool ExtensionBlock::writeNewIni()
         outLine[0] = '\0';
     }
     work.write(EndMarker, (DWORD)strlen(EndMarker));
-    if (!tail.empty()) {
+    if (tail.length) {
         work.write("\r\n", 2);
-        work.writeText(tail);
+        work.writeText(tail.data, tail.length);
     }
     if (work.close(true) && ReplaceIniFile(tmpPath, iniPath))
         return true;

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <windows.h>
-#include <string>
 
 // A line holds at most 255 characters; buffers keep one more for the NUL.
 enum { LineSize = 256, PathSize = 256 };
@@ -52,6 +51,21 @@ bool ReplaceIniFile(const char* workPath, const char* iniPath);
 // the backup goes back to its place.
 bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* backupPath);
 
+// Bytes that grow on the process heap.
+struct TextBuffer {
+    TextBuffer() : data(nullptr), length(0), size(0) {}
+    ~TextBuffer();
+    bool append(char c);
+    void clear() { length = 0; }
+
+    char* data;
+    DWORD length, size;
+
+private:
+    TextBuffer(const TextBuffer&) = delete;
+    TextBuffer& operator=(const TextBuffer&) = delete;
+};
+
 class ExtensionBlock {
 public:
     explicit ExtensionBlock(ExtensionView& view);
@@ -85,6 +99,6 @@ private:
 
     bool headSaved;                  // the last load wrote the whole head to the working file
     DWORD headBytes;                 // its size in bytes
-    std::string tail;                // the user's lines after the end marker, LF line ends
+    TextBuffer tail;                 // the user's lines after the end marker, LF line ends
     char errorText[128];
 };

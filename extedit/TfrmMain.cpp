@@ -1,7 +1,7 @@
 #include "TfrmMain.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "resource.h"
 
@@ -128,17 +128,17 @@ void TfrmMain::ShowException(HWND owner, const char* text)
 
 bool TfrmMain::FormCreate()
 {
-    clbExtensions.setRedraw(false);
+    clbExtensions.beginUpdate();
     block.load();
-    clbExtensions.setRedraw(true);
+    clbExtensions.endUpdate();
     return true;
 }
 
 bool TfrmMain::bValiderClick()
 {
-    clbExtensions.setRedraw(false);
+    clbExtensions.beginUpdate();
     bool ok = block.apply();
-    clbExtensions.setRedraw(true);
+    clbExtensions.endUpdate();
     return ok;
 }
 
@@ -180,6 +180,8 @@ int TfrmMain::count()
 
 void TfrmMain::showMessage(const char* text, const char* caption)
 {
+    // The list shows what the load has made of it while the box is up.
+    clbExtensions.settle();
     MessageBoxA(hwnd, text, caption, MB_OK);
 }
 

@@ -27,7 +27,7 @@ bin="$build/x64/bin"
 had_display=${DISPLAY:-}
 . "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
-wine_env_start "$build/x64" 1 || fail "starting Wine failed"
+wine_env_start "$build/x64" win64 1 || fail "starting Wine failed"
 tvdemo() { wine "$bin/tvdemo.exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 # The kit: C:\Tarvane with the programs, Apache's and MySQL's folders, the

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on Debian 12.
 # Idempotent and quiet: it does nothing when every package is there.
-set -euo pipefail
+# Where the kernel runs 32-bit x86 programs it also adds the i386
+# architecture and installs wine32, so that the 32-bit programs as they
+# ship run their tests (see README).
+set -eEuo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+SCRIPT_NAME=setup
+. "$root/scripts/common.sh"
 
 packages=(cmake make git
           gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
@@ -9,6 +15,19 @@ packages=(cmake make git
           googletest wine wine64 xvfb xauth x11-utils openbox imagemagick procps locales)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+# apt-get with its output kept aside, shown when it fails.
+apt_get() {
+    local log rc=0
+    log=$(mktemp)
+    DEBIAN_FRONTEND=noninteractive apt-get "$@" >"$log" 2>&1 || rc=$?
+    if [ $rc -ne 0 ]; then
+        echo "setup: apt-get $* failed (exit $rc):" >&2
+        tail -n 40 "$log" >&2
+    fi
+    rm -f "$log"
+    return $rc
+}
 
 need=()
 for p in "${packages[@]}"; do installed "$p" || need+=("$p"); done
@@ -18,15 +37,32 @@ if [ ${#need[@]} -gt 0 ]; then
         echo "setup: missing packages: ${need[*]} (run as root)" >&2
         exit 1
     fi
-    log=$(mktemp)
-    export DEBIAN_FRONTEND=noninteractive
-    if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; } >"$log" 2>&1; then
-        cat "$log" >&2
-        rm -f "$log"
-        exit 1
-    fi
-    rm -f "$log"
+    apt_get update -qq || exit 1
+    apt_get install -y -qq --no-install-recommends "${need[@]}" || exit 1
 fi
+
+# wine32 runs the 32-bit programs; it is of use only where the kernel runs
+# 32-bit x86 code, which the probe finds out by starting such a program.
+# Without it the tests run on the 64-bit tree only, and the test command
+# says so: a failure here is reported but does not stop the set-up.
+install_wine32() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386 || { echo "setup: dpkg --add-architecture i386 failed" >&2; return 1; }
+    fi
+    # The same version as wine64, or the two cannot be installed together.
+    local version
+    version=$(dpkg-query -W -f='${Version}' wine64)
+    apt_get update -qq && apt_get install -y -qq --no-install-recommends "wine32:i386=$version"
+}
+probe_dir=$(mktemp -d)
+if kernel_runs_ia32 "$probe_dir" && ! installed wine32:i386; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: this kernel runs 32-bit programs but wine32 is missing (run as root to install it)" >&2
+    elif ! install_wine32; then
+        echo "setup: wine32 could not be installed; the 32-bit tests will not run" >&2
+    fi
+fi
+rmdir "$probe_dir"
 
 # The user languages the tests select through LC_ALL.
 missing_locales=()

@@ -1,6 +1,9 @@
 // Cost of one monitor tick for two drivers, in process mode, in service
-// mode and with the configuration watch on; and a check that a tick makes
-// no heap allocation. Not a test: run it by hand (see the report of a run).
+// mode and with the configuration watch on, next to its floor: the same
+// system calls made bare (GetProcessVersion; the open, GetFileTime and
+// close of the configuration watch; QueryServiceStatus), measured in the
+// same run, and the ratio of the two. Also a check that a tick makes no
+// heap allocation. Not a test: run it by hand.
 //   monitor_bench.exe [ticks]
 #include <windows.h>
 
@@ -10,6 +13,7 @@
 
 #include <initializer_list>
 
+#include "ImportHook.h"
 #include "Server.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
@@ -65,30 +69,12 @@ Hook hooks[] = {
 
 int hookImports()
 {
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     int patched = 0;
-    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            for (Hook& hook : hooks) {
-                if (strcmp(reinterpret_cast<const char*>(byName->Name), hook.name) != 0)
-                    continue;
-                DWORD old;
-                VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
-                *hook.real = reinterpret_cast<void*>(slots->u1.Function);
-                slots->u1.Function = reinterpret_cast<ULONG_PTR>(hook.wrapper);
-                VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-                printf("  hooked %s\n", hook.name);
-                ++patched;
-            }
-        }
+    for (Hook& hook : hooks) {
+        int n = testkit::HookImport(hook.name, hook.wrapper, hook.real);
+        if (n)
+            printf("  hooked %s\n", hook.name);
+        patched += n;
     }
     return patched;
 }
@@ -125,6 +111,9 @@ public:
     explicit BenchServer(const char* name) : Server(name) {}
     HANDLE stopEvent = nullptr;
     char eventName[64] = "";
+
+    DWORD pid() const { return process_.dwProcessId; }
+    SC_HANDLE serviceHandle() const { return service_; }
 
     DWORD restart() override { return 0; }
     bool installService() override { return false; }
@@ -175,31 +164,92 @@ bool pumpUntilRunning(Server** servers, int count, DWORD timeoutMs)
     }
 }
 
+// The system calls a tick makes for one driver in each mode, bare: the
+// floor under the tick's cost.
+enum Floor { NoCalls, ProcessVersion, ProcessVersionAndWatch, ServiceStatus };
+
+void floorCalls(Floor floor, BenchServer** servers, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        BenchServer* s = servers[i];
+        if (floor == ServiceStatus) {
+            SERVICE_STATUS status;
+            QueryServiceStatus(s->serviceHandle(), &status);
+            continue;
+        }
+        GetProcessVersion(s->pid());
+        if (floor == ProcessVersionAndWatch) {
+            HANDLE file = CreateFileA(s->configPath(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            FILETIME written;
+            GetFileTime(file, nullptr, nullptr, &written);
+            CloseHandle(file);
+        }
+    }
+}
+
 struct Figures {
     double usPerTick;
+    double usFloor;
     LONG allocs;
     long blockDelta;
     long long byteDelta;
 };
 
-Figures measure(int ticks)
+double elapsedUs(const LARGE_INTEGER& t0, const LARGE_INTEGER& t1)
 {
-    for (int i = 0; i < 50; ++i)  // warm-up: caches, first-call set-ups
+    static LARGE_INTEGER freq;
+    if (!freq.QuadPart)
+        QueryPerformanceFrequency(&freq);
+    return double(t1.QuadPart - t0.QuadPart) * 1e6 / double(freq.QuadPart);
+}
+
+double median(double* values, int count)
+{
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && values[j - 1] > values[j]; --j) {
+            double t = values[j];
+            values[j] = values[j - 1];
+            values[j - 1] = t;
+        }
+    return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
+}
+
+// The heap check over a run of ticks, then the tick's cost and its floor's
+// in alternating rounds (the machine's load touches both alike); each is
+// the median of the rounds.
+Figures measure(int ticks, Floor floor, BenchServer** servers, int count)
+{
+    for (int i = 0; i < 50; ++i) {  // warm-up: caches, first-call set-ups
         monitorTick(nullptr, 0, 0, 0);
+        floorCalls(floor, servers, count);
+    }
     long blocksBefore, blocksAfter;
     long long bytesBefore, bytesAfter;
     heapUse(&blocksBefore, &bytesBefore);
     LONG allocsBefore = allocCalls;
-    LARGE_INTEGER freq, t0, t1;
-    QueryPerformanceFrequency(&freq);
-    QueryPerformanceCounter(&t0);
     for (int i = 0; i < ticks; ++i)
         monitorTick(nullptr, 0, 0, 0);
-    QueryPerformanceCounter(&t1);
     LONG allocs = allocCalls - allocsBefore;
     heapUse(&blocksAfter, &bytesAfter);
+
+    const int rounds = 11;
+    int perRound = ticks / rounds > 0 ? ticks / rounds : 1;
+    double tick[rounds], bare[rounds];
+    for (int r = 0; r < rounds; ++r) {
+        LARGE_INTEGER t0, t1, t2;
+        QueryPerformanceCounter(&t0);
+        for (int i = 0; i < perRound; ++i)
+            monitorTick(nullptr, 0, 0, 0);
+        QueryPerformanceCounter(&t1);
+        for (int i = 0; i < perRound; ++i)
+            floorCalls(floor, servers, count);
+        QueryPerformanceCounter(&t2);
+        tick[r] = elapsedUs(t0, t1) / perRound;
+        bare[r] = elapsedUs(t1, t2) / perRound;
+    }
     Figures f;
-    f.usPerTick = double(t1.QuadPart - t0.QuadPart) * 1e6 / double(freq.QuadPart) / ticks;
+    f.usPerTick = median(tick, rounds);
+    f.usFloor = median(bare, rounds);
     f.allocs = allocs;
     f.blockDelta = blocksAfter - blocksBefore;
     f.byteDelta = bytesAfter - bytesBefore;
@@ -208,8 +258,13 @@ Figures measure(int ticks)
 
 void print(const char* label, const Figures& f, int ticks, bool settled)
 {
-    printf("%-34s %9.1f us/tick  %ld allocation calls in %d ticks  heap net %+ld blocks %+lld bytes%s\n", label,
-           f.usPerTick, (long)f.allocs, ticks, f.blockDelta, f.byteDelta, settled ? "" : "  (NOT SETTLED)");
+    char ratio[32] = "";
+    if (f.usFloor >= 0.05)
+        snprintf(ratio, sizeof ratio, "x%.2f", f.usPerTick / f.usFloor);
+    printf("%-30s %8.1f us/tick  floor %8.1f us %6s  %ld allocation calls in %d ticks  heap net %+ld blocks %+lld "
+           "bytes%s\n",
+           label, f.usPerTick, f.usFloor, ratio, (long)f.allocs, ticks, f.blockDelta, f.byteDelta,
+           settled ? "" : "  (NOT SETTLED)");
 }
 
 }  // namespace
@@ -249,7 +304,7 @@ int main(int argc, char** argv)
     }
 
     // An empty table: the floor.
-    print("empty serverTable", measure(ticks), ticks, true);
+    print("empty serverTable", measure(ticks, NoCalls, nullptr, 0), ticks, true);
 
     // Process mode: two running programs, one GetProcessVersion each.
     {
@@ -257,8 +312,10 @@ int main(int argc, char** argv)
         a.start();
         b.start();
         Server* both[] = {&a, &b};
+        BenchServer* bench[] = {&a, &b};
         bool settled = pumpUntilRunning(both, 2, 10000);
-        print("process mode, 2 drivers", measure(ticks), ticks, settled && a.isRunning() && b.isRunning());
+        print("process mode, 2 drivers", measure(ticks, ProcessVersion, bench, 2), ticks,
+              settled && a.isRunning() && b.isRunning());
 
         // The same with the configuration watch on (files unchanged).
         char path[MAX_PATH];
@@ -276,7 +333,7 @@ int main(int argc, char** argv)
         b.setConfigPath(confB);
         a.setWatchConfig(true);
         b.setWatchConfig(true);
-        Figures f = measure(ticks);
+        Figures f = measure(ticks, ProcessVersionAndWatch, bench, 2);
         print("process mode + config watch", f, ticks, a.isRunning() && b.isRunning() && !a.restartPending());
         a.setWatchConfig(false);
         b.setWatchConfig(false);
@@ -312,8 +369,10 @@ int main(int argc, char** argv)
             a.start();
             b.start();
             Server* both[] = {&a, &b};
+            BenchServer* bench[] = {&a, &b};
             bool settled = pumpUntilRunning(both, 2, 15000);
-            print("service mode, 2 drivers", measure(ticks), ticks, settled && a.isRunning() && b.isRunning());
+            print("service mode, 2 drivers", measure(ticks, ServiceStatus, bench, 2), ticks,
+                  settled && a.isRunning() && b.isRunning());
             a.stop();
             b.stop();
         }

@@ -36,6 +36,30 @@ std::string ClassOf(HWND hwnd)
     return name;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    const char* className;
+    const char* title;
+    HWND found;
+};
+
+// EnumWindows calls back with the Windows calling convention (stdcall on
+// 32-bit Windows): a named CALLBACK function, not a lambda.
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam)
+{
+    WindowSearch* s = (WindowSearch*)lParam;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != s->pid || !IsWindowVisible(hwnd))
+        return TRUE;
+    if (s->className && ClassOf(hwnd) != s->className)
+        return TRUE;
+    if (s->title && WindowText(hwnd) != s->title)
+        return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
 // The running editor, ended by the test if it is still there at the end.
 class Editor {
 public:
@@ -69,27 +93,8 @@ public:
     // (any when null) and title (any when null).
     HWND findWindow(const char* className, const char* title) const
     {
-        struct Search {
-            DWORD pid;
-            const char* className;
-            const char* title;
-            HWND found;
-        } search = {pid, className, title, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lParam) -> BOOL {
-                Search* s = (Search*)lParam;
-                DWORD owner = 0;
-                GetWindowThreadProcessId(hwnd, &owner);
-                if (owner != s->pid || !IsWindowVisible(hwnd))
-                    return TRUE;
-                if (s->className && ClassOf(hwnd) != s->className)
-                    return TRUE;
-                if (s->title && WindowText(hwnd) != s->title)
-                    return TRUE;
-                s->found = hwnd;
-                return FALSE;
-            },
-            (LPARAM)&search);
+        WindowSearch search = {pid, className, title, nullptr};
+        EnumWindows(MatchWindow, (LPARAM)&search);
         return search.found;
     }
 
@@ -346,6 +351,26 @@ TEST_F(MorvexWindow, ClickOnTheBoxAndAltVWritePhpIni)
     EXPECT_EQ(ListTexts(list), (std::vector<std::string>{"a.dll", "b.dll"}));
     EXPECT_TRUE(IsChecked(list, 1));
     EXPECT_TRUE(IsWindowVisible(form));
+}
+
+TEST_F(MorvexWindow, ApplyWritesWhatTheListHoldsAfterAnotherProgramChangedIt)
+{
+    ASSERT_TRUE(files.writeIni(std::string(Head) +
+                               "extension=php_a.dll\r\n;extension=php_b.dll\r\nextension=php_c.dll\r\n;/PHPExt"));
+    Editor editor;
+    HWND form = editor.waitForm();
+    ASSERT_TRUE(form);
+    HWND list = GetDlgItem(form, ListId);
+    // Items and marks changed through the list box's own messages.
+    EXPECT_EQ(SendMessageA(list, LB_DELETESTRING, 1, 0), 2);
+    EXPECT_NE(SendMessageA(list, LB_SETITEMDATA, 1, 0), LB_ERR);
+    ASSERT_TRUE(BringToFront(form));
+    PressAlt('V');
+    const std::string expected = std::string(Head) + "extension=php_a.dll\r\n;extension=php_c.dll\r\n;/PHPExt";
+    EXPECT_TRUE(testkit::PumpUntil([&] { return files.readIni() == expected; }, 5000)) << "got " << files.readIni();
+    EXPECT_EQ(ListTexts(list), (std::vector<std::string>{"a.dll", "c.dll"}));
+    EXPECT_TRUE(IsChecked(list, 0));
+    EXPECT_FALSE(IsChecked(list, 1));
 }
 
 TEST_F(MorvexWindow, SpaceTogglesTheSelectedItemAndAltQQuits)

@@ -15,11 +15,23 @@ TEST(Platform, DesktopAndShellWindowsExist)
     EXPECT_TRUE(testkit::PumpUntil([] { return FindWindowA("Shell_TrayWnd", nullptr) != nullptr; }, 5000));
 }
 
+namespace {
+
+int ticks;
+
+// A timer procedure is called with the Windows calling convention (stdcall
+// on 32-bit Windows): a named CALLBACK function, not a lambda.
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++ticks;
+}
+
+}  // namespace
+
 TEST(Platform, PumpUntilRunsThreadTimers)
 {
-    static int ticks;
     ticks = 0;
-    UINT_PTR id = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+    UINT_PTR id = SetTimer(nullptr, 0, 10, CountTick);
     ASSERT_NE(id, 0u);
     EXPECT_TRUE(testkit::PumpUntil([] { return ticks >= 3; }, 2000)) << "ticks " << ticks;
     KillTimer(nullptr, id);

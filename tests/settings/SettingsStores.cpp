@@ -159,11 +159,3 @@ std::string ModulePath()
     GetModuleFileNameA(nullptr, path, sizeof path);
     return path;
 }
-
-std::string ShortPath(const std::string& path)
-{
-    char shortPath[MAX_PATH] = "";
-    DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
-    EXPECT_GT(length, 0u) << path << " error " << GetLastError();
-    return shortPath;
-}

@@ -48,5 +48,3 @@ private:
 
 // Full path of the running program, as GetModuleFileNameA gives it.
 std::string ModulePath();
-// GetShortPathNameA of an existing path.
-std::string ShortPath(const std::string& path);
