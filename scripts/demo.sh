@@ -1,39 +1,51 @@
 #!/usr/bin/env bash
 # Builds the programs and runs them on a demo kit under Wine.
-#   scripts/demo.sh
+#   scripts/demo.sh [--update-readme]
 # Lays out a kit (the manager, the extension editor and the stand-in
 # servers) in the prefix's C:\Tarvane, starts the manager, which starts the
 # stack, and waits until both servers run. With a DISPLAY the manager stays
 # there for you and the script waits until you quit it. Without one it runs
 # on a virtual display, saves screenshots, prints their paths, then quits
-# the manager, which stops the stack. BUILD_DIR (default: build) is shared
-# with scripts/test.sh.
-set -euo pipefail
+# the manager, which stops the stack; --update-readme then copies the
+# screenshots to docs/screenshots. BUILD_DIR (default: build) is shared with
+# scripts/test.sh. The programs are the 32-bit ones as they ship where this
+# machine runs 32-bit code (see README), the 64-bit build elsewhere.
+set -eEuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 jobs=${JOBS:-$(nproc)}
+SCRIPT_NAME=demo
+. "$root/scripts/common.sh"
 fail() { echo "demo: $*" >&2; exit 1; }
 
-bash "$root/scripts/setup.sh" || fail "setting up the machine failed"
+step "the set-up (scripts/setup.sh)" bash "$root/scripts/setup.sh"
 
-# The 64-bit tree: the one Wine runs on this host (see README).
-cmake -S "$root" -B "$build/x64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null \
-    || fail "configuring the build failed"
+probe_dir=$(mktemp -d)
+if kernel_runs_ia32 "$probe_dir" && wine_loader win32 >/dev/null; then
+    tree=x86 arch=win32 toolchain=mingw-i686
+else
+    tree=x64 arch=win64 toolchain=mingw-x86_64
+fi
+rmdir "$probe_dir"
+echo "demo: the programs of $build/$tree"
+
+step "configuring $build/$tree" cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"
 demo_targets=(Tarvane Morvex kitprograms tvdemo)
-cmake --build "$build/x64" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory >/dev/null \
-    || fail "building ${demo_targets[*]} failed"
-bin="$build/x64/bin"
+step "building ${demo_targets[*]}" cmake --build "$build/$tree" -j "$jobs" --target "${demo_targets[@]}" -- --no-print-directory
+bin="$build/$tree/bin"
 
 had_display=${DISPLAY:-}
 . "$root/scripts/wine-env.sh"
 trap wine_env_stop EXIT
-wine_env_start "$build/x64" win64 1 || fail "starting Wine failed"
+wine_env_start "$build/$tree" "$arch" 1 || fail "starting Wine failed"
+wine() { "$WINE" "$@"; }
 tvdemo() { wine "$bin/tvdemo.exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 # The kit: C:\Tarvane with the programs, Apache's and MySQL's folders, the
 # local web pages; php.ini in the Windows directory.
-windir=$(wine cmd /c echo %windir% 2>/dev/null | tr -d '\r')
-windir_unix=$(winepath -u "$windir" 2>/dev/null)
+windir=$(wine cmd /c echo %windir% </dev/null 2>/dev/null | tr -d "\r")
+windir_unix=$(wine winepath -u "$windir" </dev/null 2>/dev/null)
+[ -n "$windir" ] && [ -d "$windir_unix" ] || fail "the Windows directory of $WINEPREFIX was not found"
 kit="$WINEPREFIX/drive_c/Tarvane"
 rm -rf "$kit"
 mkdir -p "$kit/Apache/conf" "$kit/Apache/logs" "$kit/MySql/bin" "$kit/MySql/data"
@@ -50,6 +62,8 @@ manager=$!
 if ! tvdemo wait-started 30; then
     fail "the stack did not start (see $kit/Tarvane.log)"
 fi
+# The local web site, as the browser would fetch it.
+tvdemo fetch "http://127.0.0.1:8080/" || fail "the local web site did not answer"
 
 if [ -n "$had_display" ] && [ -z "$WINE_ENV_XVFB_PID" ]; then
     echo "demo: Tarvane runs on $DISPLAY; quit it from its tray menu (Exit) to end the demo"
@@ -58,27 +72,62 @@ if [ -n "$had_display" ] && [ -z "$WINE_ENV_XVFB_PID" ]; then
 fi
 
 # Virtual display: photograph the windows, then quit.
-shot() {  # shot TITLE FILE
+shots=${DEMO_SHOTS:-$build/demo-shots}
+mkdir -p "$shots"
+shot() {  # shot TITLE FILE: one window, or the whole screen for TITLE "-"
     local window geometry
-    window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1}' | head -n 1 || true)
-    [ -n "$window" ] || fail "the window \"$1\" did not appear"
-    geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
-                                            /Width:/{w=$NF} /Height:/{h=$NF} END{printf "%dx%d+%d+%d", w, h, x, y}')
-    import -window root -crop "$geometry" +repage "$2"
+    if [ "$1" = "-" ]; then
+        import -window root "$2"
+    else
+        window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1}' | head -n 1 || true)
+        [ -n "$window" ] || fail "the window \"$1\" did not appear"
+        # -frame: with the window manager's title bar, where there is one.
+        geometry=$(xwininfo -frame -id "$window" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
+                                                /Width:/{w=$NF} /Height:/{h=$NF} END{printf "%dx%d+%d+%d", w, h, x, y}')
+        import -window root -crop "$geometry" +repage "$2"
+    fi
     echo "demo: screenshot: $2"
 }
 sleep 1
-shot "Tarvane" "$build/tarvane-demo.png"
+shot "Tarvane" "$shots/manager.png"
 
+# The tray menu, as a right click on the icon opens it.
+tvdemo menu >/dev/null
+sleep 1
+window=$(xwininfo -root -tree 2>/dev/null | grep -F '"Tarvane"' | awk '{print $1}' | head -n 1)
+geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
+                                        /Width:/{w=$NF} END{printf "%dx%d+%d+%d", w + 220, 300, x, y}')
+import -window root -crop "$geometry" +repage "$shots/tray-menu.png"
+echo "demo: screenshot: $shots/tray-menu.png"
+tvdemo close-menu >/dev/null || true
+
+# The about dialog.
+about=$(tvdemo about) || fail "the about dialog did not open"
+sleep 1
+shot "$about" "$shots/about.png"
+tvdemo ok "$about" >/dev/null || true
+
+# The extension editor, from the menu's command (offered while the stack is
+# stopped).
+wine 'C:\Tarvane\Tarvane.exe' /stop </dev/null >/dev/null 2>&1 || true
+tvdemo wait-stopped 30 >/dev/null || fail "the stack did not stop"
 editor="VAV Ozuvuzuded Avedo"
-wine "$kit/Morvex.exe" </dev/null >/dev/null 2>&1 &
+tvdemo command 2 >/dev/null  # Close: the manager, kept on top, hides
+tvdemo command 32792 >/dev/null
 tvdemo wait-window "$editor" 20 || fail "the extension editor did not open"
 sleep 1
-shot "$editor" "$build/morvex-demo.png"
+shot "$editor" "$shots/extension-editor.png"
 wine taskkill /im Morvex.exe </dev/null >/dev/null 2>&1 || true
 
 wine 'C:\Tarvane\Tarvane.exe' /quit </dev/null >/dev/null 2>&1 || true
 for _ in $(seq 1 50); do kill -0 "$manager" 2>/dev/null || break; sleep 0.2; done
 kill -0 "$manager" 2>/dev/null && fail "the manager did not quit"
-echo "demo: Tarvane quit; its log:"
+sleep 1
+tvdemo kit-processes || fail "programs of the kit are still running"
+echo "demo: Tarvane quit, nothing of the kit runs any more; its log:"
 tr -d '\r' < "$kit/Tarvane.log" | sed 's/^/  /'
+if [ "${1:-}" = "--update-readme" ]; then
+    mkdir -p "$root/docs/screenshots"
+    cp "$shots"/*.png "$root/docs/screenshots/"
+    echo "demo: screenshots copied to docs/screenshots"
+fi

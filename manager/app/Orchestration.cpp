@@ -193,6 +193,9 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
             lstrcpynA(text, LoadText(IDS_APACHE_UNEXPECTED_END), sizeof text);
             logEvent(text, SourceApache);
             logErrorTail(&apache);
+            // Apache may get as far as running before it finds its port
+            // taken.
+            explainPortHolder();
             break;
         case ConfigError:
             FormatText(text, sizeof text, IDS_APACHE_CONFIG_ERROR,

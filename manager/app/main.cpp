@@ -51,24 +51,28 @@ int RunManager(HINSTANCE instance, char* commandLine)
         WSADATA winsock;
         WSAStartup(1, &winsock);
 
-        ManagerWindow* window = new ManagerWindow(nullptr);
-        dispatchCommandWords(commandLine, window->handle());
-
-        MSG message;
-        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-            // The first press only: bit 30 holds the previous key state.
-            if (message.message == WM_KEYDOWN && !(message.lParam & (1L << 30))) {
-                WPARAM command = KeyCommand(message.wParam);
-                if (command)
-                    PostMessageA(window->handle(), WM_COMMAND, command, 0);
+        // The window lives in this block: destroyed (settings saved,
+        // drivers released) after the loop and Winsock's clean-up. Not on
+        // the heap: a plain new would bring in the runtime's exception
+        // machinery, which nothing here uses.
+        {
+            ManagerWindow window(nullptr);
+            dispatchCommandWords(commandLine, window.handle());
+            MSG message;
+            while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+                // The first press only: bit 30 holds the previous key state.
+                if (message.message == WM_KEYDOWN && !(message.lParam & (1L << 30))) {
+                    WPARAM command = KeyCommand(message.wParam);
+                    if (command)
+                        PostMessageA(window.handle(), WM_COMMAND, command, 0);
+                }
+                if (!IsDialogMessageA(window.handle(), &message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageA(&message);
+                }
             }
-            if (!IsDialogMessageA(window->handle(), &message)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
+            WSACleanup();
         }
-        WSACleanup();
-        delete window;
     }
     if (mutex) {
         ReleaseMutex(mutex);

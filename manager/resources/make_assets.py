@@ -7,7 +7,7 @@ Run it from any folder; it writes next to itself:
       the right (blue when running); a red dot when nothing runs, a green
       one when both do. 16x16 and 32x32, 256 colours with a mask.
   hand.cur        pointing hand, black and white, hot spot on the fingertip
-  banner.bmp      the "Tarvane" name on a gradient (24 bits, 600x33)
+  banner.bmp      the "Tarvane" name on a gradient (8 bits, 600x33)
   banner_line.bmp a one-pixel orange-to-blue line under the banner (24 bits)
   menu_button.bmp, pin_off.bmp, pin_on.bmp, help_button.bmp
       the window's flat button faces, 16 colours on the 3-D face grey
@@ -34,6 +34,22 @@ def palette_of(rows, size, first=()):
     if len(colours) > size:
         raise ValueError('%d colours, the palette holds %d' % (len(colours), size))
     return colours + [(0, 0, 0)] * (size - len(colours))
+
+
+def quantize(rows, size):
+    """The picture in at most `size` colours: the most frequent ones, every
+    other pixel mapped to the nearest of them."""
+    counts = {}
+    for row in rows:
+        for c in row:
+            if c is not None:
+                counts[c] = counts.get(c, 0) + 1
+    kept = sorted(counts, key=lambda c: -counts[c])[:size]
+    nearest = {}
+    for c in counts:
+        nearest[c] = c if c in kept else min(
+            kept, key=lambda k: (k[0] - c[0]) ** 2 + (k[1] - c[1]) ** 2 + (k[2] - c[2]) ** 2)
+    return [[None if c is None else nearest[c] for c in row] for row in rows]
 
 
 def pack_rows(rows, bits, index):
@@ -456,7 +472,7 @@ def make_banner():
             c = mix(px[y][x], (4, 12, 32), 0.55 * shadow[y][x])
             px[y][x] = mix(c, (255, 255, 255), ink[y][x])
     rows = [[tuple(int(round(v)) for v in c) for c in row] for row in px]
-    write_bmp('banner.bmp', rows, 24)
+    write_bmp('banner.bmp', quantize(rows, 256), 8)
 
 
 def make_banner_line():

@@ -7,8 +7,15 @@
 //   tvdemo command ID              sends the manager the command ID
 //   tvdemo show                    the tray's double-click
 //   tvdemo fetch URL               prints the status and first body line
+//   tvdemo about                   opens the about dialog, waits for it,
+//                                  prints its title
+//   tvdemo ok TITLE                presses OK in the window TITLE
+//   tvdemo wait-stopped [s]        waits until both servers are stopped
+//   tvdemo kit-processes           lists the kit's server programs still
+//                                  running; exit 1 when there are any
 // Exit code 0 on success, 1 otherwise.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <wininet.h>
 
 #include <cstdio>
@@ -46,7 +53,8 @@ HWND Manager(int seconds)
     return nullptr;
 }
 
-int WaitStarted(int seconds)
+// Waits until both status texts hold word.
+int WaitStatus(int seconds, const char* word)
 {
     HWND manager = Manager(seconds);
     if (!manager)
@@ -55,14 +63,63 @@ int WaitStarted(int seconds)
     for (int i = 0; i <= seconds * 10; ++i) {
         GetDlgItemTextA(manager, apacheStatusId, apache, sizeof apache);
         GetDlgItemTextA(manager, mysqlStatusId, mysql, sizeof mysql);
-        if (strstr(apache, "Started") && strstr(mysql, "Started")) {
+        if (strstr(apache, word) && strstr(mysql, word)) {
             printf("%s\n%s\n", apache, mysql);
+            // The pointer out of the way: no tooltip over the screenshots.
+            SetCursorPos(0, 0);
             return 0;
         }
         Sleep(100);
     }
-    fprintf(stderr, "tvdemo: not started: \"%s\" \"%s\"\n", apache, mysql);
+    fprintf(stderr, "tvdemo: not %s: \"%s\" \"%s\"\n", word, apache, mysql);
     return 1;
+}
+
+BOOL CALLBACK FindAbout(HWND window, LPARAM lParam)
+{
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (!strncmp(title, "Tarvane v", 9) && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(lParam) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int About(HWND manager)
+{
+    PostMessageA(manager, WM_COMMAND, 1008, 0);
+    for (int i = 0; i < 100; ++i) {
+        HWND about = nullptr;
+        EnumWindows(FindAbout, reinterpret_cast<LPARAM>(&about));
+        if (about) {
+            char title[64] = "";
+            GetWindowTextA(about, title, sizeof title);
+            printf("%s\n", title);
+            return 0;
+        }
+        Sleep(100);
+    }
+    fprintf(stderr, "tvdemo: no about dialog\n");
+    return 1;
+}
+
+int KitProcesses()
+{
+    const char* const programs[] = {"apache.exe", "mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe",
+                                    "mysqld-shareware.exe", "mysqladmin.exe", "Tarvane.exe"};
+    int running = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32First(snapshot, &entry); ok; ok = Process32Next(snapshot, &entry))
+        for (const char* program : programs)
+            if (!lstrcmpiA(entry.szExeFile, program)) {
+                printf("still running: %s (pid %lu)\n", entry.szExeFile, entry.th32ProcessID);
+                ++running;
+            }
+    CloseHandle(snapshot);
+    return running ? 1 : 0;
 }
 
 int WaitWindow(const char* title, int seconds)
@@ -115,7 +172,15 @@ int main(int argc, char** argv)
         return 1;
     const char* verb = argv[1];
     if (!strcmp(verb, "wait-started"))
-        return WaitStarted(argc > 2 ? atoi(argv[2]) : 20);
+        return WaitStatus(argc > 2 ? atoi(argv[2]) : 20, "Started");
+    if (!strcmp(verb, "wait-stopped"))
+        return WaitStatus(argc > 2 ? atoi(argv[2]) : 20, "Stopped");
+    if (!strcmp(verb, "kit-processes"))
+        return KitProcesses();
+    if (!strcmp(verb, "ok") && argc > 2) {
+        HWND window = FindWindowA(nullptr, argv[2]);
+        return window && PostMessageA(window, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    }
     if (!strcmp(verb, "wait-window") && argc > 2)
         return WaitWindow(argv[2], argc > 3 ? atoi(argv[3]) : 20);
     if (!strcmp(verb, "fetch") && argc > 2)
@@ -132,8 +197,15 @@ int main(int argc, char** argv)
     HWND manager = Manager(10);
     if (!manager)
         return 1;
-    if (!strcmp(verb, "menu"))
+    if (!strcmp(verb, "about"))
+        return About(manager);
+    if (!strcmp(verb, "menu")) {
+        // The menu opens at the pointer: put it at the window's top right.
+        RECT r;
+        GetWindowRect(manager, &r);
+        SetCursorPos(r.right - 8, r.top + 8);
         return PostMessageA(manager, WM_USER + 1, 0, WM_RBUTTONDOWN) ? 0 : 1;
+    }
     if (!strcmp(verb, "show"))
         return PostMessageA(manager, WM_USER + 1, 0, WM_LBUTTONDBLCLK) ? 0 : 1;
     if (!strcmp(verb, "command") && argc > 2)

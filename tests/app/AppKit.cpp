@@ -241,3 +241,35 @@ bool AppTest::Serving(int port)
     WSACleanup();
     return ok;
 }
+
+std::vector<MenuItem> OpenTrayMenu(HWND manager, const std::function<void()>& between)
+{
+    std::vector<MenuItem> items;
+    // The menu runs its own loop; a thread reads it and closes it.
+    std::thread reader([&] {
+        HWND popup = nullptr;
+        for (int i = 0; i < 250 && !(popup = FindWindowA("#32768", nullptr)); ++i)
+            Sleep(20);
+        HMENU menu = popup ? reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0)) : nullptr;
+        for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+            char text[128] = "";
+            MENUITEMINFOA info = {};
+            info.cbSize = sizeof info;
+            info.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING | MIIM_FTYPE;
+            info.dwTypeData = text;
+            info.cch = sizeof text;
+            GetMenuItemInfoA(menu, i, TRUE, &info);
+            if (info.fType & MFT_SEPARATOR)
+                strcpy(text, "-");
+            items.push_back({text, info.hSubMenu ? 0xFFFFFFFFu : info.wID,
+                             (info.fState & MFS_GRAYED) != 0, (info.fState & MFS_DEFAULT) != 0});
+        }
+        if (between)
+            between();
+        PostMessageA(manager, WM_CANCELMODE, 0, 0);
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    SendMessageA(manager, TrayCallbackMessage, 0, WM_RBUTTONDOWN);
+    reader.join();
+    return items;
+}

@@ -37,6 +37,19 @@ private:
     std::thread thread;
 };
 
+// An item of the tray menu as it is shown (0xFFFFFFFF: a popup).
+struct MenuItem {
+    std::string text;
+    UINT id;
+    bool grey;
+    bool isDefault;
+};
+
+// Opens the tray menu with a right click on the icon, reads it from its
+// "#32768" window on another thread, runs between(), closes the menu and
+// returns its items.
+std::vector<MenuItem> OpenTrayMenu(HWND manager, const std::function<void()>& between = nullptr);
+
 class AppTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();

@@ -3,6 +3,7 @@
 // the session. Everything is observed from outside: windows, texts, the
 // settings and log files.
 #include <windows.h>
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -159,8 +160,19 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
                                        Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
                           15000));
+    // The restart's states may pass between two looks: count the launches.
+    auto launches = [&] {
+        int n = 0;
+        for (const auto& records : {kit->apacheRecords(), kit->mysqlRecords()})
+            for (const kitrecord::Record& r : records)
+                n += r.event == "run" && (r.cmdLine.find("-k start") != std::string::npos ||
+                                          r.cmdLine.find("--basedir") != std::string::npos);
+        return n;
+    };
+    const int before = launches();
     EXPECT_EQ(0u, Run("/restart"));
     EXPECT_TRUE(PumpUntil([&] { return LogCount("Server are restarting...") == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil([&] { return launches() == before + 2; }, 15000)) << "both servers anew";
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
                                        Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
                           15000));
@@ -246,4 +258,17 @@ TEST_F(ProgramTest, CaptionsInUserLanguage)
         EXPECT_EQ(c.about, Text(w, IDC_ABOUT));
     }
     EXPECT_TRUE(known) << "user language " << std::hex << language;
+
+    // Screenshots at the three heights, for a look by eye (the pointer out
+    // of the way, so that no tooltip covers the window).
+    SetCursorPos(0, 0);
+    HWND slider = GetDlgItem(w, IDC_EXPANSION);
+    for (int position = 0; position < 3; ++position) {
+        SendMessageA(slider, TBM_SETPOS, TRUE, position);
+        SendMessageA(w, WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
+        PumpFor(700);
+        char name[64];
+        snprintf(name, sizeof name, "manager-%04x-%d.bmp", language, position);
+        EXPECT_TRUE(testkit::SaveScreenshot(w, testkit::ArtefactsDir() + name));
+    }
 }

@@ -34,38 +34,6 @@ bool Enabled(HWND dialog, int id)
     return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
 }
 
-// The open popup menu's items as "text|id|flags" lines, read from the
-// "#32768" window on the watcher's side, then the menu is closed.
-struct MenuItem {
-    std::string text;
-    UINT id;
-    bool grey;
-    bool isDefault;
-};
-
-std::vector<MenuItem> ReadOpenMenu()
-{
-    std::vector<MenuItem> items;
-    HWND popup = FindWindowA("#32768", nullptr);
-    if (!popup)
-        return items;
-    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
-    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
-        char text[128] = "";
-        MENUITEMINFOA info = {};
-        info.cbSize = sizeof info;
-        info.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING | MIIM_FTYPE;
-        info.dwTypeData = text;
-        info.cch = sizeof text;
-        GetMenuItemInfoA(menu, i, TRUE, &info);
-        if (info.fType & MFT_SEPARATOR)
-            strcpy(text, "-");
-        items.push_back({text, info.hSubMenu ? 0xFFFFFFFFu : info.wID,
-                         (info.fState & MFS_GRAYED) != 0, (info.fState & MFS_DEFAULT) != 0});
-    }
-    return items;
-}
-
 }  // namespace
 
 class WindowTest : public AppTest {};
@@ -212,17 +180,7 @@ TEST_F(WindowTest, TrayMenuByStateAndMode)
     for (const char* expert : {"N", "Y"}) {
         WriteSettings({{"ExpertMode", expert}});
         HWND w = Open()->handle();
-        std::vector<MenuItem> items;
-        SetTimer(w, 77, 300, nullptr);
-        // The menu runs its own loop; a thread reads it and closes it.
-        std::thread reader([&] {
-            PumpUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }, 5000);
-            items = ReadOpenMenu();
-            PostMessageA(w, WM_CANCELMODE, 0, 0);
-            PostMessageA(FindWindowA("#32768", nullptr), WM_KEYDOWN, VK_ESCAPE, 0);
-        });
-        SendMessageA(w, TrayCallbackMessage, 0, WM_RBUTTONDOWN);
-        reader.join();
+        std::vector<MenuItem> items = OpenTrayMenu(w);
         ASSERT_EQ(10u, items.size());
         EXPECT_EQ("&Start", items[7].text);
         EXPECT_EQ(32774u, items[7].id);
@@ -262,4 +220,61 @@ TEST_F(WindowTest, TrayIconTooltipAndLoss)
     KillTimer(w, StatusTimer);
     SendMessageA(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));
+}
+
+TEST_F(WindowTest, LogFileRecreatedOrSkipped)
+{
+    WriteSettings();
+    Open();
+    std::string log = kit->root() + "Tarvane.log";
+    window->logEvent("one", SourceManager);
+    ASSERT_EQ(1u, FileLines().size());
+    // Deleted while the manager runs: the next line makes it anew.
+    ASSERT_TRUE(DeleteFileA(log.c_str()));
+    window->logEvent("two", SourceMySql);
+    ASSERT_EQ(1u, FileLines().size());
+    EXPECT_EQ(" MySql  : two", FileLines()[0].substr(14));
+    // Held by another program without sharing: skipped; the list still
+    // gets the line. (A read-only file would do on Windows; the tests run
+    // as root here, for whom Wine writes read-only files all the same.)
+    HANDLE held = CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    window->logEvent("three", SourceApache);
+    CloseHandle(held);
+    EXPECT_EQ(1u, FileLines().size());
+    ASSERT_EQ(3u, ListLines().size());
+    EXPECT_EQ(" Apache : three", ListLines()[2].substr(14));
+    // A long message is cut at 255 characters in both.
+    window->logEvent(std::string(300, 'x').c_str(), SourceManager);
+    EXPECT_EQ(255u, ListLines()[3].size());
+    EXPECT_EQ(255u, FileLines()[1].size());
+}
+
+// The service option needs the NT family: run this program again as a
+// Windows 98 program (Wine's per-program version) and look there.
+TEST_F(WindowTest, ServiceOptionOutsideTheNtFamily)
+{
+    if (GetEnvironmentVariableA("TARVANE_AS_WIN98", nullptr, 0)) {
+        OSVERSIONINFOA version = {sizeof version};
+        GetVersionExA(&version);
+        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId);
+        WriteSettings();
+        HWND w = Open()->handle();
+        EXPECT_FALSE(Enabled(w, IDC_START_AS_SERVICES));
+        EXPECT_TRUE(Enabled(w, IDC_AUTO_START_SERVERS));
+        return;
+    }
+    const char key[] = "Software\\Wine\\AppDefaults\\window_tests.exe";
+    HKEY handle;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, key, &handle));
+    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+    RegCloseKey(handle);
+    SetEnvironmentVariableA("TARVANE_AS_WIN98", "1");
+    DWORD code = 99;
+    bool ran = testkit::RunProcess("\"" + testkit::BinDir() + "window_tests.exe\" "
+                                   "--gtest_filter=WindowTest.ServiceOptionOutsideTheNtFamily", &code, 60000);
+    SetEnvironmentVariableA("TARVANE_AS_WIN98", nullptr);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(0u, code);
 }

@@ -145,4 +145,37 @@ bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs)
     return ended;
 }
 
+std::string ArtefactsDir()
+{
+    std::string dir = BinDir() + "..\\artefacts\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+bool SaveScreenshot(HWND window, const std::string& path)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    BITMAPINFOHEADER info = {sizeof info, r.right - r.left, r.bottom - r.top, 1, 24, BI_RGB};
+    const DWORD bytes = ((info.biWidth * 3 + 3) & ~3) * info.biHeight;
+    const DWORD head = sizeof(BITMAPFILEHEADER) + sizeof info;
+    BITMAPFILEHEADER file = {0x4D42, head + bytes, 0, 0, head};
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                      &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::string out(reinterpret_cast<char*>(&file), sizeof file);
+    out.append(reinterpret_cast<char*>(&info), sizeof info).append(static_cast<char*>(bits), bytes);
+    bool written = bits && WriteFileBytes(path, out);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
 }  // namespace testkit

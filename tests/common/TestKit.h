@@ -42,4 +42,11 @@ bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs = 2
 // Waits for a process while pumping messages; true when it ended.
 bool WaitProcess(HANDLE process, DWORD timeoutMs);
 
+// The build's folder for test artefacts (screenshots), created when
+// missing, with a trailing backslash.
+std::string ArtefactsDir();
+// Saves what the screen shows of a window (its whole rectangle) as a 24-bit
+// BMP file.
+bool SaveScreenshot(HWND window, const std::string& path);
+
 }  // namespace testkit

@@ -33,7 +33,7 @@ TEST(TextsEnglish, IdsOutsideTheTableAreEmpty)
     // Ids in no block at all, and ids inside the table's blocks that the
     // table leaves out.
     const UINT ids[] = {0, 1, 100, 32777, 32780, 32784, 32785, 32792, 32799,
-                        32805, 32815, 32816, 61440, 65535};
+                        32805, 32815, 32818, 32831, 32832, 61440, 65535};
     for (UINT id : ids)
         ExpectEmptyAfterLongText(id);
 }

@@ -100,32 +100,6 @@ std::string TooltipOf(HWND control)
     return "(no tooltip)";
 }
 
-// The client area as the screen shows it. (Xvfb runs no window manager and
-// Wine leaves frame and caption to one: there is none on the screen.)
-void SaveScreenshot(HWND window, const std::string& path)
-{
-    RECT r;
-    GetClientRect(window, &r);
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    BITMAPINFOHEADER info = {sizeof info, r.right - r.left, r.bottom - r.top, 1, 24, BI_RGB};
-    const DWORD bytes = ((info.biWidth * 3 + 3) & ~3) * info.biHeight;
-    const DWORD head = sizeof(BITMAPFILEHEADER) + sizeof info;
-    BITMAPFILEHEADER file = {0x4D42, head + bytes, 0, 0, head};
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    std::string out(reinterpret_cast<char*>(&file), sizeof file);
-    out.append(reinterpret_cast<char*>(&info), sizeof info).append(static_cast<char*>(bits), bytes);
-    EXPECT_TRUE(testkit::WriteFileBytes(path, out)) << path;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-}
-
 }  // namespace
 
 TEST(AboutDialog, ContentsLinksLookAndTooltips)
@@ -181,8 +155,7 @@ TEST(AboutDialog, ContentsLinksLookAndTooltips)
         }
         DeleteDC(dc);
 
-        CreateDirectoryA((testkit::BinDir() + "..\\artefacts").c_str(), nullptr);
-        SaveScreenshot(dialog, testkit::BinDir() + "..\\artefacts\\about-" + language.tag + ".bmp");
+        EXPECT_TRUE(testkit::SaveScreenshot(dialog, testkit::ArtefactsDir() + "about-" + language.tag + ".bmp"));
         SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     }));
 }
