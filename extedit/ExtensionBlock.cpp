@@ -29,6 +29,8 @@ bool IsLine(const char* line, int length, const char* text)
 
 }  // namespace
 
+FileOps workFileOps = {CreateFileA, WriteFile, FlushFileBuffers, CloseHandle, MoveFileExA};
+
 TextBuffer::~TextBuffer()
 {
     if (data)
@@ -193,7 +195,7 @@ public:
 
     bool create(const char* path)
     {
-        file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = workFileOps.createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ok = file != INVALID_HANDLE_VALUE;
         return ok;
     }
@@ -240,9 +242,9 @@ public:
         if (file == INVALID_HANDLE_VALUE)
             return false;
         flush();
-        if (ok && commit && !FlushFileBuffers(file))
+        if (ok && commit && !workFileOps.flushFileBuffers(file))
             ok = false;
-        if (!CloseHandle(file))
+        if (!workFileOps.closeHandle(file))
             ok = false;
         file = INVALID_HANDLE_VALUE;
         return ok;
@@ -256,7 +258,7 @@ private:
         if (!ok || used == 0)
             return;
         DWORD done = 0;
-        if (!WriteFile(file, buffer, used, &done, nullptr) || done != used)
+        if (!workFileOps.writeFile(file, buffer, used, &done, nullptr) || done != used)
             ok = false;
         total += used;
         used = 0;
@@ -341,7 +343,7 @@ bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* bac
 
 bool ReplaceIniFile(const char* workPath, const char* iniPath)
 {
-    if (MoveFileExA(workPath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (workFileOps.moveFileEx(workPath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
         return false;
@@ -491,12 +493,12 @@ bool ExtensionBlock::writeNewIni()
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
 
-    HANDLE file = CreateFileA(tmpPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = workFileOps.createFile(tmpPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     if (!HeadIntact(file, headBytes)) {
-        CloseHandle(file);
+        workFileOps.closeHandle(file);
         return false;
     }
 

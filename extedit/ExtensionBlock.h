@@ -42,6 +42,18 @@ protected:
     ~ExtensionView() {}
 };
 
+// The file operations by which the working file is written and replaces
+// php.ini: the system's own, unless a test puts in its own to make any one
+// step fail.
+struct FileOps {
+    HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* flushFileBuffers)(HANDLE);
+    BOOL(WINAPI* closeHandle)(HANDLE);
+    BOOL(WINAPI* moveFileEx)(LPCSTR, LPCSTR, DWORD);
+};
+extern FileOps workFileOps;
+
 // Replaces php.ini by the finished working file in one step. On systems
 // without MoveFileExA (the Windows 95 family) it falls back to
 // ReplaceByRenames. php.ini is left as it was whenever false is returned.

@@ -3,8 +3,10 @@
 #include "ApacheServer.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include "ApachePort.h"
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
@@ -127,19 +129,16 @@ DWORD ApacheServer::reloadConfig()
     FILE* file = fopen(configPath_, "rt");
     if (!file)
         return 0;
-    char line[300];
-    while (fgets(line, sizeof line, file)) {
-        if (line[0] == '#')
-            continue;
-        if (strstr(line, "Port")) {
-            // Only "Port" at the very start of the line gives a number; any
-            // other line that names it gives 0.
-            int port = 0;
-            if (sscanf(line, "Port %d\n", &port) != 1)
-                port = 0;
+    // The whole file as text mode reads it (CR LF as LF, Ctrl-Z ends it);
+    // its size on disk is enough room.
+    long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
+    char* text = size >= 0 && fseek(file, 0, SEEK_SET) == 0 ? (char*)malloc((size_t)size + 1) : nullptr;
+    if (text) {
+        size_t length = fread(text, 1, (size_t)size, file);
+        int port = 0;
+        if (ReadApachePort(text, length, &port))
             port_ = port;
-            break;
-        }
+        free(text);
     }
     fclose(file);
     return 0;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -459,6 +460,101 @@ TEST_F(BlockTest, IniHeldOpenDuringTheReplacementIsKept)
     EXPECT_EQ(files.readWork(), Head);
     EXPECT_TRUE(block.apply());
     EXPECT_EQ(files.readIni(), std::string(Head) + ";extension=php_a.dll\r\n;/PHPExt");
+}
+
+namespace {
+
+// The apply's file operations with a failure at one step: the n-th call of
+// one operation fails as the system fails it, every other call goes
+// through.
+enum Step { Create, Write, Flush, Close, Replace, StepCount };
+const char* const stepNames[] = {"create", "write", "flush", "close", "replace"};
+Step failingStep;
+int failingCall;
+int calls[StepCount];
+
+bool Fails(Step step)
+{
+    if (++calls[step] != failingCall || step != failingStep)
+        return false;
+    SetLastError(step == Replace ? ERROR_SHARING_VIOLATION : ERROR_DISK_FULL);
+    return true;
+}
+
+HANDLE WINAPI FaultyCreate(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                           DWORD disposition, DWORD flags, HANDLE model)
+{
+    return Fails(Create) ? INVALID_HANDLE_VALUE
+                         : CreateFileA(path, access, share, security, disposition, flags, model);
+}
+
+BOOL WINAPI FaultyWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped)
+{
+    *done = 0;
+    return !Fails(Write) && WriteFile(file, data, size, done, overlapped);
+}
+
+BOOL WINAPI FaultyFlush(HANDLE file)
+{
+    return !Fails(Flush) && FlushFileBuffers(file);
+}
+
+// A close that fails has still released the handle, as on Windows.
+BOOL WINAPI FaultyClose(HANDLE file)
+{
+    BOOL closed = CloseHandle(file);
+    return !Fails(Close) && closed;
+}
+
+BOOL WINAPI FaultyMove(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    return !Fails(Replace) && MoveFileExA(from, to, flags);
+}
+
+}  // namespace
+
+TEST_F(BlockTest, FailureAtAnyStepOfTheApplyKeepsIniAndSaysSo)
+{
+    // 1500 entries: about 40 KB, three writes of the working file.
+    std::string text = Head;
+    for (int i = 0; i < 1500; ++i)
+        text += std::string(i % 2 ? ";" : "") + "extension=php_e" + std::to_string(i) + ".dll\r\n";
+    text += ";/PHPExt";
+    std::string toggled = text;
+    toggled.replace(strlen(Head), 0, ";");  // the first entry, switched off
+
+    const struct {
+        Step step;
+        int call;
+    } faults[] = {{Create, 1}, {Write, 1}, {Write, 2}, {Write, 3}, {Flush, 1}, {Close, 1}, {Replace, 1}};
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(std::string(stepNames[fault.step]) + " " + std::to_string(fault.call));
+        loadFrom(text);
+        ASSERT_EQ(view.items.size(), 1500u);
+        view.items[0].checked = false;
+        view.messages.clear();
+
+        failingStep = fault.step;
+        failingCall = fault.call;
+        memset(calls, 0, sizeof calls);
+        const FileOps system = workFileOps;
+        workFileOps = {FaultyCreate, FaultyWrite, FaultyFlush, FaultyClose, FaultyMove};
+        EXPECT_TRUE(block.apply()) << block.escapedError();
+        workFileOps = system;
+
+        EXPECT_GE(calls[fault.step], fault.call) << "the apply never reached this step";
+        std::string ini = files.readIni();
+        EXPECT_TRUE(ini == text) << "php.ini changed: " << ini.size() << " bytes, " << text.size() << " before";
+        ASSERT_EQ(view.messages.size(), 1u) << "got " << view.messages.size() << " messages";
+        EXPECT_EQ(view.messages[0].first, IniProblem);
+        EXPECT_EQ(view.messages[0].second, ProblemCaption);
+        // The marks stay and the next apply writes them.
+        EXPECT_FALSE(view.items[0].checked);
+        EXPECT_TRUE(block.apply()) << block.escapedError();
+        ini = files.readIni();
+        EXPECT_TRUE(ini == toggled) << "the apply after the failure wrote " << ini.size() << " bytes, not "
+                                    << toggled.size() << ": \"" << ini.substr(0, 200) << "\"";
+    }
 }
 
 TEST_F(BlockTest, QuitRemovesTheWorkFile)

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 #include <cstring>
 #include <string>
@@ -298,6 +299,31 @@ TEST_F(ApachePortTest, NoPortLineKeeps80)
 {
     int port = PortFor("ServerRoot \"C:/kit/Apache\"\nListen 8080\n");
     EXPECT_EQ(port, 80) << "got " << port;
+}
+
+// The file is read in text mode, in lines of at most 299 characters; a
+// number int cannot hold is no number (sscanf's %d would be undefined there).
+TEST_F(ApachePortTest, TextModeLinesAndNumbersOutOfRange)
+{
+    const struct {
+        std::string conf;
+        int port;
+    } cases[] = {
+        {"Port 81\r\n", 81},
+        {"Port\t+81\n", 81},
+        {"Port -2147483648\n", INT_MIN},
+        {"Port 2147483648\n", 0},
+        {"Port 4294967377\n", 0},
+        {"Listen 1\n\x1APort 81\n", 80},
+        {std::string(299, 'x') + "Port 81\n", 81},
+        {std::string(300, 'x') + "Port 81\n", 0},
+    };
+    LayOut();
+    for (const auto& c : cases) {
+        WriteHttpdConf(c.conf);
+        ApacheServer apache;
+        EXPECT_EQ(apache.port(), c.port) << "conf \"" << c.conf.substr(0, 40) << "\" got " << apache.port();
+    }
 }
 
 TEST_F(ApachePortTest, ReadOnlyFileStillGivesItsPort)
