@@ -25,6 +25,14 @@ namespace {
 
 const int servicesBox = 1019, applyButton = 1029;
 
+BOOL CALLBACK CountEditors(HWND window, LPARAM count)
+{
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    *reinterpret_cast<int*>(count) += !strcmp(title, "VAV Ozuvuzuded Avedo");
+    return TRUE;
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
     void Open(const e2e::Keys& keys = {})
@@ -324,12 +332,7 @@ TEST_F(EndToEnd, ExtensionToggledThroughTheMenusEditor)
     ASSERT_TRUE(run->pickFromMenu("ce"));
     PumpFor(1500);
     int editors = 0;
-    EnumWindows([](HWND w, LPARAM n) -> BOOL {
-        char title[64] = "";
-        GetWindowTextA(w, title, sizeof title);
-        *reinterpret_cast<int*>(n) += !strcmp(title, "VAV Ozuvuzuded Avedo");
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&editors));
+    EnumWindows(CountEditors, reinterpret_cast<LPARAM>(&editors));
     EXPECT_EQ(1, editors);
 
     PostMessageA(GetDlgItem(form, 1001), BM_CLICK, 0, 0);  // "&Quitter"
