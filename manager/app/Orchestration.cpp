@@ -193,9 +193,11 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
             lstrcpynA(text, LoadText(IDS_APACHE_UNEXPECTED_END), sizeof text);
             logEvent(text, SourceApache);
             logErrorTail(&apache);
-            // Apache may get as far as running before it finds its port
-            // taken.
+            // An Apache that could not bind its port may live just long
+            // enough to be seen running: the holder is named all the same,
+            // and only here (the next tick must not name it again).
             explainPortHolder();
+            apacheWasRunning_ = true;
             break;
         case ConfigError:
             FormatText(text, sizeof text, IDS_APACHE_CONFIG_ERROR,
