@@ -59,6 +59,12 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 // Shows the dialog, owned by a window of its own, with the script run on
 // it; the script ends it. True when it ran and the dialog ended unforced.
+// The system menu's close command, as the close box sends it.
+void CloseByCloseBox(HWND dialog)
+{
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
 bool ShowAbout(std::function<void(HWND)> script)
 {
     WNDCLASSA wc = {};
@@ -185,5 +191,5 @@ TEST(AboutDialog, LinksOpenVersionButtonAsksOwnerEscEnds)
 
 TEST(AboutDialog, CloseBoxEndsIt)
 {
-    EXPECT_TRUE(ShowAbout([](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }));
+    EXPECT_TRUE(ShowAbout(CloseByCloseBox));
 }
