@@ -6,6 +6,13 @@
 #                            the script with the code
 #   kernel_runs_ia32 DIR     true when this kernel runs 32-bit x86 programs
 #   wine_loader ARCH         the Wine loader for a win32 or win64 prefix
+#   tree_toolchain TREE, tree_arch TREE, tree_bits TREE
+#                            a build tree's toolchain file, Wine prefix
+#                            architecture and word size (the table below)
+#   tree_can_run TREE        true when this machine runs the tree's
+#                            programs; otherwise says why on stdout
+#   shipped_tree             the tree whose programs a user here runs: x86
+#                            where 32-bit code runs, x64 elsewhere
 # Every other failing command ends the script through the ERR trap, which
 # names the command and its line. SCRIPT_NAME names the script in messages.
 
@@ -71,4 +78,54 @@ wine_loader() {
     esac
     [ -x "$loader" ] || return 1
     echo "$loader"
+}
+
+# The build trees, once: name, toolchain file (cmake/NAME.cmake), Wine
+# prefix architecture (which names the loader), word size. x86 is what
+# ships; x64 runs the same sources everywhere.
+TREE_TABLE="x86 mingw-i686 win32 32
+x64 mingw-x86_64 win64 64"
+
+tree_field() {
+    local name toolchain arch bits
+    while read -r name toolchain arch bits; do
+        if [ "$name" = "$1" ]; then
+            case $2 in
+                toolchain) echo "$toolchain" ;;
+                arch) echo "$arch" ;;
+                bits) echo "$bits" ;;
+            esac
+            return 0
+        fi
+    done <<<"$TREE_TABLE"
+    echo "$SCRIPT_NAME: no build tree named '$1' (x86 or x64)" >&2
+    return 1
+}
+tree_toolchain() { tree_field "$1" toolchain; }
+tree_arch() { tree_field "$1" arch; }
+tree_bits() { tree_field "$1" bits; }
+
+# A tree's programs run here when the loader of its prefix is installed and,
+# for 32-bit programs, the kernel runs 32-bit x86 code (asked, not assumed).
+tree_can_run() {
+    local arch rc=0 probe_dir
+    arch=$(tree_arch "$1") || return 1
+    if [ "$arch" = win32 ]; then
+        probe_dir=$(mktemp -d)
+        kernel_runs_ia32 "$probe_dir" || rc=1
+        rmdir "$probe_dir"
+        if [ $rc -ne 0 ]; then
+            echo "this kernel cannot run 32-bit x86 programs (no IA-32 emulation)"
+            return 1
+        fi
+    fi
+    if ! wine_loader "$arch" >/dev/null; then
+        [ "$arch" = win32 ] && echo "wine32 is not installed (scripts/setup.sh installs it as root)" \
+            || echo "wine64 is not installed (scripts/setup.sh installs it as root)"
+        return 1
+    fi
+}
+
+shipped_tree() {
+    if tree_can_run x86 >/dev/null; then echo x86; else echo x64; fi
 }

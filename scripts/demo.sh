@@ -20,13 +20,9 @@ fail() { echo "demo: $*" >&2; exit 1; }
 
 step "the set-up (scripts/setup.sh)" bash "$root/scripts/setup.sh"
 
-probe_dir=$(mktemp -d)
-if kernel_runs_ia32 "$probe_dir" && wine_loader win32 >/dev/null; then
-    tree=x86 arch=win32 toolchain=mingw-i686
-else
-    tree=x64 arch=win64 toolchain=mingw-x86_64
-fi
-rmdir "$probe_dir"
+tree=$(shipped_tree)
+arch=$(tree_arch "$tree")
+toolchain=$(tree_toolchain "$tree")
 echo "demo: the programs of $build/$tree"
 
 step "configuring $build/$tree" cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake"
@@ -63,7 +59,7 @@ if ! tvdemo wait-started 30; then
     fail "the stack did not start (see $kit/Tarvane.log)"
 fi
 # The local web site, as the browser would fetch it.
-tvdemo fetch "http://127.0.0.1:8080/" || fail "the local web site did not answer"
+tvdemo fetch-local 'C:\Tarvane' || fail "the local web site did not answer"
 
 if [ -n "$had_display" ] && [ -z "$WINE_ENV_XVFB_PID" ]; then
     echo "demo: Tarvane runs on $DISPLAY; quit it from its tray menu (Exit) to end the demo"
@@ -112,8 +108,8 @@ tvdemo ok "$about" >/dev/null || true
 wine 'C:\Tarvane\Tarvane.exe' /stop </dev/null >/dev/null 2>&1 || true
 tvdemo wait-stopped 30 >/dev/null || fail "the stack did not stop"
 editor="VAV Ozuvuzuded Avedo"
-tvdemo command 2 >/dev/null  # Close: the manager, kept on top, hides
-tvdemo command 32792 >/dev/null
+tvdemo command close >/dev/null  # the manager, kept on top, hides
+tvdemo command extension-editor >/dev/null
 tvdemo wait-window "$editor" 20 || fail "the extension editor did not open"
 sleep 1
 shot "$editor" "$shots/extension-editor.png"

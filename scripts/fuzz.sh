@@ -11,27 +11,36 @@
 # Further arguments go to the program (--seed S, --only NAME, --load-count N).
 # TREE=x86 runs the 32-bit tree's program (where 32-bit code runs).
 #   scripts/fuzz.sh [count] [arguments...]
-set -euo pipefail
+set -eEuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+SCRIPT_NAME=fuzz
+. "$root/scripts/common.sh"
 build=${BUILD_DIR:-$root/build}
 count=${1:-1000000}
 shift || true
 heap_count=${HEAP_COUNT:-20000}
 tree=${TREE:-x64}
-if [ "$tree" = x86 ]; then toolchain=mingw-i686 arch=win32; else toolchain=mingw-x86_64 arch=win64; fi
+toolchain=$(tree_toolchain "$tree")
+arch=$(tree_arch "$tree")
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build/$tree" -j "${JOBS:-$(nproc)}" --target tarvane_fuzz -- --no-print-directory >/dev/null
+step "the set-up (scripts/setup.sh)" bash "$root/scripts/setup.sh"
+if ! why=$(tree_can_run "$tree"); then
+    echo "fuzz: $why: the $(tree_bits "$tree")-bit fuzz program cannot run here" >&2
+    exit 1
+fi
+step "configuring the $(tree_bits "$tree")-bit tree" \
+    cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" -DBUILD_TESTING=ON
+step "building tarvane_fuzz in the $(tree_bits "$tree")-bit tree" \
+    cmake --build "$build/$tree" -j "${JOBS:-$(nproc)}" --target tarvane_fuzz -- --no-print-directory
 
 . "$root/scripts/wine-env.sh"
 ifeo='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\tarvane_fuzz.exe'
 finish() {
-    "${WINE:-wine}" reg delete "$ifeo" /f </dev/null >/dev/null 2>&1 || true
+    [ -z "${WINE:-}" ] || "$WINE" reg delete "$ifeo" /f </dev/null >/dev/null 2>&1 || true
     wine_env_stop
 }
 trap finish EXIT
-wine_env_start "$build/$tree" "$arch"
+wine_env_start "$build/$tree" "$arch" || { echo "fuzz: starting Wine on $build/$tree failed" >&2; exit 1; }
 cd "$build/$tree"
 
 # Success is the program's last line: Wine may end a process whose heap

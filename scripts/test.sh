@@ -23,14 +23,13 @@ else
     trees=${TREES:-x86 x64}
 fi
 
-toolchain() { [ "$1" = x86 ] && echo mingw-i686 || echo mingw-x86_64; }
-bits() { [ "$1" = x86 ] && echo 32 || echo 64; }
+bits() { tree_bits "$1"; }
 
 # Both trees carry the test programs: a calling convention or a record
 # size that is wrong for 32-bit Windows fails the build everywhere.
 for tree in $trees; do
     step "configuring the $(bits "$tree")-bit tree" \
-        cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(toolchain "$tree").cmake" \
+        cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(tree_toolchain "$tree").cmake" \
         -DBUILD_TESTING=ON
     if [ -n "$targets" ]; then
         # shellcheck disable=SC2086
@@ -58,18 +57,12 @@ fi
 # installed; otherwise one line says why it does not.
 run=()
 for tree in $trees; do
-    if [ "$tree" = x86 ]; then
-        probe_dir=$(mktemp -d)
-        if ! kernel_runs_ia32 "$probe_dir"; then
-            echo "test: this kernel cannot run 32-bit x86 programs (no IA-32 emulation): the 32-bit tree is built, its tests run on the 64-bit tree"
-        elif ! wine_loader win32 >/dev/null; then
-            echo "test: wine32 is not installed (scripts/setup.sh installs it as root): the 32-bit tree is built, its tests run on the 64-bit tree"
-        else
-            run+=(x86)
-        fi
-        rmdir "$probe_dir"
-    else
+    if why=$(tree_can_run "$tree"); then
         run+=("$tree")
+    elif [ "$tree" = x86 ]; then
+        echo "test: $why: the 32-bit tree is built, its tests run on the 64-bit tree"
+    else
+        echo "test: $why: the $(bits "$tree")-bit tree is built, its tests do not run"
     fi
 done
 
@@ -79,8 +72,7 @@ trap wine_env_stop EXIT
 # One tree: ctest's own report ends the output.
 if [ ${#run[@]} -eq 1 ]; then
     tree=${run[0]}
-    arch=win$(bits "$tree")
-    wine_env_start "$build/$tree" "$arch"
+    wine_env_start "$build/$tree" "$(tree_arch "$tree")"
     cd "$build/$tree"
     rc=0
     ctest --output-on-failure --timeout 300 "$@" || rc=$?
@@ -96,7 +88,7 @@ fi
 total=0 failed=0 seconds=0 status=0 report=()
 for tree in "${run[@]}"; do
     echo "test: the $(bits "$tree")-bit tree ($build/$tree)"
-    wine_env_start "$build/$tree" "win$(bits "$tree")"
+    wine_env_start "$build/$tree" "$(tree_arch "$tree")"
     log=$(mktemp)
     rc=0
     (cd "$build/$tree" && ctest --output-on-failure --timeout 300 "$@") 2>&1 | tee "$log" || rc=$?

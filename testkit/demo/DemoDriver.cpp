@@ -4,9 +4,13 @@
 //   tvdemo wait-window TITLE [s]   waits for a top-level window
 //   tvdemo menu                    opens the tray menu (a right click)
 //   tvdemo close-menu              closes an open menu
-//   tvdemo command ID              sends the manager the command ID
+//   tvdemo command NAME            sends the manager a command: close,
+//                                  start, stop, extension-editor
 //   tvdemo show                    the tray's double-click
 //   tvdemo fetch URL               prints the status and first body line
+//   tvdemo fetch-local KIT         the same for the local web site of the
+//                                  kit in folder KIT, at the port its
+//                                  httpd.conf gives the manager
 //   tvdemo about                   opens the about dialog, waits for it,
 //                                  prints its title
 //   tvdemo ok TITLE                presses OK in the window TITLE
@@ -22,11 +26,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ApachePort.h"
+#include "resource.h"
+
 namespace {
 
-const int apacheStatusId = 1027;
-const int mysqlStatusId = 1026;
-const int eventLogId = 1054;
+const int apacheStatusId = IDC_APACHE_STATUS;
+const int mysqlStatusId = IDC_MYSQL_STATUS;
+const int eventLogId = IDC_EVENT_LOG;
+
+// The manager's commands the demo sends, by the names the script uses.
+const struct {
+    const char* name;
+    WPARAM id;
+} commands[] = {
+    {"close", IDCANCEL},
+    {"start", ID_CMD_START},
+    {"stop", ID_CMD_STOP},
+    {"extension-editor", ID_CMD_EXTENSION_EDITOR},
+};
 
 BOOL CALLBACK FindManager(HWND window, LPARAM lParam)
 {
@@ -88,7 +106,7 @@ BOOL CALLBACK FindAbout(HWND window, LPARAM lParam)
 
 int About(HWND manager)
 {
-    PostMessageA(manager, WM_COMMAND, 1008, 0);
+    PostMessageA(manager, WM_COMMAND, IDC_ABOUT, 0);
     for (int i = 0; i < 100; ++i) {
         HWND about = nullptr;
         EnumWindows(FindAbout, reinterpret_cast<LPARAM>(&about));
@@ -164,6 +182,37 @@ int Fetch(const char* url)
     return strcmp(status, "200") == 0 ? 0 : 1;
 }
 
+// The local web site of the kit in folder kit: the manager reads Apache's
+// port from httpd.conf, 80 when the file names none.
+int FetchLocal(const char* kit)
+{
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s\\Apache\\conf\\httpd.conf", kit);
+    static char text[1 << 16];
+    size_t length = 0;
+    FILE* file = fopen(path, "r");
+    if (!file) {
+        fprintf(stderr, "tvdemo: cannot read %s\n", path);
+        return 1;
+    }
+    length = fread(text, 1, sizeof text, file);
+    fclose(file);
+    int port = 80;
+    ReadApachePort(text, length, &port);
+    char url[64];
+    snprintf(url, sizeof url, "http://127.0.0.1:%d/", port);
+    return Fetch(url);
+}
+
+int Command(HWND manager, const char* name)
+{
+    for (const auto& command : commands)
+        if (!strcmp(command.name, name))
+            return PostMessageA(manager, WM_COMMAND, command.id, 0) ? 0 : 1;
+    fprintf(stderr, "tvdemo: no command \"%s\"\n", name);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -185,6 +234,8 @@ int main(int argc, char** argv)
         return WaitWindow(argv[2], argc > 3 ? atoi(argv[3]) : 20);
     if (!strcmp(verb, "fetch") && argc > 2)
         return Fetch(argv[2]);
+    if (!strcmp(verb, "fetch-local") && argc > 2)
+        return FetchLocal(argv[2]);
     if (!strcmp(verb, "close-menu")) {
         HWND menu = FindWindowA("#32768", nullptr);
         if (menu)
@@ -209,6 +260,6 @@ int main(int argc, char** argv)
     if (!strcmp(verb, "show"))
         return PostMessageA(manager, WM_USER + 1, 0, WM_LBUTTONDBLCLK) ? 0 : 1;
     if (!strcmp(verb, "command") && argc > 2)
-        return PostMessageA(manager, WM_COMMAND, atoi(argv[2]), 0) ? 0 : 1;
+        return Command(manager, argv[2]);
     return 1;
 }

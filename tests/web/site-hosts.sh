@@ -8,12 +8,22 @@
 # a shared machine do not meet on port 80; the program finds it in
 # TARVANE_TEST_SITE_ADDR. Needs root (unshare, mount).
 #   site-hosts.sh HOST COMMAND...
+# A minimal system may have no /etc/hosts at all: there is then no file to
+# mount over, so the namespace gets a copy of /etc that has one.
 set -eu
 host=$1
 shift
 address="127.$((RANDOM % 250 + 2)).$((RANDOM % 250 + 2)).1"
-hosts=$(mktemp)
-trap 'rm -f "$hosts"' EXIT
-{ cat /etc/hosts; echo "$address $host"; } >"$hosts"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 export TARVANE_TEST_SITE_ADDR=$address
-unshare --mount sh -c 'mount --bind "$0" /etc/hosts && exec "$@"' "$hosts" "$@"
+if [ -f /etc/hosts ]; then
+    { cat /etc/hosts; echo "$address $host"; } >"$work/hosts"
+    target=/etc/hosts source="$work/hosts"
+else
+    cp -a /etc "$work/etc" 2>/dev/null || true
+    printf '127.0.0.1 localhost\n::1 localhost\n%s %s\n' "$address" "$host" >"$work/etc/hosts"
+    target=/etc source="$work/etc"
+fi
+unshare --mount sh -c 'mount --bind "$0" "$1" && shift && exec "$@"' \
+    "$source" "$target" "$@"
