@@ -76,7 +76,7 @@ LRESULT CALLBACK NotifySink::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 {
     auto* sink = reinterpret_cast<NotifySink*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (sink && message >= 0xC000 && message <= 0xFFFF) {
-        sink->notes.push_back(Note{message, wParam, lParam});
+        (wParam == StateChanged ? sink->changes : sink->notes).push_back(Note{message, wParam, lParam});
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);

@@ -46,6 +46,8 @@ public:
     }
 
     DWORD pid() const { return process_.dwProcessId; }
+    // Puts another process's id into the record in place of the server's.
+    void takeOverId(DWORD pid) { process_.dwProcessId = pid; }
     SC_HANDLE service() const { return service_; }
     FILETIME configTime() const { return configTime_; }
     HWND notifyWindow() const { return notifyWindow_; }
@@ -60,13 +62,15 @@ struct Note {
 };
 
 // A message-only window (HWND_MESSAGE) that keeps every registered message
-// (0xC000 and above) it receives, in order of arrival.
+// (0xC000 and above) it receives, in order of arrival: the reports in
+// notes, the StateChanged notices apart in changes.
 class NotifySink {
 public:
     NotifySink();
     ~NotifySink();
     HWND hwnd() const { return hwnd_; }
     std::vector<Note> notes;
+    std::vector<Note> changes;
     size_t count(UINT message, WPARAM code) const;
 
 private:
