@@ -74,7 +74,8 @@ void ApacheServer::rememberHelper(DWORD pid)
 
 DWORD ApacheServer::startProcess()
 {
-    if (!checkConfig())
+    // Checked by start a moment ago, or here when called on its own.
+    if (!startChecked_ && !checkConfig())
         return 1;
     char line[controlLineSize];
     snprintf(line, sizeof line, ssl_ ? "%sapache.exe -k start -D SSL" : "%sapache.exe -k start", directory_);

@@ -17,32 +17,6 @@ Server* serverTable[serverTableSize];
 
 namespace {
 
-// The thread pool's waits, looked up at run time: the Windows 95 family
-// has none, and the monitor's period then sees every end.
-typedef BOOL(WINAPI* RegisterWaitProc)(PHANDLE, HANDLE, WAITORTIMERCALLBACK, PVOID, ULONG, ULONG);
-typedef BOOL(WINAPI* UnregisterWaitProc)(HANDLE, HANDLE);
-
-RegisterWaitProc registerWait()
-{
-    static RegisterWaitProc proc = reinterpret_cast<RegisterWaitProc>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "RegisterWaitForSingleObject"));
-    return proc;
-}
-
-UnregisterWaitProc unregisterWait()
-{
-    static UnregisterWaitProc proc = reinterpret_cast<UnregisterWaitProc>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "UnregisterWaitEx"));
-    return proc;
-}
-
-// Runs on a thread of the pool when a server's process has ended: the
-// monitor's pass on the user-interface thread is asked for.
-VOID CALLBACK processEnded(PVOID, BOOLEAN)
-{
-    requestMonitorPass();
-}
-
 }  // namespace
 
 ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending)
@@ -77,7 +51,6 @@ Server::Server(const char* name)
     snprintf(name_, sizeof name_, "%s", name ? name : "");
     service_ = ServiceControl::openService(name_);
     ZeroMemory(&process_, sizeof process_);
-    processWait_ = nullptr;
     port_ = 0;
     state_ = Stopped;
 
@@ -93,6 +66,7 @@ Server::Server(const char* name)
     configTime_.dwLowDateTime = 0;
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
+    startChecked_ = false;
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -148,9 +122,11 @@ DWORD Server::start()
 
     // A failed launch leaves process id 0, which the monitor reads as gone.
     int slot = registeredSlot();
+    startChecked_ = true;
     DWORD code = startProcess();
     if (destroyedSince(slot))
         return code;
+    startChecked_ = false;
     takeProcess();
     return code;
 }
@@ -206,18 +182,10 @@ void Server::takeProcess()
         CloseHandle(process_.hThread);
         process_.hThread = nullptr;
     }
-    if (process_.hProcess && !processWait_ && registerWait() &&
-        !registerWait()(&processWait_, process_.hProcess, processEnded, nullptr, INFINITE,
-                        WT_EXECUTEONLYONCE))
-        processWait_ = nullptr;
 }
 
 void Server::dropProcess()
 {
-    // The wait is gone, its callback finished, before the handle closes.
-    if (processWait_ && unregisterWait())
-        unregisterWait()(processWait_, INVALID_HANDLE_VALUE);
-    processWait_ = nullptr;
     if (process_.hThread)
         CloseHandle(process_.hThread);
     if (process_.hProcess)

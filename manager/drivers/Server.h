@@ -79,9 +79,9 @@ public:
     // configuration watch of a running server. A driver destroyed by a
     // message box shown meanwhile is not touched again.
     void monitorPass();
-    // The process handle of the server (null: none known, or only its id);
-    // the monitor is woken when it is signalled.
-    HANDLE processHandle() const { return process_.hProcess; }
+    // The process handle of the server in process mode (null: none known,
+    // or only its id); the message loop wakes the monitor when it ends.
+    HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
 
 protected:
     bool reopenService();
@@ -133,6 +133,9 @@ protected:
     // the driver itself runs besides the server (set by the subclasses;
     // empty in Server).
     ProcessExclusion adoptExclusion_;
+    // True while start's startProcess runs: the configuration has just
+    // passed start's own check, and a driver need not check it again.
+    bool startChecked_;
 
     // checkConfig, startProcess and stopProcess may show a message box
     // (Apache's check sends ConfigError), and the window may destroy the
@@ -144,17 +147,16 @@ protected:
 
 private:
     // Takes up the process record a launch or an adoption filled: the
-    // thread handle is closed, the process handle kept and waited for.
+    // thread handle is closed, the process handle kept (the message loop
+    // waits on it).
     void takeProcess();
-    // Lets go of the process: the wait, the handles, the whole record.
+    // Lets go of the process: the handles, the whole record.
     void dropProcess();
     // The server's process lives: by its handle when there is one (a
     // reused id cannot stand for it), else by its id.
     bool processAlive() const;
     // Step 2 of a monitor pass, for a running watched server.
     void watchConfigFile(int slot);
-
-    HANDLE processWait_;  // the registered wait on process_.hProcess
 
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

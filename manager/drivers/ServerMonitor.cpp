@@ -7,7 +7,7 @@ namespace {
 
 UINT_PTR monitorTimer;
 // The window that receives the requests for a pass, and the request that
-// is on its way (set by any thread, cleared by the pass).
+// is on its way (cleared by the pass).
 HWND wakeWindow;
 volatile LONG wakePosted;
 const UINT WakeMessage = WM_APP;
@@ -46,6 +46,27 @@ void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD)
     for (int slot = 0; slot < serverTableSize; ++slot)
         if (serverTable[slot])
             serverTable[slot]->monitorPass();
+}
+
+bool waitForMessageOrServerEnd(DWORD timeoutMs)
+{
+    HANDLE processes[serverTableSize];
+    DWORD count = 0;
+    for (int slot = 0; slot < serverTableSize; ++slot)
+        if (serverTable[slot] && serverTable[slot]->processHandle())
+            processes[count++] = serverTable[slot]->processHandle();
+    DWORD result = MsgWaitForMultipleObjects(count, processes, FALSE, timeoutMs, QS_ALLINPUT);
+    if (result >= WAIT_OBJECT_0 + count)
+        return false;
+    monitorTick(nullptr, 0, 0, 0);
+    return true;
+}
+
+bool getMessageWatchingServers(MSG* message)
+{
+    while (!PeekMessageA(message, nullptr, 0, 0, PM_REMOVE))
+        waitForMessageOrServerEnd(INFINITE);
+    return message->message != WM_QUIT;
 }
 
 void requestMonitorPass()

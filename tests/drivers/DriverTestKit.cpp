@@ -103,27 +103,6 @@ std::string CopyProgram(const std::string& exe, const std::string& dir, const st
     return target;
 }
 
-bool ProcessAlive(DWORD pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return false;
-    bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return alive;
-}
-
-bool KillProcess(DWORD pid)
-{
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return false;
-    TerminateProcess(process, 9);
-    bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
-}
-
 FILETIME ReadWriteTime(const std::string& path)
 {
     FILETIME time = {0, 0};

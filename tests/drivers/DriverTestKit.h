@@ -14,6 +14,7 @@
 #include "Server.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
+#include "TestKit.h"
 
 namespace drivertest {
 
@@ -83,9 +84,8 @@ std::string IdleExe();
 std::string UniqueName(const char* tag);
 // Copies a program of the build into dir under another file name.
 std::string CopyProgram(const std::string& exe, const std::string& dir, const std::string& fileName);
-bool ProcessAlive(DWORD pid);
-// Terminates the process and waits for its end.
-bool KillProcess(DWORD pid);
+using testkit::KillProcess;
+using testkit::ProcessAlive;
 // Time of the file read through a separate handle that shares everything.
 FILETIME ReadWriteTime(const std::string& path);
 bool SameTime(const FILETIME& a, const FILETIME& b);

@@ -373,9 +373,12 @@ TEST_F(StateTableTest, StartAndEndSeenAtOnceWithoutTheTimer)
     ASSERT_EQ(server->start(), 0u);
     EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return server->state() == Running; }))
         << "state " << server->state();
+    // The message loop's wait sees the end and runs the pass at once.
     ASSERT_TRUE(KillProcess(server->pid()));
-    EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return sink.count(server->messageId(), UnexpectedEnd) == 1; }));
+    EXPECT_TRUE(waitForMessageOrServerEnd(5000));
     EXPECT_EQ(server->state(), Stopped);
+    EXPECT_FALSE(server->processHandle());
+    EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return sink.count(server->messageId(), UnexpectedEnd) == 1; }));
     // Every change was told as it happened, old and new state together.
     std::vector<LPARAM> told;
     for (const Note& note : sink.changes)
