@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "AboutDialog.h"
+#include "Shortcuts.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -39,6 +41,40 @@ void PaintLamp(HWND control, ServerState state, int left)
     SelectObject(dc, old);
     DeleteObject(brush);
     ReleaseDC(control, dc);
+}
+
+// The status controls paint their lamp over their own painting, so a lamp
+// is drawn exactly when its control is: when its state text changes (a
+// lamp's colour changes with its text) and when the window shows again.
+const char LampProcProperty[] = "TarvaneLampProc";
+
+LRESULT CALLBACK LampControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC original = reinterpret_cast<WNDPROC>(GetPropA(control, LampProcProperty));
+    if (!original)
+        return DefWindowProcA(control, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        RemovePropA(control, LampProcProperty);
+        return CallWindowProcA(original, control, message, wParam, lParam);
+    }
+    LRESULT result = CallWindowProcA(original, control, message, wParam, lParam);
+    if (message == WM_PAINT) {
+        bool apache = GetDlgCtrlID(control) == IDC_APACHE_STATUS;
+        int shown = apache ? shownApacheState : shownMySqlState;
+        if (shown >= 0)
+            PaintLamp(control, static_cast<ServerState>(shown), apache ? 45 : 40);
+    }
+    return result;
+}
+
+void PaintLampWith(HWND control)
+{
+    if (!control || GetPropA(control, LampProcProperty))
+        return;
+    LONG_PTR original =
+        SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LampControlProc));
+    SetPropA(control, LampProcProperty, reinterpret_cast<HANDLE>(original));
 }
 
 HANDLE LoadButtonImage(UINT id)
@@ -88,15 +124,17 @@ HWND FindManagerWindow()
 ManagerWindow::ManagerWindow(HWND parent)
     : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
       quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
-      apacheStopRefusedAt_(), apacheStopRefused_(false), lastApacheState_(Stopped),
-      apacheWasRunning_(false)
+      trayShownIcon_(nullptr), trayShownTip_()
 {
     ZeroMemory(&trayData, sizeof trayData);
+    // A new window shows every state afresh.
+    shownApacheState = -1;
+    shownMySqlState = -1;
     const UINT icons[4] = {IDI_TRAY_IDLE, IDI_TRAY_APACHE, IDI_TRAY_MYSQL, IDI_TRAY_BOTH};
     for (int i = 0; i < 4; ++i)
         trayIcons[i] = LoadIconA(AppInstance(), MAKEINTRESOURCEA(icons[i]));
 
-    lstrcpynA(caption, LoadText(IDS_APP_NAME), sizeof caption);
+    CopyText(caption, sizeof caption, IDS_APP_NAME);
 
     apache.setServiceMode(settings.StartAsServices);
     mysql.setServiceMode(settings.StartAsServices);
@@ -105,7 +143,7 @@ ManagerWindow::ManagerWindow(HWND parent)
     apache.setSsl(settings.SslMode);
 
     if (settings.MySqlArguments[0] == '\0')
-        lstrcpynA(settings.MySqlArguments, LoadText(IDS_MYSQL_DEFAULT_ARGS), 250);
+        CopyText(settings.MySqlArguments, 250, IDS_MYSQL_DEFAULT_ARGS);
     mysql.setArguments(settings.MySqlArguments);
 
     char windows[MAX_PATH] = "";
@@ -137,6 +175,8 @@ BOOL ManagerWindow::onInitDialog()
     SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     SetWindowTextA(handle_, caption);
     SetPropA(handle_, ManagerWindowProperty, reinterpret_cast<HANDLE>(1));
+    PaintLampWith(GetDlgItem(handle_, IDC_APACHE_STATUS));
+    PaintLampWith(GetDlgItem(handle_, IDC_MYSQL_STATUS));
 
     addTrayIcon();
 
@@ -209,9 +249,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_TIMER:
         if (wParam == StatusTimer) {
-            superviseServers();
-            drawStatus();
-            refreshTray();
+            onStackChanged();
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
             if (settings.CheckVersion)
@@ -246,95 +284,90 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+const ManagerWindow::Command ManagerWindow::commands[] = {
+    {IDCANCEL, [](ManagerWindow& w) { w.hideWindow(); }, Always},
+    {IDC_ABOUT, [](ManagerWindow& w) { w.showAbout(); }, Always},
+    {IDC_EXPERT_MODE, [](ManagerWindow& w) { w.onExpertToggled(); }, Always},
+    {IDC_CHECK_VERSION_BUTTON, [](ManagerWindow& w) { w.CheckForNewVersion(); }, Always},
+    {IDC_START_AS_SERVICES, [](ManagerWindow& w) { w.onServicesToggled(); }, Always},
+    {IDC_APPLY, [](ManagerWindow& w) { w.applySettings(); }, Always},
+    {IDC_MENU_BUTTON, [](ManagerWindow& w) { w.showTrayMenu(); }, Always},
+    {IDC_PIN, [](ManagerWindow& w) { w.togglePin(); }, Always},
+    {IDC_HELP_BUTTON, [](ManagerWindow& w) { w.enterContextHelp(); }, Always},
+    {ID_CMD_START, [](ManagerWindow& w) { w.toggleServers(); }, WhileNotStarted},
+    {ID_CMD_STOP, [](ManagerWindow& w) { w.toggleServers(); }, WhileStarted},
+    {ID_CMD_TOGGLE, [](ManagerWindow& w) { w.toggleServers(); }, WhileSettled},
+    {ID_CMD_QUIT, [](ManagerWindow& w) { w.quitManager(); }, Always},
+    {ID_CMD_SHOW_WINDOW, [](ManagerWindow& w) { w.bringToFront(); }, Always},
+    {ID_CMD_RESTART, [](ManagerWindow& w) { w.restartAll(); }, WhileStarted},
+    {ID_CMD_EDIT_APACHE_CONF, [](ManagerWindow& w) { EditApacheConfig(w.apache.configPath()); }, Always},
+    {ID_CMD_EDIT_MYSQL_CONF, [](ManagerWindow& w) { EditMySqlConfig(w.mysql.configPath()); }, Always},
+    {ID_CMD_EDIT_PHP_CONF, [](ManagerWindow& w) { EditPhpConfig(w.phpConfigPath); }, WhileNotStarted},
+    {ID_CMD_EXTENSION_EDITOR, [](ManagerWindow& w) { LaunchExtensionEditor(w.phpConfigPath); }, WhileNotStarted},
+    {ID_CMD_APACHE_ERROR_LOG, [](ManagerWindow&) { OpenApacheErrorLog(); }, Always},
+    {ID_CMD_APACHE_ACCESS_LOG, [](ManagerWindow&) { OpenApacheAccessLog(); }, Always},
+    {ID_CMD_MYSQL_ERROR_LOG, [](ManagerWindow&) { OpenMySqlErrorLog(); }, Always},
+    {ID_CMD_MANAGER_LOG, [](ManagerWindow&) { OpenManagerLog(); }, Always},
+    {ID_CMD_BROWSE, [](ManagerWindow& w) { BrowseLocalWeb(w.serversStarted, w.apache.port()); }, WhileStarted},
+    {ID_CMD_PHPMYADMIN, [](ManagerWindow& w) { OpenPhpMyAdmin(w.apache.port()); }, WhileStarted},
+    {ID_CMD_ADMINISTRATION, [](ManagerWindow& w) { OpenAdministration(w.serversStarted, w.apache.port()); },
+     WhileStarted},
+    {ID_CMD_INTRODUCTION, [](ManagerWindow&) { ShowIntroduction(); }, Always},
+    {ID_CMD_FAQ, [](ManagerWindow&) { OpenFaq(); }, Always},
+    {ID_CMD_PHP_START_SITE, [](ManagerWindow&) { OpenPhpStartSite(); }, Always},
+    {0, nullptr, Always},
+};
+
+bool ManagerWindow::commandEnabled(CommandWhen when) const
+{
+    switch (when) {
+    case WhileStarted:
+        return serversStarted;
+    case WhileNotStarted:
+        return !serversStarted;
+    case WhileSettled:
+        return serversStarted || (apache.state() == Stopped && mysql.state() == Stopped);
+    default:
+        return true;
+    }
+}
+
+void ManagerWindow::greyMenu(HMENU menu) const
+{
+    for (const Command* command = commands; command->run; ++command)
+        EnableMenuItem(menu, static_cast<UINT>(command->id),
+                       MF_BYCOMMAND | (commandEnabled(command->when) ? MF_ENABLED : MF_GRAYED));
+}
+
 bool ManagerWindow::onCommand(WPARAM id)
 {
-    switch (id) {
-    case IDCANCEL:
-        hideWindow();
-        break;
-    case IDC_ABOUT:
-        showAbout();
-        break;
-    case IDC_EXPERT_MODE:
-        onExpertToggled();
-        break;
-    case IDC_CHECK_VERSION_BUTTON:
-        CheckForNewVersion();
-        break;
-    case IDC_START_AS_SERVICES:
-        onServicesToggled();
-        break;
-    case IDC_APPLY:
-        applySettings();
-        break;
-    case IDC_MENU_BUTTON:
-        showTrayMenu();
-        break;
-    case IDC_PIN:
-        togglePin();
-        break;
-    case IDC_HELP_BUTTON:
-        enterContextHelp();
-        break;
-    case ID_CMD_START:
-        if (!serversStarted)
-            toggleServers();
-        break;
-    case ID_CMD_STOP:
-        if (serversStarted)
-            toggleServers();
-        break;
-    case ID_CMD_TOGGLE:
-        toggleServers();
-        break;
-    case ID_CMD_QUIT:
-        quitManager();
-        break;
-    case ID_CMD_SHOW_WINDOW:
-        bringToFront();
-        break;
-    case ID_CMD_RESTART:
-        restartAll();
-        break;
-    case ID_CMD_EDIT_APACHE_CONF:
-    case ID_CMD_EDIT_MYSQL_CONF:
-    case ID_CMD_APACHE_ERROR_LOG:
-    case ID_CMD_MYSQL_ERROR_LOG:
-    case ID_CMD_BROWSE:
-    case ID_CMD_EDIT_PHP_CONF:
-    case ID_CMD_EXTENSION_EDITOR:
-    case ID_CMD_PHPMYADMIN:
-    case ID_CMD_MANAGER_LOG:
-    case ID_CMD_APACHE_ACCESS_LOG:
-    case ID_CMD_INTRODUCTION:
-    case ID_CMD_FAQ:
-    case ID_CMD_PHP_START_SITE:
-    case ID_CMD_ADMINISTRATION:
-        openShortcut(id);
-        break;
-    default:
-        break;
+    for (const Command* command = commands; command->run; ++command) {
+        if (command->id == id) {
+            if (commandEnabled(command->when))
+                command->run(*this);
+            break;
+        }
     }
     return true;
 }
 
 void ManagerWindow::drawStatus()
 {
+    // Only a state that changed rewrites its text; the control's painting
+    // that follows draws its lamp.
     ServerState apacheState = apache.state();
     ServerState mysqlState = mysql.state();
     char text[64];
     if (apacheState != shownApacheState) {
+        shownApacheState = apacheState;
         snprintf(text, sizeof text, "Apache       %-20s", stateName(apacheState));
         SetDlgItemTextA(handle_, IDC_APACHE_STATUS, text);
     }
     if (mysqlState != shownMySqlState) {
+        shownMySqlState = mysqlState;
         snprintf(text, sizeof text, "MySql        %-20s", stateName(mysqlState));
         SetDlgItemTextA(handle_, IDC_MYSQL_STATUS, text);
     }
-    PaintLamp(GetDlgItem(handle_, IDC_MYSQL_STATUS), mysqlState, 40);
-    PaintLamp(GetDlgItem(handle_, IDC_APACHE_STATUS), apacheState, 45);
-    shownApacheState = apacheState;
-    shownMySqlState = mysqlState;
 }
 
 void ManagerWindow::bringToFront()
@@ -366,8 +399,8 @@ void ManagerWindow::quitManager()
     // has not happened yet leaves processes that must end with the manager.
     if (!apache.serviceMode() || !mysql.serviceMode()) {
         logEvent("Arret des serveurs", SourceManager);
-        if (!apache.serviceMode() && !stopRefusedLately(&apache))
-            noteStopResult(&apache, apache.stop());
+        if (!apache.serviceMode())
+            apache.stop();
         if (!mysql.serviceMode())
             mysql.stop();
         trayData.hIcon = trayIcons[0];

@@ -87,6 +87,9 @@ public:
     void restartAll();
     void superviseServers();
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
+    // A server's state changed, or the status timer is due: the supervision
+    // step, the status texts and the tray, in this order.
+    void onStackChanged();
 
     // Version check (on demand and after start-up).
     void CheckForNewVersion();
@@ -128,21 +131,34 @@ private:
     // The lines that tell why a server did not come up or ended.
     void explainPortHolder();
     void logErrorTail(Server* server);
-    bool stopRefusedLately(Server* server);
-    void noteStopResult(Server* server, DWORD result);
-    void openShortcut(WPARAM id);
     void showAbout();
+
+    // The commands of the window, whatever their source (buttons, the tray
+    // menu, keys, command words): what each runs, and when it is enabled.
+    // A command that is not enabled does nothing, and the tray menu shows
+    // it greyed.
+    enum CommandWhen {
+        Always,
+        WhileStarted,     // serversStarted
+        WhileNotStarted,  // serversStarted false
+        WhileSettled,     // started, or both servers Stopped
+    };
+    struct Command {
+        WPARAM id;
+        void (*run)(ManagerWindow& window);
+        CommandWhen when;
+    };
+    static const Command commands[];
+    bool commandEnabled(CommandWhen when) const;
+    // Greys the tray menu's items of the commands that are not enabled.
+    void greyMenu(HMENU menu) const;
 
     int promptDepth_;
     bool quitPending_;
     bool quitDone_;
     bool trayAdded_;
     UINT taskbarCreatedMessage_;
-    // Apache: the configuration write time at the last stop that its
-    // configuration check refused (both halves 0: none).
-    FILETIME apacheStopRefusedAt_;
-    bool apacheStopRefused_;
-    // Apache's state at the previous status tick, to see it fail to come up.
-    ServerState lastApacheState_;
-    bool apacheWasRunning_;
+    // What the tray shows (icon and tooltip) as last handed to the shell.
+    HICON trayShownIcon_;
+    char trayShownTip_[64];
 };

@@ -6,6 +6,7 @@
 
 #include "Diagnostics.h"
 #include "ServiceControl.h"
+#include "Supervision.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -25,14 +26,6 @@ void SystemMessage(DWORD code, char* out, size_t size)
         snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
     if (text)
         LocalFree(text);
-}
-
-// Formats a localized text that holds one %s.
-void FormatText(char* out, size_t size, UINT id, const char* argument)
-{
-    char format[MaxTextLength + 1];
-    lstrcpynA(format, LoadText(id), sizeof format);
-    snprintf(out, size, format, argument);
 }
 
 }  // namespace
@@ -66,7 +59,7 @@ void ManagerWindow::startApache()
         return;
     if (code == 1) {
         char text[MaxTextLength + 1];
-        lstrcpynA(text, LoadText(IDS_APACHE_PORT_TAKEN), sizeof text);
+        CopyText(text, sizeof text, IDS_APACHE_PORT_TAKEN);
         prompt(text, MB_OK | MB_ICONEXCLAMATION);
         explainPortHolder();
         return;
@@ -81,8 +74,7 @@ void ManagerWindow::startApache()
 void ManagerWindow::stopAll()
 {
     logEvent("Arret des serveurs", SourceManager);
-    if (!stopRefusedLately(&apache))
-        noteStopResult(&apache, apache.stop());
+    apache.stop();
     mysql.stop();
     trayData.hIcon = trayIcons[0];
     updateTray();
@@ -101,7 +93,7 @@ void ManagerWindow::restartAll()
     if (!serversStarted)
         return;
     char text[MaxTextLength + 1];
-    lstrcpynA(text, LoadText(IDS_LOG_RESTARTING), sizeof text);
+    CopyText(text, sizeof text, IDS_LOG_RESTARTING);
     logEvent(text, SourceManager);
     if (!apache.checkConfig() || quitArrived())
         return;
@@ -113,30 +105,19 @@ void ManagerWindow::restartAll()
 
 void ManagerWindow::superviseServers()
 {
-    ServerState apacheState = apache.state();
-    ServerState mysqlState = mysql.state();
-    serversStarted = apacheState == Running && mysqlState == Running;
-
-    // Apache went from starting to stopped without ever running.
-    if (lastApacheState_ == StartPending && apacheState == Stopped && !apacheWasRunning_)
-        explainPortHolder();
-    if (apacheState == Running)
-        apacheWasRunning_ = true;
-    else if (apacheState == StartPending && lastApacheState_ != StartPending)
-        apacheWasRunning_ = false;
-    lastApacheState_ = apacheState;
-
-    // Between a quit and its performing nothing is started or stopped.
-    if (quitArrived())
-        return;
-
-    if (apache.restartPending() && apacheState == Stopped) {
+    serversStarted = stackStarted(apache.state(), mysql.state());
+    StackFacts facts = {apache.state(),         mysql.state(),        apache.restartPending(),
+                        mysql.restartPending(), serviceSwitchPending, quitArrived()};
+    switch (nextStackStep(facts)) {
+    case StepStartApache:
         apache.start();
         apache.setRestartPending(false);
-    } else if (mysql.restartPending() && mysqlState == Stopped) {
+        break;
+    case StepStartMySql:
         mysql.start();
         mysql.setRestartPending(false);
-    } else if (apacheState == Stopped && mysqlState == Stopped && serviceSwitchPending) {
+        break;
+    case StepSwitchMode:
         if (settings.StartAsServices) {
             apache.installService();
             mysql.installService();
@@ -149,55 +130,47 @@ void ManagerWindow::superviseServers()
         apache.setRestartPending(true);
         mysql.setRestartPending(true);
         serviceSwitchPending = false;
-    } else if (mysqlState == Stopped && apacheState == Running) {
-        // A stop that the configuration check refused is tried again only
-        // after the next write of the file: one prompt per write.
-        if (!stopRefusedLately(&apache))
-            noteStopResult(&apache, apache.stop());
-    } else if (mysqlState == Running && apacheState == Stopped) {
+        break;
+    case StepStopApache:
+        // Apache refuses a stop while its configuration fails the check,
+        // and asks only once per write of the file.
+        apache.stop();
+        break;
+    case StepStopMySql:
         mysql.stop();
+        break;
+    case StepNone:
+        break;
     }
 }
 
-void ManagerWindow::noteStopResult(Server* server, DWORD result)
+void ManagerWindow::onStackChanged()
 {
-    if (server != &apache)
-        return;
-    apacheStopRefused_ = result == 1;
-    if (apacheStopRefused_ &&
-        !ServiceControl::fileWriteTime(apache.configPath(), &apacheStopRefusedAt_))
-        ZeroMemory(&apacheStopRefusedAt_, sizeof apacheStopRefusedAt_);
-}
-
-bool ManagerWindow::stopRefusedLately(Server* server)
-{
-    if (server != &apache || !apacheStopRefused_)
-        return false;
-    FILETIME now;
-    // A file that cannot be read just now (being written) counts as
-    // unchanged: the write that ends will show.
-    if (!ServiceControl::fileWriteTime(apache.configPath(), &now) ||
-        CompareFileTime(&now, &apacheStopRefusedAt_) == 0)
-        return true;
-    apacheStopRefused_ = false;
-    return false;
+    superviseServers();
+    drawStatus();
+    refreshTray();
 }
 
 void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
 {
     char text[2261];
+    if (code == StateChanged) {
+        // Apache went from starting to stopped without ever running.
+        if (server == &apache && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
+            explainPortHolder();
+        onStackChanged();
+        return;
+    }
     if (server == &apache) {
         switch (code) {
         case UnexpectedEnd:
             serversStarted = apache.isRunning() || mysql.isRunning();
-            lstrcpynA(text, LoadText(IDS_APACHE_UNEXPECTED_END), sizeof text);
+            CopyText(text, sizeof text, IDS_APACHE_UNEXPECTED_END);
             logEvent(text, SourceApache);
             logErrorTail(&apache);
             // An Apache that could not bind its port may live just long
-            // enough to be seen running: the holder is named all the same,
-            // and only here (the next tick must not name it again).
+            // enough to be seen running: the holder is named all the same.
             explainPortHolder();
-            apacheWasRunning_ = true;
             break;
         case ConfigError:
             FormatText(text, sizeof text, IDS_APACHE_CONFIG_ERROR,
@@ -207,7 +180,7 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
                 PostMessageA(handle_, WM_COMMAND, ID_CMD_EDIT_APACHE_CONF, 0);
             break;
         case ConfigChanged:
-            lstrcpynA(text, LoadText(IDS_LOG_CONFIG_CHANGED), sizeof text);
+            CopyText(text, sizeof text, IDS_LOG_CONFIG_CHANGED);
             logEvent(text, SourceApache);
             break;
         default:
@@ -215,7 +188,7 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
         }
     } else if (server == &mysql && code == UnexpectedEnd) {
         serversStarted = apache.isRunning() || mysql.isRunning();
-        lstrcpynA(text, LoadText(IDS_MYSQL_UNEXPECTED_END), sizeof text);
+        CopyText(text, sizeof text, IDS_MYSQL_UNEXPECTED_END);
         logEvent(text, SourceMySql);
         logErrorTail(&mysql);
     }
@@ -228,16 +201,12 @@ void ManagerWindow::explainPortHolder()
     int port = apache.port();
     if (!FindPortHolder(port, program, sizeof program, &pid))
         return;
-    char format[MaxTextLength + 1];
     char text[MaxTextLength + 1];
-    if (program[0]) {
-        lstrcpynA(format, LoadText(IDS_PORT_HOLDER), sizeof format);
-        snprintf(text, sizeof text, format, port, program, static_cast<unsigned long>(pid));
-    } else {
+    if (program[0])
+        FormatText(text, sizeof text, IDS_PORT_HOLDER, port, program, static_cast<unsigned long>(pid));
+    else
         // The system names no owner (Wine, for one, gives process id 0).
-        lstrcpynA(format, LoadText(IDS_PORT_HOLDER_UNKNOWN), sizeof format);
-        snprintf(text, sizeof text, format, port);
-    }
+        FormatText(text, sizeof text, IDS_PORT_HOLDER_UNKNOWN, port);
     logEvent(text, SourceApache);
 }
 
@@ -246,7 +215,7 @@ void ManagerWindow::logErrorTail(Server* server)
     char path[MAX_PATH];
     snprintf(path, sizeof path,
              server == &apache ? "%sapache\\logs\\error.log" : "%smysql\\data\\mysql.err",
-             InstallDir());
+             GetInstallDir());
     char lines[3][logTailLineSize];
     int count = ReadLogTail(path, lines, 3);
     for (int i = 0; i < count; ++i)

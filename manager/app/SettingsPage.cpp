@@ -73,7 +73,7 @@ void ManagerWindow::onExpertToggled()
     if (IsDlgButtonChecked(handle_, IDC_EXPERT_MODE) != BST_CHECKED)
         return;
     char text[MaxTextLength + 1];
-    lstrcpynA(text, LoadText(IDS_EXPERT_WARNING), sizeof text);
+    CopyText(text, sizeof text, IDS_EXPERT_WARNING);
     if (prompt(text, MB_YESNO | MB_DEFBUTTON2) != IDYES)
         CheckDlgButton(handle_, IDC_EXPERT_MODE, BST_UNCHECKED);
 }
@@ -97,7 +97,7 @@ void ManagerWindow::showFieldHelp(const HELPINFO* info)
         return;
     }
     char text[MaxTextLength + 1];
-    lstrcpynA(text, LoadText(id), sizeof text);
+    CopyText(text, sizeof text, id);
     addTooltip(GetDlgItem(handle_, info->iCtrlId), text);
     prompt(text, MB_OK | MB_ICONINFORMATION);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "Texts.h"
 #include "resource.h"
@@ -40,8 +41,14 @@ void ManagerWindow::updateTray()
 {
     if (!trayAdded_)
         return;
-    if (!Shell_NotifyIconA(NIM_MODIFY, &trayData))
-        Shell_NotifyIconA(NIM_ADD, &trayData);
+    // What the shell took is remembered; after a refusal (no shell yet)
+    // the next refresh asks again.
+    if (Shell_NotifyIconA(NIM_MODIFY, &trayData) || Shell_NotifyIconA(NIM_ADD, &trayData)) {
+        trayShownIcon_ = trayData.hIcon;
+        lstrcpynA(trayShownTip_, trayData.szTip, sizeof trayShownTip_);
+    } else {
+        trayShownIcon_ = nullptr;
+    }
 }
 
 void ManagerWindow::refreshTray()
@@ -54,10 +61,23 @@ void ManagerWindow::refreshTray()
         trayData.hIcon = trayIcons[0];
     }
     char state[MaxTextLength + 1];
-    lstrcpynA(state, LoadText(serversStarted ? IDS_STATE_STARTED : IDS_STATE_STOPPED),
-              sizeof state);
+    CopyText(state, sizeof state, serversStarted ? IDS_STATE_STARTED : IDS_STATE_STOPPED);
     snprintf(trayData.szTip, 64, "%s (%s)", caption, state);
-    updateTray();
+    // The shell is asked only for a change.
+    if (trayData.hIcon != trayShownIcon_ || strcmp(trayData.szTip, trayShownTip_) != 0)
+        updateTray();
+}
+
+// The item that opens the submenu holding command id; -1 when none does.
+static int SubmenuHolding(HMENU menu, UINT id)
+{
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        HMENU sub = GetSubMenu(menu, i);
+        if (sub && GetMenuState(sub, id, MF_BYCOMMAND) != static_cast<UINT>(-1))
+            return i;
+    }
+    return -1;
 }
 
 void ManagerWindow::showTrayMenu()
@@ -74,28 +94,22 @@ void ManagerWindow::showTrayMenu()
     GetCursorPos(&cursor);
 
     UINT label = serversStarted ? IDS_MENU_STOP : IDS_MENU_START;
-    bool pending = !serversStarted && !bothStopped;
-    if (pending)
+    if (!serversStarted && !bothStopped)
         label = IDS_STATE_PENDING;
     char text[MaxTextLength + 1];
-    lstrcpynA(text, LoadText(label), sizeof text);
+    CopyText(text, sizeof text, label);
     ModifyMenuA(menu, ID_CMD_TOGGLE, MF_BYCOMMAND | MF_STRING, ID_CMD_TOGGLE, text);
     SetMenuDefaultItem(menu, ID_CMD_TOGGLE, FALSE);
 
-    if (!settings.ExpertMode) {
-        DeleteMenu(menu, 3, MF_BYPOSITION);
-        lstrcpynA(text, LoadText(IDS_MENU_CONFIGURATION), sizeof text);
-        InsertMenuA(menu, 3, MF_BYPOSITION | MF_STRING, ID_CMD_SHOW_WINDOW, text);
+    // Outside expert mode the configuration submenu (the one with Apache's
+    // configuration file) gives way to one item that shows the window.
+    int configuration = settings.ExpertMode ? -1 : SubmenuHolding(menu, ID_CMD_EDIT_APACHE_CONF);
+    if (configuration >= 0) {
+        DeleteMenu(menu, configuration, MF_BYPOSITION);
+        CopyText(text, sizeof text, IDS_MENU_CONFIGURATION);
+        InsertMenuA(menu, configuration, MF_BYPOSITION | MF_STRING, ID_CMD_SHOW_WINDOW, text);
     }
-
-    const UINT greyedWhileStarted[] = {ID_CMD_EXTENSION_EDITOR, ID_CMD_EDIT_PHP_CONF};
-    const UINT greyedWhileStopped[] = {ID_CMD_PHPMYADMIN, ID_CMD_ADMINISTRATION, ID_CMD_BROWSE,
-                                       ID_CMD_RESTART};
-    for (UINT id : greyedWhileStarted)
-        EnableMenuItem(menu, id, MF_BYCOMMAND | (serversStarted ? MF_GRAYED : MF_ENABLED));
-    for (UINT id : greyedWhileStopped)
-        EnableMenuItem(menu, id, MF_BYCOMMAND | (serversStarted ? MF_ENABLED : MF_GRAYED));
-    EnableMenuItem(menu, ID_CMD_TOGGLE, MF_BYCOMMAND | (pending ? MF_GRAYED : MF_ENABLED));
+    greyMenu(menu);
 
     SetForegroundWindow(handle_);
     enterPrompt();

@@ -59,7 +59,7 @@ int RunManager(HINSTANCE instance, char* commandLine)
             ManagerWindow window(nullptr);
             dispatchCommandWords(commandLine, window.handle());
             MSG message;
-            while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+            while (getMessageWatchingServers(&message)) {
                 // The first press only: bit 30 holds the previous key state.
                 if (message.message == WM_KEYDOWN && !(message.lParam & (1L << 30))) {
                     WPARAM command = KeyCommand(message.wParam);

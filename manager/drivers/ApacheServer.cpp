@@ -21,13 +21,33 @@ namespace {
 const int controlLineSize = 360;
 // The syntax-test command written into the batch file: at most 519.
 const int checkLineSize = 520;
-// The syntax test polls its output file this often, this long apart.
+// The syntax test is given this long to end; its output is then read once.
+// (Without its process to wait for, the file is looked at this often, this
+// long apart.)
+const DWORD checkLimitMs = 900;
 const int checkAttempts = 3;
 const DWORD checkWaitMs = 300;
 // Shorter output does not count as an answer yet.
 const size_t checkMinimumBytes = 10;
 
 }  // namespace
+
+bool ApacheServer::readCheckOutput(const char* path, bool* valid)
+{
+    FILE* output = fopen(path, "r");
+    if (!output)
+        return false;
+    size_t got = fread(checkOutput_, 1, apacheCheckOutputSize, output);
+    checkOutput_[got] = '\0';
+    fclose(output);
+    if (got < checkMinimumBytes)
+        return false;
+    char* lastLineFeed = strrchr(checkOutput_, '\n');
+    if (lastLineFeed)
+        *lastLineFeed = '\0';
+    *valid = strstr(checkOutput_, "Syntax OK") != nullptr;
+    return true;
+}
 
 ApacheServer::ApacheServer() : Server("Apache")
 {
@@ -36,6 +56,8 @@ ApacheServer::ApacheServer() : Server("Apache")
     snprintf(path, sizeof path, "%sconf\\httpd.conf", directory_);
     setConfigPath(path);
     ssl_ = false;
+    stopRefused_ = false;
+    ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
     adoptExclusion_.helpers = helpers_;
     adoptExclusion_.helperCount = helperCount;
@@ -52,22 +74,50 @@ void ApacheServer::rememberHelper(DWORD pid)
 
 DWORD ApacheServer::startProcess()
 {
-    if (!checkConfig())
+    // Checked by start a moment ago, or here when called on its own.
+    if (!startChecked_ && !checkConfig())
         return 1;
     char line[controlLineSize];
     snprintf(line, sizeof line, ssl_ ? "%sapache.exe -k start -D SSL" : "%sapache.exe -k start", directory_);
     return launchHidden(line, "Apache2", directory_, &process_);
 }
 
+bool ApacheServer::stopRefusedLately()
+{
+    if (!stopRefused_)
+        return false;
+    FILETIME now;
+    // A file that cannot be read just now (being written) counts as
+    // unchanged: the write that ends will show.
+    if (!ServiceControl::fileWriteTime(configPath_, &now) || CompareFileTime(&now, &stopRefusedAt_) == 0)
+        return true;
+    stopRefused_ = false;
+    return false;
+}
+
 DWORD ApacheServer::stopProcess()
 {
-    if (!checkConfig())
+    if (stopRefusedLately())
         return 1;
+    // A check turned away because another one runs has shown nothing: it
+    // does not count as a refusal.
+    bool busy = checkBusy_;
+    int slot = registeredSlot();
+    if (!checkConfig()) {
+        if (!busy && !destroyedSince(slot)) {
+            stopRefused_ = true;
+            if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
+                ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
+        }
+        return 1;
+    }
     char line[controlLineSize];
     snprintf(line, sizeof line, "%sapache.exe  -k shutdown", directory_);
     PROCESS_INFORMATION helper;
     ZeroMemory(&helper, sizeof helper);
     DWORD code = launchHidden(line, "Stopping Apache", directory_, &helper);
+    if (helper.hProcess)
+        CloseHandle(helper.hProcess);
     rememberHelper(helper.dwProcessId);
     return code;
 }
@@ -86,6 +136,8 @@ DWORD ApacheServer::restart()
         PROCESS_INFORMATION helper;
         ZeroMemory(&helper, sizeof helper);
         DWORD code = launchHidden(line, "Restarting Apache", directory_, &helper);
+        if (helper.hProcess)
+            CloseHandle(helper.hProcess);
         rememberHelper(helper.dwProcessId);
         return code == 0;
     }
@@ -176,40 +228,39 @@ bool ApacheServer::checkConfig()
         fprintf(batch, "%s\n", command);
         fclose(batch);
     }
-    // Launched as WinExec would, but keeping the command interpreter's id:
-    // its child is the syntax test, which a start must not mistake for a
-    // running Apache. Where CreateProcessA takes no batch file, WinExec
-    // runs it all the same.
-    DWORD interpreter = runHiddenProcess(batchPath);
-    if (interpreter)
-        rememberHelper(interpreter);
-    else
+    // Launched as WinExec would, but keeping the command interpreter: its
+    // end is awaited, and its child is the syntax test, which a start must
+    // not mistake for a running Apache. Where CreateProcessA takes no batch
+    // file, WinExec runs it all the same, and the output file is looked at
+    // until it holds an answer.
+    DWORD interpreterId = 0;
+    HANDLE interpreter = runHiddenProcess(batchPath, &interpreterId);
+    rememberHelper(interpreterId);
+    if (!interpreter)
         runHidden(batchPath);
 
     // Without a definite answer the configuration counts as valid.
     bool valid = true;
-    for (int attempt = 0; attempt < checkAttempts; ++attempt) {
-        Sleep(checkWaitMs);
-        FILE* output = fopen(outputPath, "r");
-        if (!output)
-            continue;
-        size_t got = fread(checkOutput_, 1, apacheCheckOutputSize, output);
-        checkOutput_[got] = '\0';
-        if (got < checkMinimumBytes) {
-            fclose(output);
-            continue;
+    if (interpreter) {
+        // The whole output, once the test has ended (or at the limit).
+        WaitForSingleObject(interpreter, checkLimitMs);
+        readCheckOutput(outputPath, &valid);
+    } else {
+        for (int attempt = 0; attempt < checkAttempts; ++attempt) {
+            Sleep(checkWaitMs);
+            if (readCheckOutput(outputPath, &valid))
+                break;
         }
-        char* lastLineFeed = strrchr(checkOutput_, '\n');
-        if (lastLineFeed)
-            *lastLineFeed = '\0';
-        valid = strstr(checkOutput_, "Syntax OK") != nullptr;
-        fclose(output);
-        break;
     }
+    if (interpreter)
+        CloseHandle(interpreter);
 
     DeleteFileA(outputPath);
     DeleteFileA(batchPath);
 
+    // A configuration that passes ends an earlier refusal to stop.
+    if (valid)
+        stopRefused_ = false;
     if (!valid && notifyWindow_)
         SendMessageA(notifyWindow_, messageId_, ConfigError, (LPARAM)checkOutput_);
 

@@ -30,6 +30,13 @@ public:
 private:
     char directory_[MAX_PATH];
     bool ssl_;
+    // A stop the configuration check refused is tried again only after the
+    // next write of httpd.conf: one prompt per write. The file's write time
+    // at that refusal (both halves 0 when it could not be read).
+    bool stopRefused_;
+    FILETIME stopRefusedAt_;
+    // True while a stop refused earlier would meet the same file.
+    bool stopRefusedLately();
 
     // One check at a time for the whole process: the window's message box
     // for a ConfigError lets the monitor's timer run again meanwhile.
@@ -37,6 +44,9 @@ private:
     // The last check's output; ConfigError's lParam points here and the
     // text is valid only during that call.
     static char checkOutput_[apacheCheckOutputSize + 1];
+    // Reads the test's output file into checkOutput_; true when it held an
+    // answer (10 bytes or more), then judged into *valid.
+    static bool readCheckOutput(const char* path, bool* valid);
 
     // The latest programs the driver ran besides the server: the command
     // interpreters of syntax tests (a test that gave no verdict in time

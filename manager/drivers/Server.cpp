@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include "ServerMonitor.h"
 #include "ServiceControl.h"
 
 // The startup record the shipped (32-bit) program hands to CreateProcessA.
@@ -16,19 +17,34 @@ Server* serverTable[serverTableSize];
 
 namespace {
 
-// Only the process id of a launch is ever read; the handles CreateProcessA
-// returns are released at once so that none leaks per start.
-void closeProcessHandles(PROCESS_INFORMATION* process)
+}  // namespace
+
+ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending)
 {
-    if (process->hThread)
-        CloseHandle(process->hThread);
-    if (process->hProcess)
-        CloseHandle(process->hProcess);
-    process->hThread = nullptr;
-    process->hProcess = nullptr;
+    if (!alive)
+        return ProcessVerdict{Stopped, state == Running && !restartPending};
+    // StopPending holds until the process is gone.
+    return ProcessVerdict{state == StopPending ? StopPending : Running, false};
 }
 
-}  // namespace
+ServerState settleServiceState(ServerState state, DWORD serviceStatus)
+{
+    switch (serviceStatus) {
+    case SERVICE_STOPPED:
+        return Stopped;
+    case SERVICE_START_PENDING:
+    case SERVICE_CONTINUE_PENDING:
+    case SERVICE_PAUSE_PENDING:
+    case SERVICE_PAUSED:
+        return StartPending;
+    case SERVICE_STOP_PENDING:
+        return StopPending;
+    case SERVICE_RUNNING:
+        return Running;
+    default:
+        return state;
+    }
+}
 
 Server::Server(const char* name)
 {
@@ -50,6 +66,7 @@ Server::Server(const char* name)
     configTime_.dwLowDateTime = 0;
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
+    startChecked_ = false;
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -66,7 +83,7 @@ Server::~Server()
         CloseServiceHandle(service_);
         service_ = nullptr;
     }
-    closeProcessHandles(&process_);
+    dropProcess();
     for (int i = 0; i < serverTableSize; ++i)
         if (serverTable[i] == this)
             serverTable[i] = nullptr;
@@ -78,7 +95,7 @@ DWORD Server::start()
         return 0;
     if (!checkConfig())
         return 0;
-    state_ = StartPending;
+    setState(StartPending);
 
     if (serviceMode_) {
         if (!service_)
@@ -89,26 +106,28 @@ DWORD Server::start()
 
     // A server already running, started by whatever means, is adopted; the
     // driver's own helpers (a syntax test still running, a shutdown tool)
-    // are not servers.
+    // are not servers. Its handle, when the system grants one, keeps a
+    // later process with the same id from standing for it.
     DWORD pid = 0;
     ServiceControl::acquire();
     bool found = ServiceControl::findProcess(name_, &pid, &adoptExclusion_);
     ServiceControl::release();
+    dropProcess();
     if (found) {
-        closeProcessHandles(&process_);
-        ZeroMemory(&process_, sizeof process_);
         process_.dwProcessId = pid;
+        process_.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        takeProcess();
         return 0;
     }
 
     // A failed launch leaves process id 0, which the monitor reads as gone.
-    closeProcessHandles(&process_);
-    ZeroMemory(&process_, sizeof process_);
     int slot = registeredSlot();
+    startChecked_ = true;
     DWORD code = startProcess();
     if (destroyedSince(slot))
         return code;
-    closeProcessHandles(&process_);
+    startChecked_ = false;
+    takeProcess();
     return code;
 }
 
@@ -118,14 +137,14 @@ DWORD Server::stop()
     if (state_ == Running) {
         if (serviceMode_) {
             ServiceControl::stopService(service_);
-            state_ = StopPending;
+            setState(StopPending);
         } else {
             int slot = registeredSlot();
             result = stopProcess();
             if (destroyedSince(slot))
                 return result;
             if (result == 0)
-                state_ = StopPending;
+                setState(StopPending);
         }
     }
     restartPending_ = false;
@@ -143,6 +162,91 @@ int Server::registeredSlot() const
 bool Server::destroyedSince(int slot) const
 {
     return slot >= 0 && serverTable[slot] != this;
+}
+
+void Server::setState(ServerState state)
+{
+    ServerState old = state_;
+    if (state == old)
+        return;
+    state_ = state;
+    if (state == StartPending || state == StopPending)
+        requestMonitorPass();
+    if (notifyWindow_)
+        PostMessageA(notifyWindow_, messageId_, StateChanged, MAKELPARAM(old, state));
+}
+
+void Server::takeProcess()
+{
+    if (process_.hThread) {
+        CloseHandle(process_.hThread);
+        process_.hThread = nullptr;
+    }
+}
+
+void Server::dropProcess()
+{
+    if (process_.hThread)
+        CloseHandle(process_.hThread);
+    if (process_.hProcess)
+        CloseHandle(process_.hProcess);
+    ZeroMemory(&process_, sizeof process_);
+}
+
+bool Server::processAlive() const
+{
+    if (process_.hProcess)
+        return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    return process_.dwProcessId != 0 && GetProcessVersion(process_.dwProcessId) != 0;
+}
+
+void Server::monitorPass()
+{
+    // Step 1: settle the state from the service status or the process.
+    if (serviceMode_ && service_) {
+        SERVICE_STATUS status;
+        if (QueryServiceStatus(service_, &status))
+            setState(settleServiceState(state_, status.dwCurrentState));
+    } else {
+        ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
+        if (verdict.reportEnd && notifyWindow_)
+            PostMessageA(notifyWindow_, messageId_, UnexpectedEnd, 0);
+        if (verdict.state == Stopped)
+            dropProcess();
+        setState(verdict.state);
+    }
+
+    // Step 2: watch the configuration file of a running server.
+    if (state_ == Running && watchConfig_)
+        watchConfigFile(registeredSlot());
+}
+
+void Server::watchConfigFile(int slot)
+{
+    FILETIME written;
+    ServiceControl::fileWriteTime(configPath_, &written);
+    // Missing, unreadable or held open for writing by another program.
+    if (written.dwLowDateTime == 0 || written.dwHighDateTime == 0)
+        return;
+    if (written.dwLowDateTime == configTime_.dwLowDateTime &&
+        written.dwHighDateTime == configTime_.dwHighDateTime)
+        return;
+    if (notifyWindow_)
+        PostMessageA(notifyWindow_, messageId_, ConfigChanged, 0);
+    // The check may show a message box, and so may stop (Apache checks
+    // again before its shutdown): their loops dispatch further passes and
+    // window messages, which may have destroyed the driver.
+    bool valid = checkConfig();
+    if (destroyedSince(slot))
+        return;
+    if (valid) {
+        stop();
+        if (destroyedSince(slot))
+            return;
+        restartPending_ = true;  // after stop, which clears it
+        reloadConfig();
+    }
+    configTime_ = written;
 }
 
 bool Server::checkConfig()
@@ -193,7 +297,7 @@ bool Server::runHidden(const char* cmdLine)
     return WinExec(cmdLine, SW_HIDE) > 31;
 }
 
-DWORD Server::runHiddenProcess(const char* cmdLine)
+HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
 {
     char line[2 * MAX_PATH];
     snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
@@ -202,9 +306,11 @@ DWORD Server::runHiddenProcess(const char* cmdLine)
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
     if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
-        return 0;
-    closeProcessHandles(&created);
-    return created.dwProcessId;
+        return nullptr;
+    CloseHandle(created.hThread);
+    if (pid)
+        *pid = created.dwProcessId;
+    return created.hProcess;
 }
 
 void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)
@@ -225,9 +331,12 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
     if (!CreateProcessA(nullptr, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
                         &created))
         return GetLastError();
-    closeProcessHandles(&created);
+    CloseHandle(created.hThread);
+    created.hThread = nullptr;
     if (record)
         *record = created;
+    else
+        CloseHandle(created.hProcess);
     return 0;
 }
 

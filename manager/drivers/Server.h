@@ -17,7 +17,21 @@ enum ServerNotification : WPARAM {
     UnexpectedEnd = 0,
     ConfigError = 2,
     ConfigChanged = 3,
+    // The state changed (posted); lParam: MAKELPARAM(old state, new state).
+    StateChanged = 4,
 };
+
+// The state the monitor settles for a process-mode driver: from the state
+// and whether the server's process lives, the new state and whether its end
+// is to be reported (the end of a Running server nobody is restarting).
+struct ProcessVerdict {
+    ServerState state;
+    bool reportEnd;
+};
+ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending);
+// The state a service status (SERVICE_STOPPED ... SERVICE_PAUSED) stands
+// for; other values leave `state` as it is.
+ServerState settleServiceState(ServerState state, DWORD serviceStatus);
 
 class Server;
 
@@ -60,23 +74,39 @@ public:
     void setNotifyWindow(HWND window) { notifyWindow_ = window; }
     void setConfigPath(const char* path);
 
+    // The monitor's pass over this driver, on the user-interface thread:
+    // the state settled from the service status or the process, then the
+    // configuration watch of a running server. A driver destroyed by a
+    // message box shown meanwhile is not touched again.
+    void monitorPass();
+    // The process handle of the server in process mode (null: none known,
+    // or only its id); the message loop wakes the monitor when it ends.
+    HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
+
 protected:
     bool reopenService();
     bool closeService();
+
+    // The only way the state changes: the window is told of a change by a
+    // posted StateChanged, and a start or stop being under way wakes the
+    // monitor for a pass at once.
+    void setState(ServerState state);
 
     // Runs a command line without showing a window; true when WinExec
     // accepted it (a result above 31).
     static bool runHidden(const char* cmdLine);
     // The same launch made with CreateProcessA as WinExec makes it, so that
-    // the new process's id is known; 0 when nothing was started.
-    static DWORD runHiddenProcess(const char* cmdLine);
+    // the new process can be waited for: its handle (the caller closes it)
+    // and its id; null when nothing was started.
+    static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
     // Fills a startup record for a program whose window stays hidden;
     // title (may be null) names its new console.
     static void hiddenStartup(STARTUPINFOA* startup, const char* title);
     // Launches cmdLine (a writable buffer, as CreateProcessA wants) hidden
-    // in a new console, from directory (null: the current one). Only the
-    // process id is of use: the handles are closed at once, and the record
-    // (when given) gets the ids. Returns 0 or CreateProcessA's error.
+    // in a new console, from directory (null: the current one). The thread
+    // handle is closed at once; the record (when given) gets the ids and
+    // the process handle, which its holder closes (the driver's own record
+    // keeps it to see the server end). Returns 0 or CreateProcessA's error.
     static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
                               PROCESS_INFORMATION* record);
     // Runs the server's own install command, then takes up the service it
@@ -86,7 +116,7 @@ protected:
     // command; false when the handle could not be closed.
     bool uninstallWith(const char* cmdLine);
 
-    // Fields, in this order. The monitor (a friend) reads and writes them.
+    // Fields, in this order. Only the driver's own operations change them.
     PROCESS_INFORMATION process_;
     SC_HANDLE service_;
     int port_;
@@ -103,16 +133,30 @@ protected:
     // the driver itself runs besides the server (set by the subclasses;
     // empty in Server).
     ProcessExclusion adoptExclusion_;
+    // True while start's startProcess runs: the configuration has just
+    // passed start's own check, and a driver need not check it again.
+    bool startChecked_;
 
-    friend void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
-
-private:
-    // startProcess and stopProcess may show a message box (Apache's check
-    // sends ConfigError), and the window may destroy the driver inside its
-    // loop. The slot is taken before such a call; a registered driver whose
-    // slot no longer holds it afterwards is gone and must not be touched.
+    // checkConfig, startProcess and stopProcess may show a message box
+    // (Apache's check sends ConfigError), and the window may destroy the
+    // driver inside its loop. The slot is taken before such a call; a
+    // registered driver whose slot no longer holds it afterwards is gone
+    // and must not be touched.
     int registeredSlot() const;
     bool destroyedSince(int slot) const;
+
+private:
+    // Takes up the process record a launch or an adoption filled: the
+    // thread handle is closed, the process handle kept (the message loop
+    // waits on it).
+    void takeProcess();
+    // Lets go of the process: the handles, the whole record.
+    void dropProcess();
+    // The server's process lives: by its handle when there is one (a
+    // reused id cannot stand for it), else by its id.
+    bool processAlive() const;
+    // Step 2 of a monitor pass, for a running watched server.
+    void watchConfigFile(int slot);
 
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -1,97 +1,86 @@
-// The monitor's tick: every 700 ms, on the user-interface thread, settle
-// the state of each registered driver and react to a written
-// configuration file.
+// The monitor's pass: every 700 ms, and whenever it is asked for, on the
+// user-interface thread, each registered driver settles its own state and
+// watches its configuration file.
 #include "ServerMonitor.h"
-
-#include "ServiceControl.h"
 
 namespace {
 
 UINT_PTR monitorTimer;
+// The window that receives the requests for a pass, and the request that
+// is on its way (cleared by the pass).
+HWND wakeWindow;
+volatile LONG wakePosted;
+const UINT WakeMessage = WM_APP;
+
+LRESULT CALLBACK wakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WakeMessage)
+        return DefWindowProcA(window, message, wParam, lParam);
+    monitorTick(nullptr, 0, 0, 0);
+    return 0;
+}
+
+HWND createWakeWindow()
+{
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.lpfnWndProc = wakeProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "TarvaneMonitor";
+    RegisterClassA(&windowClass);
+    // A message-only window where the system has them (not the Windows 95
+    // family), else a window that is never shown.
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, windowClass.hInstance, nullptr);
+    if (!window)
+        window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                 nullptr, windowClass.hInstance, nullptr);
+    return window;
+}
 
 }  // namespace
 
 void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD)
 {
-    for (int slot = 0; slot < serverTableSize; ++slot) {
-        Server* server = serverTable[slot];
-        if (!server)
-            continue;
+    InterlockedExchange(&wakePosted, 0);
+    for (int slot = 0; slot < serverTableSize; ++slot)
+        if (serverTable[slot])
+            serverTable[slot]->monitorPass();
+}
 
-        // Step 1: settle the state from the service status or the process.
-        if (server->serviceMode_ && server->service_) {
-            SERVICE_STATUS status;
-            if (QueryServiceStatus(server->service_, &status)) {
-                switch (status.dwCurrentState) {
-                case SERVICE_STOPPED:
-                    server->state_ = Stopped;
-                    break;
-                case SERVICE_START_PENDING:
-                case SERVICE_CONTINUE_PENDING:
-                case SERVICE_PAUSE_PENDING:
-                case SERVICE_PAUSED:
-                    server->state_ = StartPending;
-                    break;
-                case SERVICE_STOP_PENDING:
-                    server->state_ = StopPending;
-                    break;
-                case SERVICE_RUNNING:
-                    server->state_ = Running;
-                    break;
-                default:
-                    break;
-                }
-            }
-        } else {
-            DWORD pid = server->process_.dwProcessId;
-            if (pid == 0 || GetProcessVersion(pid) == 0) {
-                if (server->state_ == Running && !server->restartPending_ && server->notifyWindow_)
-                    PostMessageA(server->notifyWindow_, server->messageId_, UnexpectedEnd, 0);
-                if (server->process_.hThread)
-                    CloseHandle(server->process_.hThread);
-                if (server->process_.hProcess)
-                    CloseHandle(server->process_.hProcess);
-                ZeroMemory(&server->process_, sizeof server->process_);
-                server->state_ = Stopped;
-            } else if (server->state_ != StopPending) {
-                server->state_ = Running;
-            }
-        }
+bool waitForMessageOrServerEnd(DWORD timeoutMs)
+{
+    HANDLE processes[serverTableSize];
+    DWORD count = 0;
+    for (int slot = 0; slot < serverTableSize; ++slot)
+        if (serverTable[slot] && serverTable[slot]->processHandle())
+            processes[count++] = serverTable[slot]->processHandle();
+    DWORD result = MsgWaitForMultipleObjects(count, processes, FALSE, timeoutMs, QS_ALLINPUT);
+    if (result >= WAIT_OBJECT_0 + count)
+        return false;
+    monitorTick(nullptr, 0, 0, 0);
+    return true;
+}
 
-        // Step 2: watch the configuration file of a running server.
-        if (server->state_ != Running || !server->watchConfig_)
-            continue;
-        FILETIME written;
-        ServiceControl::fileWriteTime(server->configPath_, &written);
-        // Missing, unreadable or held open for writing by another program.
-        if (written.dwLowDateTime == 0 || written.dwHighDateTime == 0)
-            continue;
-        if (written.dwLowDateTime == server->configTime_.dwLowDateTime &&
-            written.dwHighDateTime == server->configTime_.dwHighDateTime)
-            continue;
-        if (server->notifyWindow_)
-            PostMessageA(server->notifyWindow_, server->messageId_, ConfigChanged, 0);
-        // The check may show a message box, and so may stop (Apache checks
-        // again before its shutdown): their loops dispatch further ticks and
-        // window messages, which may have destroyed the driver. It is looked
-        // up again after each such call before it is touched.
-        bool valid = server->checkConfig();
-        if (serverTable[slot] != server)
-            continue;
-        if (valid) {
-            server->stop();
-            if (serverTable[slot] != server)
-                continue;
-            server->restartPending_ = true;  // after stop, which clears it
-            server->reloadConfig();
-        }
-        server->configTime_ = written;
-    }
+bool getMessageWatchingServers(MSG* message)
+{
+    while (!PeekMessageA(message, nullptr, 0, 0, PM_REMOVE))
+        waitForMessageOrServerEnd(INFINITE);
+    return message->message != WM_QUIT;
+}
+
+void requestMonitorPass()
+{
+    if (wakeWindow && InterlockedExchange(&wakePosted, 1) == 0 &&
+        !PostMessageA(wakeWindow, WakeMessage, 0, 0))
+        InterlockedExchange(&wakePosted, 0);
 }
 
 UINT_PTR startServerMonitor()
 {
-    if (!monitorTimer)
+    if (!monitorTimer) {
         monitorTimer = SetTimer(nullptr, 0, monitorPeriodMs, monitorTick);
+        wakeWindow = createWakeWindow();
+    }
     return monitorTimer;
 }

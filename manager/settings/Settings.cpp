@@ -10,7 +10,6 @@
 
 namespace {
 
-char installDir[MAX_PATH];
 char settingsPath[MAX_PATH];
 char logPath[MAX_PATH];
 
@@ -46,11 +45,6 @@ void QueryFlag(HKEY key, const char* name, bool* flag)
 
 }  // namespace
 
-const char* InstallDir()
-{
-    return installDir;
-}
-
 const char* SettingsPath()
 {
     return settingsPath;
@@ -73,9 +67,8 @@ ManagerSettings::~ManagerSettings()
 
 void ManagerSettings::LoadSettings()
 {
-    lstrcpynA(installDir, GetInstallDir(), sizeof installDir);
-    snprintf(settingsPath, sizeof settingsPath, "%sTarvane.ini", installDir);
-    snprintf(logPath, sizeof logPath, "%sTarvane.log", installDir);
+    snprintf(settingsPath, sizeof settingsPath, "%sTarvane.ini", GetInstallDir());
+    snprintf(logPath, sizeof logPath, "%sTarvane.log", GetInstallDir());
 
     AutoStartServers = true;
     AutoStartTarvane = false;

@@ -4,9 +4,8 @@
 
 #include "InstallDir.h"
 
-// Copies of the install directory and the paths built from it, filled when
+// The paths built from the install directory (GetInstallDir), filled when
 // the settings are constructed.
-const char* InstallDir();
 const char* SettingsPath();  // "<install dir>Tarvane.ini"
 const char* LogPath();       // "<install dir>Tarvane.log"
 

@@ -31,7 +31,7 @@ void OpenUrl(const char* url)
 void OpenKitFile(const char* relative)
 {
     char path[MAX_PATH];
-    if (Format(path, "%s%s", InstallDir(), relative))
+    if (Format(path, "%s%s", GetInstallDir(), relative))
         OpenDocument(path);
 }
 
@@ -144,6 +144,6 @@ void LaunchExtensionEditor(const char* phpConfigPath)
     // install directory may hold blanks, and an unquoted path would then
     // start nothing, or the program named by its first word.
     char command[520];
-    if (Format(command, "\"%sMorvex.exe\" %s", InstallDir(), phpConfigPath ? phpConfigPath : ""))
+    if (Format(command, "\"%sMorvex.exe\" %s", GetInstallDir(), phpConfigPath ? phpConfigPath : ""))
         WinExec(command, SW_SHOW);
 }

@@ -1,5 +1,8 @@
 #include "Texts.h"
 
+#include <stdarg.h>
+#include <stdio.h>
+
 namespace {
 
 // A ring of buffers so that a few fetched texts can be used together, for
@@ -20,4 +23,21 @@ const char* LoadText(UINT id)
     LoadStringA(nullptr, id, text, sizeof ring[ringPos]);
     text[MaxTextLength] = '\0';
     return text;
+}
+
+void CopyText(char* out, size_t size, UINT id)
+{
+    if (size)
+        lstrcpynA(out, LoadText(id), static_cast<int>(size));
+}
+
+void FormatText(char* out, size_t size, UINT id, ...)
+{
+    // The format is copied first: an argument may itself be a fetched text.
+    char format[MaxTextLength + 1];
+    CopyText(format, sizeof format, id);
+    va_list arguments;
+    va_start(arguments, id);
+    vsnprintf(out, size, format, arguments);
+    va_end(arguments);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stddef.h>
 
 // Longest text LoadText hands out, in characters (the buffer has one more
 // byte for the terminator).
@@ -12,3 +13,10 @@ const int MaxTextLength = 254;
 // text in that language gives an empty text. The buffer belongs to LoadText
 // and stays valid for 8 further calls; copy a text kept longer.
 const char* LoadText(UINT id);
+
+// The text of id copied into out, cut to size - 1 characters.
+void CopyText(char* out, size_t size, UINT id);
+
+// The text of id taken as a printf format and filled in with the
+// arguments into out, cut to size - 1 characters.
+void FormatText(char* out, size_t size, UINT id, ...);

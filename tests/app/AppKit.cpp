@@ -218,13 +218,7 @@ bool AppTest::Kill(const char* program)
         if (!lstrcmpiA(entry.szExeFile, program))
             pid = entry.th32ProcessID;
     CloseHandle(snapshot);
-    HANDLE process = pid ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr;
-    if (!process)
-        return false;
-    TerminateProcess(process, 9);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-    return true;
+    return pid && testkit::KillProcess(pid);
 }
 
 bool AppTest::Serving(int port)

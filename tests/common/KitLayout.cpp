@@ -151,12 +151,7 @@ void KitLayout::endProcesses() const
         CloseHandle(snapshot);
         if (!found)
             continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, r.pid);
-        if (!process)
-            continue;
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
+        KillProcess(r.pid);
     }
 }
 

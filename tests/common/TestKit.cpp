@@ -178,4 +178,35 @@ bool SaveScreenshot(HWND window, const std::string& path)
     return written;
 }
 
+bool ProcessAlive(DWORD pid)
+{
+    HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+    if (!process)
+        return false;
+    bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return alive;
+}
+
+bool WaitProcessGone(DWORD pid, DWORD timeoutMs)
+{
+    return PumpUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
+}
+
+bool EndProcess(HANDLE process, DWORD timeoutMs)
+{
+    TerminateProcess(process, 9);
+    return WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool KillProcess(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return false;
+    bool ended = EndProcess(process);
+    CloseHandle(process);
+    return ended;
+}
+
 }  // namespace testkit

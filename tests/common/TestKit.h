@@ -41,6 +41,14 @@ HANDLE StartProcess(const std::string& cmdLine, const char* curDir = nullptr);
 bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs = 20000);
 // Waits for a process while pumping messages; true when it ended.
 bool WaitProcess(HANDLE process, DWORD timeoutMs);
+// The process with that id runs (judged by a handle to it, so an id that
+// names no process, or 0, gives false).
+bool ProcessAlive(DWORD pid);
+// Waits (pumping) until the process with that id has ended.
+bool WaitProcessGone(DWORD pid, DWORD timeoutMs);
+// Terminates the process and waits for its end; true when it ended.
+bool EndProcess(HANDLE process, DWORD timeoutMs = 10000);
+bool KillProcess(DWORD pid);
 
 // The build's folder for test artefacts (screenshots), created when
 // missing, with a trailing backslash.

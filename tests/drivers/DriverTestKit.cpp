@@ -76,7 +76,7 @@ LRESULT CALLBACK NotifySink::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 {
     auto* sink = reinterpret_cast<NotifySink*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (sink && message >= 0xC000 && message <= 0xFFFF) {
-        sink->notes.push_back(Note{message, wParam, lParam});
+        (wParam == StateChanged ? sink->changes : sink->notes).push_back(Note{message, wParam, lParam});
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -101,27 +101,6 @@ std::string CopyProgram(const std::string& exe, const std::string& dir, const st
     if (!CopyFileA(exe.c_str(), target.c_str(), FALSE))
         return std::string();
     return target;
-}
-
-bool ProcessAlive(DWORD pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return false;
-    bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return alive;
-}
-
-bool KillProcess(DWORD pid)
-{
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return false;
-    TerminateProcess(process, 9);
-    bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
 }
 
 FILETIME ReadWriteTime(const std::string& path)

@@ -14,6 +14,7 @@
 #include "Server.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
+#include "TestKit.h"
 
 namespace drivertest {
 
@@ -46,6 +47,8 @@ public:
     }
 
     DWORD pid() const { return process_.dwProcessId; }
+    // Puts another process's id into the record in place of the server's.
+    void takeOverId(DWORD pid) { process_.dwProcessId = pid; }
     SC_HANDLE service() const { return service_; }
     FILETIME configTime() const { return configTime_; }
     HWND notifyWindow() const { return notifyWindow_; }
@@ -60,13 +63,15 @@ struct Note {
 };
 
 // A message-only window (HWND_MESSAGE) that keeps every registered message
-// (0xC000 and above) it receives, in order of arrival.
+// (0xC000 and above) it receives, in order of arrival: the reports in
+// notes, the StateChanged notices apart in changes.
 class NotifySink {
 public:
     NotifySink();
     ~NotifySink();
     HWND hwnd() const { return hwnd_; }
     std::vector<Note> notes;
+    std::vector<Note> changes;
     size_t count(UINT message, WPARAM code) const;
 
 private:
@@ -79,9 +84,8 @@ std::string IdleExe();
 std::string UniqueName(const char* tag);
 // Copies a program of the build into dir under another file name.
 std::string CopyProgram(const std::string& exe, const std::string& dir, const std::string& fileName);
-bool ProcessAlive(DWORD pid);
-// Terminates the process and waits for its end.
-bool KillProcess(DWORD pid);
+using testkit::KillProcess;
+using testkit::ProcessAlive;
 // Time of the file read through a separate handle that shares everything.
 FILETIME ReadWriteTime(const std::string& path);
 bool SameTime(const FILETIME& a, const FILETIME& b);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverTestKit.h"
+#include "KitLayout.h"
 #include "TestKit.h"
 
 using namespace drivertest;
@@ -76,21 +77,7 @@ protected:
         return ok;
     }
 
-    void removeService(const std::string& name)
-    {
-        SC_HANDLE service = OpenServiceA(scm, name.c_str(), SERVICE_ALL_ACCESS);
-        if (!service)
-            return;
-        SERVICE_STATUS status;
-        if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
-            testkit::PumpUntil(
-                [&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; },
-                10000);
-        }
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
+    void removeService(const std::string& name) { testkit::RemoveServiceIfPresent(name.c_str()); }
 
     TestServer* makeServiceServer(const std::string& name)
     {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "DriverTestKit.h"
 #include "TestKit.h"
 
@@ -51,8 +54,8 @@ TEST_F(StateTableTest, LaunchRunStopWithoutNotification)
 
 TEST_F(StateTableTest, LaunchesKeepNoHandles)
 {
-    // Only the process id of a launch is kept: start and stop cycles must
-    // not leave the process and thread handles behind. (Wine's
+    // A launch keeps its process handle only while the server lives: start
+    // and stop cycles must not leave process or thread handles behind. (Wine's
     // GetProcessHandleCount answers 0, so the test looks at where new
     // handles land: the handle table hands out its lowest free slots.)
     TestServer* server = makeServer(UniqueName("TvHandles").c_str());
@@ -307,4 +310,96 @@ TEST_F(StateTableTest, TicksRunInsideMessageBoxLoop)
     MessageBoxA(nullptr, "The monitor must tick in here.", "TvModalLoop", MB_OK);
     KillTimer(nullptr, closerTimer);
     EXPECT_TRUE(runningSeenInBox) << "state " << modalServer->state();
+}
+
+TEST(StateDecisions, ProcessAndServiceTables)
+{
+    // Process mode: from the state, whether the process lives and
+    // restartPending, the new state and whether the end is reported.
+    const struct {
+        ServerState from;
+        bool alive, restartPending;
+        ServerState to;
+        bool report;
+    } process[] = {
+        {StartPending, true, false, Running, false},  {StartPending, false, false, Stopped, false},
+        {Running, true, false, Running, false},       {Running, false, false, Stopped, true},
+        {Running, false, true, Stopped, false},       {StopPending, true, false, StopPending, false},
+        {StopPending, false, false, Stopped, false},  {Stopped, false, true, Stopped, false},
+        {Stopped, true, false, Running, false},
+    };
+    for (const auto& row : process) {
+        ProcessVerdict verdict = settleProcessState(row.from, row.alive, row.restartPending);
+        EXPECT_EQ(verdict.state, row.to) << row.from << " alive " << row.alive;
+        EXPECT_EQ(verdict.reportEnd, row.report) << row.from << " alive " << row.alive;
+    }
+    const struct {
+        DWORD status;
+        ServerState to;
+    } service[] = {
+        {SERVICE_STOPPED, Stopped},           {SERVICE_START_PENDING, StartPending},
+        {SERVICE_STOP_PENDING, StopPending},  {SERVICE_RUNNING, Running},
+        {SERVICE_CONTINUE_PENDING, StartPending}, {SERVICE_PAUSE_PENDING, StartPending},
+        {SERVICE_PAUSED, StartPending},       {0, StopPending},
+        {8, StopPending},
+    };
+    for (const auto& row : service)
+        EXPECT_EQ(settleServiceState(StopPending, row.status), row.to) << "status " << row.status;
+}
+
+namespace {
+
+// Dispatches only the monitor's requests for a pass and the sink's
+// notifications, never the monitor's timer: what happens then is the work
+// of the waits on the processes and of the requests of start and stop.
+bool PumpWakesUntil(HWND sink, const std::function<bool()>& cond, DWORD timeoutMs = 5000)
+{
+    DWORD start = GetTickCount();
+    while (!cond() && GetTickCount() - start < timeoutMs) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE) ||
+               PeekMessageA(&msg, sink, 0xC000, 0xFFFF, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+    return cond();
+}
+
+}  // namespace
+
+TEST_F(StateTableTest, StartAndEndSeenAtOnceWithoutTheTimer)
+{
+    TestServer* server = makeServer(UniqueName("TvAtOnce").c_str());
+    ASSERT_EQ(server->start(), 0u);
+    EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return server->state() == Running; }))
+        << "state " << server->state();
+    // The message loop's wait sees the end and runs the pass at once.
+    ASSERT_TRUE(KillProcess(server->pid()));
+    EXPECT_TRUE(waitForMessageOrServerEnd(5000));
+    EXPECT_EQ(server->state(), Stopped);
+    EXPECT_FALSE(server->processHandle());
+    EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return sink.count(server->messageId(), UnexpectedEnd) == 1; }));
+    // Every change was told as it happened, old and new state together.
+    std::vector<LPARAM> told;
+    for (const Note& note : sink.changes)
+        told.push_back(note.lParam);
+    EXPECT_EQ(told, (std::vector<LPARAM>{MAKELPARAM(Stopped, StartPending), MAKELPARAM(StartPending, Running),
+                                          MAKELPARAM(Running, Stopped)}));
+}
+
+TEST_F(StateTableTest, EndedProcessIsGoneWhateverItsIdNowNames)
+{
+    // The id of an ended server may name another process later; the
+    // driver's handle tells the truth. The record is given the id of a
+    // process that lives (the test's own) after its program has ended.
+    TestServer* server = makeServer(UniqueName("TvReused").c_str());
+    startRunning(server);
+    HANDLE process = server->processHandle();
+    ASSERT_TRUE(process != nullptr);
+    SetEvent(server->stopEvent);
+    ASSERT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0);
+    server->takeOverId(GetCurrentProcessId());
+    EXPECT_TRUE(ProcessAlive(server->pid()));
+    EXPECT_TRUE(pumpUntilState(server, Stopped)) << "state " << server->state();
+    EXPECT_EQ(sink.count(server->messageId(), UnexpectedEnd), 1u);
 }

@@ -121,7 +121,7 @@ double UnixCpuMs(const std::string& mark, const char* program)
 
 }  // namespace
 
-Usage ReadUsage(HANDLE process, const std::string& commandLineMark)
+Usage ReadUsage(HANDLE process, const std::string& commandLineMark, const char* program)
 {
     Usage usage;
     GetProcessHandleCount(process, &usage.handles);
@@ -145,7 +145,7 @@ Usage ReadUsage(HANDLE process, const std::string& commandLineMark)
         usage.cpuMs = (k.QuadPart + u.QuadPart) / 10000.0;
     }
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
-        usage.cpuMs = UnixCpuMs(commandLineMark, "tarvane.exe");
+        usage.cpuMs = UnixCpuMs(commandLineMark, Lower(program).c_str());
         usage.cpuFromUnix = true;
     }
     return usage;

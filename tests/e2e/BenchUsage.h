@@ -31,7 +31,7 @@ struct Usage {
     bool cpuFromUnix = false;
 };
 // commandLineMark: a text of the process's command line (its folder), by
-// which Wine's Unix process is found.
-Usage ReadUsage(HANDLE process, const std::string& commandLineMark);
+// which Wine's Unix process is found, together with the program's name.
+Usage ReadUsage(HANDLE process, const std::string& commandLineMark, const char* program = "tarvane.exe");
 
 }  // namespace e2e

@@ -222,13 +222,7 @@ bool ManagerRun::kill(const char* program)
     for (const std::string& live : liveStandIns()) {
         if (live.compare(0, strlen(program) + 1, std::string(program) + " ") != 0)
             continue;
-        HANDLE victim = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(live.substr(strlen(program))));
-        if (!victim)
-            return false;
-        TerminateProcess(victim, 9);
-        WaitForSingleObject(victim, 5000);
-        CloseHandle(victim);
-        return true;
+        return testkit::KillProcess(std::stoul(live.substr(strlen(program))));
     }
     return false;
 }

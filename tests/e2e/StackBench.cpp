@@ -1,13 +1,19 @@
 // Figures of the stack on the stand-in kit, run by hand:
 //   stack_bench [runs=5] [idle seconds=60]
-// For each run, from the launch of a further start with /start: both new
-// server processes alive (the monitor marks them Running at its next tick,
-// at most 700 ms later), and "Started" in both status texts; the first byte
-// of the local web page asked for as soon as "Started" shows (a connection
-// refused while Apache is not listening yet is tried again); and from /stop
-// to "Stopped" with no server process left. Medians over the runs. Then,
-// with the stack running, the manager's CPU time over the idle period, its
-// private memory, handles, GDI and USER objects.
+// Each figure is printed next to its floor, the same system work done bare
+// in the same run, and the ratio of the two. For each run, from the launch
+// of a further start with /start: both new server processes alive, and
+// "Started" in both status texts (floor: a short program run, Apache's
+// syntax test through cmd.exe waited for, both servers created); the first
+// byte of the local web page asked for as soon as "Started" shows (a
+// connection refused while Apache is not listening yet is tried again);
+// and from /stop to "Stopped" with no server process left (floor: the
+// shutdown event for MySQL, Apache's shutdown command, both processes
+// ended). Medians over the runs. Then, with the stack running, the
+// manager's CPU time over the idle period and its private memory beside
+// those of idlefloor.exe (a window, a tray icon blinking on a 500 ms
+// timer, a thread looking at both servers every 700 ms) over the same
+// period; the manager's handles, GDI and USER objects.
 #include <windows.h>
 
 #include <algorithm>
@@ -36,19 +42,101 @@ size_t Servers(const testkit::KitLayout& kit, DWORD* apache, DWORD* mysql)
     return n;
 }
 
-bool Alive(DWORD pid)
+// Runs a program hidden; its process handle, or null.
+HANDLE Launch(const std::string& cmdLine, const std::string& dir, bool newConsole)
 {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    bool alive = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    if (process)
-        CloseHandle(process);
-    return alive;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION created = {};
+    std::string line = cmdLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, newConsole ? CREATE_NEW_CONSOLE : 0, nullptr,
+                        dir.empty() ? nullptr : dir.c_str(), &startup, &created))
+        return nullptr;
+    CloseHandle(created.hThread);
+    return created.hProcess;
 }
 
-void Print(const char* what, std::vector<double> values)
+bool MySqlReady()
+{
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+    if (event)
+        CloseHandle(event);
+    return event != nullptr;
+}
+
+// The bare start: a short program run to its end, Apache's syntax test
+// through a batch file waited for, both servers created. Their handles
+// come back in servers; the time in ms, or a negative one on failure.
+double FloorStart(const testkit::KitLayout& kit, const std::string& shortProgram, HANDLE servers[2])
+{
+    const std::string batch = kit.apacheDir() + "floorchk.bat", output = kit.apacheDir() + "floorchk.txt";
+    testkit::WriteFileBytes(batch, kit.apacheDir() + "Apache.exe -t 2> " + output + "\r\n");
+    double t0 = e2e::NowMs();
+    DWORD code = 0;
+    if (!testkit::RunProcess("\"" + shortProgram + "\" -", &code))
+        return -1;
+    HANDLE check = Launch(batch, "", false);
+    if (!check)
+        return -1;
+    WaitForSingleObject(check, 10000);
+    CloseHandle(check);
+    std::string answer;
+    testkit::ReadFileBytes(output, &answer);
+    servers[0] = Launch(kit.apacheExe() + " -k start", kit.apacheDir(), true);
+    servers[1] = Launch(kit.mysqlBin() + "mysqld-nt.exe --basedir=" + kit.mysqlDir() +
+                            "  --skip-name-resolve --language=english",
+                        "", false);
+    double t = e2e::NowMs() - t0;
+    DeleteFileA(batch.c_str());
+    DeleteFileA(output.c_str());
+    return servers[0] && servers[1] && answer.find("Syntax OK") != std::string::npos ? t : -1;
+}
+
+// The bare stop of the servers FloorStart made, once both serve: MySQL's
+// shutdown event, Apache's shutdown command, both processes ended.
+double FloorStop(const testkit::KitLayout& kit, HANDLE servers[2])
+{
+    int status = 0;
+    std::string body;
+    double start = e2e::NowMs();
+    while (e2e::NowMs() - start < 10000 && !(e2e::HttpGet(kit.port(), "/", &status, &body) && status == 200 &&
+                                             MySqlReady()))
+        Sleep(2);
+    double t0 = e2e::NowMs();
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+    if (event) {
+        SetEvent(event);
+        CloseHandle(event);
+    }
+    HANDLE shutdown = Launch(kit.apacheExe() + "  -k shutdown", kit.apacheDir(), true);
+    bool ended = WaitForMultipleObjects(2, servers, TRUE, 30000) == WAIT_OBJECT_0;
+    double t = e2e::NowMs() - t0;
+    if (shutdown)
+        CloseHandle(shutdown);
+    for (int i = 0; i < 2; ++i) {
+        if (!ended)
+            TerminateProcess(servers[i], 1);
+        CloseHandle(servers[i]);
+    }
+    return ended ? t : -1;
+}
+
+double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
-    printf("  %-58s %7.0f   (%.0f - %.0f)\n", what, values[values.size() / 2], values.front(), values.back());
+    return values[values.size() / 2];
+}
+
+void Print(const char* what, const std::vector<double>& values, const std::vector<double>& floor = {})
+{
+    printf("  %-50s %6.0f (%.0f - %.0f)", what, Median(values), *std::min_element(values.begin(), values.end()),
+           *std::max_element(values.begin(), values.end()));
+    if (!floor.empty())
+        printf("   floor %5.0f (%.0f - %.0f)   x%.2f", Median(floor), *std::min_element(floor.begin(), floor.end()),
+               *std::max_element(floor.begin(), floor.end()), Median(values) / Median(floor));
+    printf("\n");
 }
 
 }  // namespace
@@ -63,14 +151,19 @@ int main(int argc, char** argv)
         return 1;
     }
     const int port = run.kit.port();
-    std::vector<double> alive, started, firstByte, stopped;
+    const std::string floorExe = run.kit.root() + "idlefloor.exe";
+    if (!CopyFileA((testkit::BinDir() + "idlefloor.exe").c_str(), floorExe.c_str(), FALSE)) {
+        fprintf(stderr, "stack_bench: idlefloor.exe is missing\n");
+        return 1;
+    }
+    std::vector<double> alive, started, firstByte, stopped, floorStarted, floorStopped;
     for (int i = 0; i < runs; ++i) {
         DWORD apache = 0, mysql = 0;
         const size_t before = Servers(run.kit, &apache, &mysql);
         double t0 = e2e::NowMs(), tAlive = 0, tStarted = 0;
         HANDLE word = testkit::StartProcess("\"" + run.exe + "\" /start");
         while (e2e::NowMs() - t0 < 30000 && !(tAlive && tStarted)) {
-            if (!tAlive && Servers(run.kit, &apache, &mysql) == before + 2 && Alive(apache) && Alive(mysql))
+            if (!tAlive && Servers(run.kit, &apache, &mysql) == before + 2 && testkit::ProcessAlive(apache) && testkit::ProcessAlive(mysql))
                 tAlive = e2e::NowMs();
             if (!tStarted && run.text(1027).find("Started") != std::string::npos &&
                 run.text(1026).find("Started") != std::string::npos)
@@ -101,32 +194,60 @@ int main(int argc, char** argv)
             return 1;
         }
         stopped.push_back(e2e::NowMs() - t0);
+
+        HANDLE servers[2] = {nullptr, nullptr};
+        double floorStart = FloorStart(run.kit, floorExe, servers);
+        double floorStop = floorStart >= 0 ? FloorStop(run.kit, servers) : -1;
+        if (floorStart < 0 || floorStop < 0 || !run.waitNoStandIns()) {
+            fprintf(stderr, "stack_bench: run %d: the bare start or stop failed\n", i + 1);
+            return 1;
+        }
+        floorStarted.push_back(floorStart);
+        floorStopped.push_back(floorStop);
     }
-    printf("stack_bench: %d runs on the stand-in kit, ms: median (min - max)\n", runs);
-    Print("/start -> both server processes alive", alive);
-    Print("/start -> \"Started\" in both status texts", started);
+    printf("stack_bench: %d runs on the stand-in kit, ms: median (min - max), floor (the same system work done "
+           "bare in this run) and ratio\n",
+           runs);
+    Print("/start -> both server processes alive", alive, floorStarted);
+    Print("/start -> \"Started\" in both status texts", started, floorStarted);
     Print("\"Started\" -> first byte of http://127.0.0.1:<port>/", firstByte);
-    Print("/stop -> \"Stopped\" in both texts, no server process", stopped);
+    Print("/stop -> \"Stopped\" in both texts, no server process", stopped, floorStopped);
 
     run.run("/start");
     if (!run.waitStatus("Started", 30000)) {
         fprintf(stderr, "stack_bench: not started for the idle period\n");
         return 1;
     }
-    Sleep(2000);
-    e2e::Usage before = e2e::ReadUsage(run.process, run.kit.root());
-    Sleep(idleSeconds * 1000);
-    e2e::Usage after = e2e::ReadUsage(run.process, run.kit.root());
-    if (before.cpuMs < 0 || after.cpuMs < 0) {
-        fprintf(stderr, "stack_bench: the manager's CPU time cannot be read\n");
+    DWORD apache = 0, mysql = 0;
+    Servers(run.kit, &apache, &mysql);
+    char words[32];
+    snprintf(words, sizeof words, " %lu %lu", static_cast<unsigned long>(apache), static_cast<unsigned long>(mysql));
+    HANDLE floor = testkit::StartProcess("\"" + floorExe + "\"" + words, run.kit.root().c_str());
+    if (!floor) {
+        fprintf(stderr, "stack_bench: idlefloor.exe did not start\n");
         return 1;
     }
-    double cpu = after.cpuMs - before.cpuMs;
-    printf("idle manager over %d s with the stack running: CPU %.0f ms (%.2f %% of one core)%s\n", idleSeconds, cpu,
-           idleSeconds ? 100.0 * cpu / (idleSeconds * 1000.0) : 0.0,
-           after.cpuFromUnix ? ", Wine's Unix process, 10 ms ticks" : "");
-    printf("manager: private memory %lu KB, handles %lu%s, ", static_cast<unsigned long>(after.privateBytes / 1024),
-           after.handles, after.handlesFromTable ? " (system handle table)" : "");
+    Sleep(2000);
+    e2e::Usage before = e2e::ReadUsage(run.process, run.kit.root());
+    e2e::Usage floorBefore = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
+    Sleep(idleSeconds * 1000);
+    e2e::Usage after = e2e::ReadUsage(run.process, run.kit.root());
+    e2e::Usage floorAfter = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
+    TerminateProcess(floor, 0);
+    WaitForSingleObject(floor, 5000);
+    CloseHandle(floor);
+    if (before.cpuMs < 0 || after.cpuMs < 0 || floorBefore.cpuMs < 0 || floorAfter.cpuMs < 0) {
+        fprintf(stderr, "stack_bench: the CPU time cannot be read\n");
+        return 1;
+    }
+    double cpu = after.cpuMs - before.cpuMs, floorCpu = floorAfter.cpuMs - floorBefore.cpuMs;
+    printf("idle over %d s with the stack running: manager CPU %.0f ms (%.2f %% of one core), floor %.0f ms, x%.2f%s\n",
+           idleSeconds, cpu, idleSeconds ? 100.0 * cpu / (idleSeconds * 1000.0) : 0.0, floorCpu,
+           floorCpu > 0 ? cpu / floorCpu : 0.0, after.cpuFromUnix ? " (Wine's Unix processes, 10 ms ticks)" : "");
+    printf("private memory: manager %lu KB, floor %lu KB, x%.2f\n", static_cast<unsigned long>(after.privateBytes / 1024),
+           static_cast<unsigned long>(floorAfter.privateBytes / 1024),
+           floorAfter.privateBytes ? static_cast<double>(after.privateBytes) / floorAfter.privateBytes : 0.0);
+    printf("manager: handles %lu%s, ", after.handles, after.handlesFromTable ? " (system handle table)" : "");
     if (after.gdiObjects || after.userObjects)
         printf("GDI objects %lu, USER objects %lu", after.gdiObjects, after.userObjects);
     else

@@ -2,6 +2,8 @@
 // answer: records every invocation like the kit's programs, and for "-t"
 // copies the bytes of checkstub.txt (beside it) unchanged to its error
 // output, keeping a copy of the chkap.bat that ran it as checkstub.bat.
+// Bytes that begin with "WAIT:" are written without that mark, once the
+// event TvCheckStubGo is signalled (30 s at most).
 #include <windows.h>
 
 #include <cstring>
@@ -35,8 +37,20 @@ int main()
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     char buffer[4096];
     DWORD got = 0, written = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        WriteFile(err, buffer, got, &written, nullptr);
+    bool first = true;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        DWORD skip = 0;
+        if (first && got >= 5 && memcmp(buffer, "WAIT:", 5) == 0) {
+            HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, "TvCheckStubGo");
+            if (go) {
+                WaitForSingleObject(go, 30000);
+                CloseHandle(go);
+            }
+            skip = 5;
+        }
+        first = false;
+        WriteFile(err, buffer + skip, got - skip, &written, nullptr);
+    }
     CloseHandle(file);
     return 0;
 }

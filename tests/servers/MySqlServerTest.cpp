@@ -285,6 +285,8 @@ TEST_F(MySqlTest, RestartOfARunningServerBringsItBack)
     EXPECT_FALSE(ProcessAlive(first));
     EXPECT_NE(mysql.pid(), first);
     EXPECT_TRUE(ProcessAlive(mysql.pid()));
+    // Running is seen as soon as the process lives, maybe before its record.
+    testkit::PumpUntil([&] { return mySqlRuns().size() >= 2; }, 10000);
     auto runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].pid, mysql.pid());

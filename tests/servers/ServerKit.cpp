@@ -43,8 +43,8 @@ void ServerKitTest::SetUp()
 void ServerKitTest::TearDown()
 {
     ServiceControl::release();
-    DeleteServiceIfAny("Apache");
-    DeleteServiceIfAny("MySql");
+    testkit::RemoveServiceIfPresent("Apache");
+    testkit::RemoveServiceIfPresent("MySql");
     KillKitProcesses();
     HKEY key;
     if (RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
@@ -170,30 +170,11 @@ void KillKitProcesses()
         ours = ours || !_strnicmp(file, "srvprobe_", 9);
         if (!ours || entry.th32ProcessID == GetCurrentProcessId())
             continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (process) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
+        testkit::KillProcess(entry.th32ProcessID);
     }
     CloseHandle(snapshot);
 }
 
-void DeleteServiceIfAny(const char* name)
-{
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-        return;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
-    if (service) {
-        SERVICE_STATUS status;
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-}
 
 bool ServiceExists(const char* name)
 {
@@ -207,12 +188,3 @@ bool ServiceExists(const char* name)
     return service != nullptr;
 }
 
-bool ProcessAlive(DWORD pid)
-{
-    return pid != 0 && GetProcessVersion(pid) != 0;
-}
-
-bool WaitProcessGone(DWORD pid, DWORD timeoutMs)
-{
-    return testkit::PumpUntil([pid] { return !ProcessAlive(pid); }, timeoutMs);
-}

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "../../testkit/record.h"
+#include "KitLayout.h"
+#include "TestKit.h"
 
 // The four MySQL server builds, in the driver's order of choice.
 extern const char* const allMySqlBuilds[4];
@@ -57,11 +59,7 @@ private:
 
 // Ends every process of the stand-in programs (by their file names).
 void KillKitProcesses();
-// Stops and deletes a service when it exists.
-void DeleteServiceIfAny(const char* name);
 // Whether a service of that name is registered.
 bool ServiceExists(const char* name);
-// Whether a process with that id still runs.
-bool ProcessAlive(DWORD pid);
-// Waits (pumping) until the process has ended.
-bool WaitProcessGone(DWORD pid, DWORD timeoutMs);
+using testkit::ProcessAlive;
+using testkit::WaitProcessGone;

@@ -32,8 +32,8 @@ protected:
     void SetUp() override
     {
         ServerKitTest::SetUp();
-        DeleteServiceIfAny("Apache");
-        DeleteServiceIfAny("MySql");
+        testkit::RemoveServiceIfPresent("Apache");
+        testkit::RemoveServiceIfPresent("MySql");
     }
 
     std::string CurrentDir()

@@ -69,7 +69,7 @@ TEST(InstallDir, PathValueGivesItsShortForm)
     const std::string dir = GetInstallDir();
     EXPECT_TRUE(dir == root.path + "\\WEBDEV~1\\" || dir == root.path + "\\WEB_~UF2\\") << "got " << dir;
     ManagerSettings settings;
-    EXPECT_EQ(InstallDir(), dir);
+    EXPECT_EQ(GetInstallDir(), dir);
     EXPECT_EQ(SettingsPath(), dir + "Tarvane.ini");
     EXPECT_EQ(LogPath(), dir + "Tarvane.log");
 }

@@ -23,7 +23,7 @@ struct Kit {
     {
         const std::string dir = stores.folder() + subfolder;
         stores.setPath(dir);
-        settings.reset(new ManagerSettings);  // fills InstallDir()
+        settings.reset(new ManagerSettings);  // fills GetInstallDir()
         for (const char* folder : {"", "home", "apache", "apache\\logs", "apache\\conf", "mysql", "mysql\\data"})
             CreateDirectoryA((dir + folder).c_str(), nullptr);
         for (const char* file : {"home\\accueil.html", "apache\\logs\\error.log", "apache\\logs\\access.log",
@@ -31,7 +31,7 @@ struct Kit {
                                  "Tarvane.log"})
             testkit::WriteFileBytes(dir + file, "x\r\n");
     }
-    std::string path(const char* relative) const { return std::string(InstallDir()) + relative; }
+    std::string path(const char* relative) const { return std::string(GetInstallDir()) + relative; }
 };
 
 struct Shortcut {
@@ -117,7 +117,7 @@ namespace {
 void StartsOnceThenComesForward(bool blanks)
 {
     Kit kit(blanks ? "Web Kit\\" : "");
-    ASSERT_EQ(strchr(InstallDir(), ' ') != nullptr, blanks) << InstallDir();
+    ASSERT_EQ(strchr(GetInstallDir(), ' ') != nullptr, blanks) << GetInstallDir();
     webkit::StandIn decoy(kit.stores.folder() + "Web.exe");
     webkit::StandIn editor(kit.path("Morvex.exe"));
     ASSERT_TRUE(editor.ok) << editor.path;
