@@ -218,6 +218,41 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     EXPECT_EQ(Notes::texts.size(), 2u) << "no other refusal";
 }
 
+// The program is chosen once, when the driver is built: apache.exe first,
+// then bin\httpd.exe; with neither, apache.exe, whose launch then fails
+// with "file not found".
+TEST_F(ApacheKits, ProgramChoice)
+{
+    LayOut();
+    ASSERT_TRUE(CreateDirectoryA((kit + "Apache\\bin").c_str(), nullptr));
+    const std::string oldLayout = apacheDir() + "apache.exe", newLayout = apacheDir() + "bin\\httpd.exe";
+    const struct {
+        bool apacheExe, httpdExe;
+        const std::string& chosen;
+        bool httpd;
+    } cases[] = {
+        {true, true, oldLayout, false},
+        {false, true, newLayout, true},
+        {true, false, oldLayout, false},
+        {false, false, oldLayout, false},
+    };
+    std::string bytes;
+    ASSERT_TRUE(testkit::ReadFileBytes(oldLayout, &bytes));
+    for (const auto& c : cases) {
+        DeleteFileA(oldLayout.c_str());
+        DeleteFileA(newLayout.c_str());
+        if (c.apacheExe)
+            ASSERT_TRUE(testkit::WriteFileBytes(oldLayout, bytes));
+        if (c.httpdExe)
+            ASSERT_TRUE(testkit::WriteFileBytes(newLayout, bytes));
+        ApacheServer apache;
+        EXPECT_EQ(apache.executable(), c.chosen) << c.apacheExe << c.httpdExe;
+        EXPECT_EQ(apache.httpd(), c.httpd) << c.apacheExe << c.httpdExe;
+        if (!c.apacheExe && !c.httpdExe)
+            EXPECT_EQ(apache.startProcess(), (DWORD)ERROR_FILE_NOT_FOUND);
+    }
+}
+
 TEST_F(ApacheKits, Apache13)
 {
     StartCheckStopAndService(rows[0]);
