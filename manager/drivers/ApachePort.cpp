@@ -64,3 +64,91 @@ bool ReadApachePort(const char* text, size_t length, int* port)
     }
     return false;
 }
+
+namespace {
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The port of a Listen argument: "port", "address:port" or
+// "[address]:port"; [begin, end) holds no blank.
+bool ListenArgumentPort(const char* begin, const char* end, int* port)
+{
+    const char* digits = begin;
+    if (begin < end && *begin == '[') {
+        const char* close = begin;
+        while (close < end && *close != ']')
+            ++close;
+        if (close + 1 >= end || close[1] != ':')
+            return false;
+        digits = close + 2;
+    } else {
+        const char* colon = nullptr;
+        for (const char* p = begin; p < end; ++p) {
+            if (*p == ':') {
+                if (colon)
+                    return false;  // an IPv6 address without brackets
+                colon = p;
+            }
+        }
+        if (colon)
+            digits = colon + 1;
+    }
+    if (digits == end || end - digits > 5)
+        return false;
+    int value = 0;
+    for (const char* p = digits; p < end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    *port = value;
+    return true;
+}
+
+}  // namespace
+
+bool ReadApacheListenPort(const char* text, size_t length, int* port)
+{
+    size_t pos = 0;
+    while (pos < length) {
+        size_t lineEnd = pos;
+        while (lineEnd < length && text[lineEnd] != '\n')
+            ++lineEnd;
+        const char* p = text + pos;
+        const char* end = text + lineEnd;
+        for (const char* q = p; q < end; ++q) {
+            if (*q == '\0') {
+                end = q;
+                break;
+            }
+        }
+        pos = lineEnd + 1;
+
+        while (p < end && IsSpace(*p))
+            ++p;
+        if (end - p < 7 || _strnicmp(p, "Listen", 6) != 0 || !IsSpace(p[6]))
+            continue;
+        p += 6;
+        while (p < end && IsSpace(*p))
+            ++p;
+        const char* wordEnd = p;
+        while (wordEnd < end && !IsSpace(*wordEnd))
+            ++wordEnd;
+        int value = 0;
+        if (!ListenArgumentPort(p, wordEnd, &value))
+            return false;
+        *port = value;
+        return true;
+    }
+    return false;
+}
+
+bool ReadApacheWebPort(const char* text, size_t length, int* port)
+{
+    return ReadApachePort(text, length, port) || ReadApacheListenPort(text, length, port);
+}

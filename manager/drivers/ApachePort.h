@@ -1,4 +1,5 @@
-// The web port named by httpd.conf.
+// The web port named by httpd.conf: Apache 1.3's Port line, or the Listen
+// line that Apache 2.x has in its place.
 #pragma once
 
 #include <stddef.h>
@@ -13,3 +14,18 @@
 // *port alone, when no line decides. The text may hold NUL bytes; a line
 // is read up to its first one.
 bool ReadApachePort(const char* text, size_t length, int* port);
+
+// The port of the first Listen line (Apache 2.x has no Port line): the text
+// is taken in lines ended by LF, each up to its first NUL byte; a line
+// whose first non-blank character is '#' is a comment. The first other
+// line whose first word is "Listen" (any case) followed by a blank
+// decides: its next word is "port", "address:port" or "[address]:port",
+// and the port 1 to 5 digits between 1 and 65535; what follows (a
+// protocol such as "http") is not looked at. Returns false, and leaves
+// *port alone, when there is no Listen line or its port cannot be read.
+bool ReadApacheListenPort(const char* text, size_t length, int* port);
+
+// The port the manager takes for Apache: the Port line as ReadApachePort
+// reads it; when no line decides there, the first Listen line's. False,
+// *port untouched, when neither gives one.
+bool ReadApacheWebPort(const char* text, size_t length, int* port);

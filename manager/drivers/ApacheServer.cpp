@@ -1,5 +1,6 @@
-// The Apache driver: command lines of apache.exe, the Port line of
-// httpd.conf and the syntax test through chkap.bat and chkap.txt.
+// The Apache driver: the program of the kit's layout (apache.exe or
+// bin\httpd.exe), its command lines, the port of httpd.conf and the syntax
+// test through chkap.bat and chkap.txt.
 #include "ApacheServer.h"
 
 #include <stdio.h>
@@ -30,6 +31,16 @@ const DWORD checkWaitMs = 300;
 // Shorter output does not count as an answer yet.
 const size_t checkMinimumBytes = 10;
 
+// A path as it stands in a command line: in double quotes when it holds a
+// blank or a character the command interpreter gives a meaning of its own
+// (the syntax test runs through a batch file); bare otherwise, so that a
+// kit in a folder of short names gets the command lines Apache 1.3 always
+// got.
+void CommandPath(char* out, size_t size, const char* path)
+{
+    snprintf(out, size, strpbrk(path, " \t&()[]{}^=;!'+,") ? "\"%s\"" : "%s", path);
+}
+
 }  // namespace
 
 bool ApacheServer::readCheckOutput(const char* path, bool* valid)
@@ -52,6 +63,16 @@ bool ApacheServer::readCheckOutput(const char* path, bool* valid)
 ApacheServer::ApacheServer() : Server("Apache")
 {
     snprintf(directory_, sizeof directory_, "%sApache\\", GetInstallDir());
+    // Apache 1.3's layout first, then 2.x's. With neither, apache.exe
+    // stays: every launch then fails with "file not found".
+    snprintf(executable_, sizeof executable_, "%sbin\\httpd.exe", directory_);
+    httpd_ = GetFileAttributesA(executable_) != INVALID_FILE_ATTRIBUTES;
+    char oldLayout[MAX_PATH];
+    snprintf(oldLayout, sizeof oldLayout, "%sapache.exe", directory_);
+    if (!httpd_ || GetFileAttributesA(oldLayout) != INVALID_FILE_ATTRIBUTES) {
+        snprintf(executable_, sizeof executable_, "%s", oldLayout);
+        httpd_ = false;
+    }
     char path[MAX_PATH];
     snprintf(path, sizeof path, "%sconf\\httpd.conf", directory_);
     setConfigPath(path);
@@ -72,14 +93,45 @@ void ApacheServer::rememberHelper(DWORD pid)
     nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
+DWORD ApacheServer::launch(char* cmdLine, const char* title, PROCESS_INFORMATION* record)
+{
+    STARTUPINFOA startup;
+    hiddenStartup(&startup, title);
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(executable_, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory_,
+                        &startup, &created))
+        return GetLastError();
+    CloseHandle(created.hThread);
+    created.hThread = nullptr;
+    *record = created;
+    return 0;
+}
+
+DWORD ApacheServer::launchHelper(char* cmdLine, const char* title)
+{
+    PROCESS_INFORMATION helper;
+    ZeroMemory(&helper, sizeof helper);
+    DWORD code = launch(cmdLine, title, &helper);
+    if (helper.hProcess)
+        CloseHandle(helper.hProcess);
+    rememberHelper(helper.dwProcessId);
+    return code;
+}
+
 DWORD ApacheServer::startProcess()
 {
     // Checked by start a moment ago, or here when called on its own.
     if (!startChecked_ && !checkConfig())
         return 1;
+    char program[MAX_PATH + 2];
+    CommandPath(program, sizeof program, executable_);
+    // Apache 2.x runs in its console without -k: its "-k start" starts
+    // the installed service instead.
+    const char* format = httpd_ ? (ssl_ ? "%s -D SSL" : "%s") : (ssl_ ? "%s -k start -D SSL" : "%s -k start");
     char line[controlLineSize];
-    snprintf(line, sizeof line, ssl_ ? "%sapache.exe -k start -D SSL" : "%sapache.exe -k start", directory_);
-    return launchHidden(line, "Apache2", directory_, &process_);
+    snprintf(line, sizeof line, format, program);
+    return launch(line, "Apache2", &process_);
 }
 
 bool ApacheServer::stopRefusedLately()
@@ -111,15 +163,11 @@ DWORD ApacheServer::stopProcess()
         }
         return 1;
     }
+    char program[MAX_PATH + 2];
+    CommandPath(program, sizeof program, executable_);
     char line[controlLineSize];
-    snprintf(line, sizeof line, "%sapache.exe  -k shutdown", directory_);
-    PROCESS_INFORMATION helper;
-    ZeroMemory(&helper, sizeof helper);
-    DWORD code = launchHidden(line, "Stopping Apache", directory_, &helper);
-    if (helper.hProcess)
-        CloseHandle(helper.hProcess);
-    rememberHelper(helper.dwProcessId);
-    return code;
+    snprintf(line, sizeof line, "%s  -k shutdown", program);
+    return launchHelper(line, "Stopping Apache");
 }
 
 DWORD ApacheServer::restart()
@@ -130,28 +178,21 @@ DWORD ApacheServer::restart()
         return 0;
     }
 
+    char program[MAX_PATH + 2];
+    CommandPath(program, sizeof program, executable_);
     char line[controlLineSize];
-    snprintf(line, sizeof line, "%sapache.exe -k restart", directory_);
-    if (!ServiceControl::isWindowsXp()) {
-        PROCESS_INFORMATION helper;
-        ZeroMemory(&helper, sizeof helper);
-        DWORD code = launchHidden(line, "Restarting Apache", directory_, &helper);
-        if (helper.hProcess)
-            CloseHandle(helper.hProcess);
-        rememberHelper(helper.dwProcessId);
-        return code == 0;
-    }
+    snprintf(line, sizeof line, "%s -k restart", program);
+    if (!ServiceControl::isWindowsXp())
+        return launchHelper(line, "Restarting Apache") == 0;
 
     // On Windows XP the restart runs without any console, in a process
     // group of its own. The program is named by its full path, since an
     // application name is neither searched for nor given an extension.
-    char program[MAX_PATH];
-    snprintf(program, sizeof program, "%sapache.exe", directory_);
     STARTUPINFOA startup;
     hiddenStartup(&startup, "Restarting Apache");
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
+    if (!CreateProcessA(executable_, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
                         nullptr, directory_, &startup, &created))
         return 0;
     CloseHandle(created.hThread);
@@ -160,17 +201,23 @@ DWORD ApacheServer::restart()
     return 1;
 }
 
+// Apache 2.x names its service "Apache2.4" (after its version) unless
+// told otherwise; the driver opens the service "Apache".
 bool ApacheServer::installService()
 {
+    char program[MAX_PATH + 2];
+    CommandPath(program, sizeof program, executable_);
     char line[MAX_PATH];
-    snprintf(line, sizeof line, "%sapache.exe -k install", directory_);
+    snprintf(line, sizeof line, httpd_ ? "%s -k install -n Apache" : "%s -k install", program);
     return installWith(line);
 }
 
 bool ApacheServer::uninstallService()
 {
+    char program[MAX_PATH + 2];
+    CommandPath(program, sizeof program, executable_);
     char line[MAX_PATH];
-    snprintf(line, sizeof line, "%sapache.exe -k uninstall", directory_);
+    snprintf(line, sizeof line, httpd_ ? "%s -k uninstall -n Apache" : "%s -k uninstall", program);
     return uninstallWith(line);
 }
 
@@ -188,7 +235,7 @@ DWORD ApacheServer::reloadConfig()
     if (text) {
         size_t length = fread(text, 1, (size_t)size, file);
         int port = 0;
-        if (ReadApachePort(text, length, &port))
+        if (ReadApacheWebPort(text, length, &port))
             port_ = port;
         free(text);
     }
@@ -201,23 +248,33 @@ bool ApacheServer::checkConfig()
     if (checkBusy_)
         return false;
 
-    // Without apache.exe no verdict can be had; running the batch file
+    // Without the program no verdict can be had; running the batch file
     // would only bring back the command interpreter's complaint about the
     // missing program, which is no configuration error. The launch that
     // follows reports the missing file itself.
-    char program[MAX_PATH];
-    snprintf(program, sizeof program, "%sApache.exe", directory_);
-    if (GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesA(executable_) == INVALID_FILE_ATTRIBUTES)
         return true;
 
     checkBusy_ = true;
 
+    // Apache 1.3's test has always been written "Apache.exe".
+    char program[MAX_PATH];
+    if (httpd_)
+        snprintf(program, sizeof program, "%s", executable_);
+    else
+        snprintf(program, sizeof program, "%sApache.exe", directory_);
     char outputPath[MAX_PATH];
-    char command[checkLineSize];
     char batchPath[MAX_PATH];
     snprintf(outputPath, sizeof outputPath, "%schkap.txt", directory_);
-    snprintf(command, sizeof command, "%sApache.exe -t 2> %s", directory_, outputPath);
     snprintf(batchPath, sizeof batchPath, "%schkap.bat", directory_);
+    char quotedProgram[MAX_PATH + 2];
+    char quotedOutput[MAX_PATH + 2];
+    char quotedBatch[MAX_PATH + 2];
+    CommandPath(quotedProgram, sizeof quotedProgram, program);
+    CommandPath(quotedOutput, sizeof quotedOutput, outputPath);
+    CommandPath(quotedBatch, sizeof quotedBatch, batchPath);
+    char command[checkLineSize];
+    snprintf(command, sizeof command, "%s -t 2> %s", quotedProgram, quotedOutput);
 
     // An output file left by an earlier check (one that could not be
     // deleted) must not be taken for this check's answer.
@@ -234,10 +291,10 @@ bool ApacheServer::checkConfig()
     // file, WinExec runs it all the same, and the output file is looked at
     // until it holds an answer.
     DWORD interpreterId = 0;
-    HANDLE interpreter = runHiddenProcess(batchPath, &interpreterId);
+    HANDLE interpreter = runHiddenProcess(quotedBatch, &interpreterId);
     rememberHelper(interpreterId);
     if (!interpreter)
-        runHidden(batchPath);
+        runHidden(quotedBatch);
 
     // Without a definite answer the configuration counts as valid.
     bool valid = true;

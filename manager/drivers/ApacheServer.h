@@ -1,6 +1,8 @@
-// The Apache web server of the kit: launched and shut down through
-// apache.exe's own switches, registered as the service "Apache", and
-// checked with Apache's syntax test before every start and stop.
+// The Apache web server of the kit: launched and shut down through the
+// program's own switches, registered as the service "Apache", and checked
+// with Apache's syntax test before every start and stop. Two layouts are
+// known: Apache 1.3's apache.exe in the Apache folder, and Apache 2.x's
+// bin\httpd.exe below it.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +28,10 @@ public:
     bool ssl() const { return ssl_; }
     // Apache's folder in the kit, with a trailing backslash.
     const char* directory() const { return directory_; }
+    // Full path of the program chosen at construction, and whether it is
+    // Apache 2.x's bin\httpd.exe.
+    const char* executable() const { return executable_; }
+    bool httpd() const { return httpd_; }
 
 private:
     char directory_[MAX_PATH];
@@ -37,6 +43,17 @@ private:
     FILETIME stopRefusedAt_;
     // True while a stop refused earlier would meet the same file.
     bool stopRefusedLately();
+    char executable_[MAX_PATH];
+    bool httpd_;
+
+    // Runs a command line of the chosen program (the application name is
+    // given, so a folder with blanks cannot be misread) hidden in a new
+    // console titled `title`, in Apache's folder. The record gets the ids
+    // and the process handle; 0 or CreateProcessA's error.
+    DWORD launch(char* cmdLine, const char* title, PROCESS_INFORMATION* record);
+    // The same for a command whose process is not kept: its id is
+    // remembered as a helper, its handles closed.
+    DWORD launchHelper(char* cmdLine, const char* title);
 
     // One check at a time for the whole process: the window's message box
     // for a ConfigError lets the monitor's timer run again meanwhile.

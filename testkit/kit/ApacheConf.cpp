@@ -62,6 +62,11 @@ const char* const kSections[] = {
     "IfModule",  "IfDefine",       "Limit", "LimitExcept", "Proxy",
 };
 
+// Directives of Apache 1.3 that 2.x no longer knows.
+const char* const kDroppedIn2[] = {
+    "Port", "ServerType", "BindAddress", "AccessConfig", "ResourceConfig", "AddModule", "ClearModuleList",
+};
+
 const int kMaxDepth = 32;
 
 bool Known(const char* const* names, size_t count, const std::string& word)
@@ -196,7 +201,7 @@ std::string Slashed(std::string path)
     return path;
 }
 
-bool CheckApacheConfig(const std::string& path, std::string* error)
+bool CheckApacheConfig(const std::string& path, std::string* error, bool apache2)
 {
     const std::string shown = Slashed(path);
     std::string text;
@@ -218,7 +223,8 @@ bool CheckApacheConfig(const std::string& path, std::string* error)
     std::string line;
     int firstLine = 0;
     while (reader.next(&line, &firstLine)) {
-        snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", firstLine, shown.c_str());
+        snprintf(head, sizeof head, "%sSyntax error on line %d of %s:\n", apache2 ? "AH00526: " : "", firstLine,
+                 shown.c_str());
 
         if (line.compare(0, 2, "</") == 0) {
             std::string name = FirstWord(line, 2);
@@ -259,7 +265,8 @@ bool CheckApacheConfig(const std::string& path, std::string* error)
             continue;
         }
         std::string word = FirstWord(line, 0);
-        if (!Known(kDirectives, sizeof kDirectives / sizeof kDirectives[0], word)) {
+        if (!Known(kDirectives, sizeof kDirectives / sizeof kDirectives[0], word) ||
+            (apache2 && Known(kDroppedIn2, sizeof kDroppedIn2 / sizeof kDroppedIn2[0], word))) {
             *error = head + ("Invalid command '" + word +
                              "', perhaps misspelled or defined by a module not included in the server "
                              "configuration\n");
@@ -267,7 +274,8 @@ bool CheckApacheConfig(const std::string& path, std::string* error)
         }
     }
     if (depth > 0) {
-        snprintf(head, sizeof head, "Syntax error on line %d of %s:\n", open[depth - 1].line, shown.c_str());
+        snprintf(head, sizeof head, "%sSyntax error on line %d of %s:\n", apache2 ? "AH00526: " : "",
+                 open[depth - 1].line, shown.c_str());
         *error = head + ("<" + open[depth - 1].name + "> was not closed.\n");
         return false;
     }
@@ -297,10 +305,39 @@ int ReadApachePort(const std::string& text)
             port = 0;
         return port;
     }
-    return 80;
+    int listen = ReadListenPort(text);
+    return listen ? listen : 80;
 }
 
-bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site)
+int ReadListenPort(const std::string& text)
+{
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+        line = line.substr(0, line.find('\0'));
+        char word[16] = "", address[128] = "";
+        if (sscanf(line.c_str(), " %15s %127s", word, address) < 1 || word[0] == '#' || _stricmp(word, "Listen"))
+            continue;
+        // "[::1]:8080", "127.0.0.1:8080" or "8080".
+        std::string arg = address;
+        std::string digits = arg;
+        if (!arg.empty() && arg[0] == '[') {
+            size_t close = arg.find("]:");
+            digits = close == std::string::npos ? "" : arg.substr(close + 2);
+        } else if (arg.find(':') != std::string::npos) {
+            digits = arg.find(':') == arg.rfind(':') ? arg.substr(arg.find(':') + 1) : "";
+        }
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return 0;
+        int port = atoi(digits.c_str());
+        return port >= 1 && port <= 65535 ? port : 0;
+    }
+    return 0;
+}
+
+bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site, bool apache2)
 {
     std::string text;
     if (!ReadWholeFile(path, &text))
@@ -309,7 +346,7 @@ bool ReadApacheSite(const std::string& path, const std::string& serverRoot, Apac
     while (root.size() > 3 && root.back() == '\\')
         root.pop_back();
     root += '\\';
-    site->port = ReadApachePort(text);
+    site->port = apache2 ? ReadListenPort(text) : ReadApachePort(text);
     site->documentRoot = FolderPath("..\\www", root);
     site->aliases.clear();
     site->indexNames.assign(1, "index.html");

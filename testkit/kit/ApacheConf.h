@@ -14,6 +14,12 @@
 // Every section must be closed by the end of the file; at most 32 levels.
 // Conditional sections are not evaluated: their content is checked too.
 // A missing or unreadable file is an error.
+//
+// Apache 2.x (the stand-in run as httpd.exe) knows the same directives but
+// those 2.x dropped: Port, ServerType, BindAddress, AccessConfig,
+// ResourceConfig, AddModule and ClearModuleList are refused as 2.4 refuses
+// them ("Invalid command 'Port', ..."), its errors carry 2.4's message
+// number ("AH00526: Syntax error on line ...").
 #pragma once
 
 #include <string>
@@ -24,14 +30,21 @@ namespace kit {
 // Checks the configuration file at `path` (a Windows path). Returns true
 // when it is valid; otherwise *error receives an Apache-like text naming
 // the file (with forward slashes) and the line, lines ended by "\n".
-bool CheckApacheConfig(const std::string& path, std::string* error);
+bool CheckApacheConfig(const std::string& path, std::string* error, bool apache2 = false);
 
 // The port, read exactly as the manager reads it, so that the manager's
 // addresses always name the port the stand-in listens on: lines starting
 // with '#' are skipped, the first other line that contains "Port"
 // (case-sensitive) decides: "Port <number>" at its very start gives the
-// number, anything else 0. No such line: 80. "Listen" is not read.
+// number, anything else 0. No such line: the first Listen line's port
+// (ReadListenPort), as Apache 1.3 listens on its Listen lines; neither: 80.
 int ReadApachePort(const std::string& text);
+
+// The port of the first Listen line outside comments ("Listen 8080",
+// "Listen 127.0.0.1:8080", "Listen [::1]:8080", "Listen 0.0.0.0:80 http");
+// 0 when there is none or its port cannot be read. Apache 2.x listens on
+// this port only.
+int ReadListenPort(const std::string& text);
 
 // What the server serves, read from httpd.conf. Relative paths are taken
 // from the server root (the program's folder; "ServerRoot" is ignored).
@@ -41,7 +54,7 @@ struct ApacheSite {
         std::string url;     // "/home/": a request path starting with it
         std::string folder;  // the full Windows path that replaces it
     };
-    int port = 80;                        // ReadApachePort
+    int port = 80;                        // ReadApachePort, for 2.x ReadListenPort
     std::string documentRoot;             // last "DocumentRoot"; default <root>..\www
     std::vector<Alias> aliases;           // "Alias /url path", in file order
     std::vector<std::string> indexNames;  // last "DirectoryIndex"; default index.html
@@ -49,7 +62,8 @@ struct ApacheSite {
 
 // Fills *site from the file at `path`; serverRoot is a folder (trailing
 // backslash optional). False when the file cannot be read.
-bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site);
+bool ReadApacheSite(const std::string& path, const std::string& serverRoot, ApacheSite* site,
+                    bool apache2 = false);
 
 // A Windows path with forward slashes, as Apache shows paths.
 std::string Slashed(std::string path);

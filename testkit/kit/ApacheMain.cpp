@@ -29,6 +29,14 @@
 //       The service: the same server as -k start under the service control
 //       manager; it also ends on the shutdown event.
 //
+// Run as httpd.exe it is Apache 2.x: the server root is the folder above
+// its bin\ folder (conf\httpd.conf, logs\ there); the server runs in its
+// console when started without -k ("httpd [-D NAME]"), while "-k start"
+// starts the installed service, as 2.x does; the configuration is checked
+// by 2.x's rule (Port and the other directives 2.x dropped are refused)
+// and it listens on the port of the first Listen line only; the service
+// commands take "-n NAME" and name the service "Apache2.4" without it.
+//
 // Messages end lines with "\r\n". A wrong argument: usage text, exit 1.
 #include "ApacheHttp.h"
 
@@ -43,16 +51,39 @@
 
 namespace {
 
-const char kServiceName[] = "Apache";
+// Run as httpd.exe: Apache 2.x's personality.
+bool Apache2()
+{
+    return !_stricmp(kit::ProgramName().c_str(), "httpd.exe");
+}
+
+// Apache 1.3's own folder; for 2.x the folder above bin\.
+std::string ServerRoot()
+{
+    std::string dir = kit::ProgramDir();
+    if (Apache2() && dir.size() > 4 && !_stricmp(dir.substr(dir.size() - 4).c_str(), "bin\\"))
+        dir.erase(dir.size() - 4);
+    return dir;
+}
+
+const char* DefaultServiceName()
+{
+    return Apache2() ? "Apache2.4" : "Apache";
+}
+
+const char* Version()
+{
+    return Apache2() ? "Apache/2.4" : "Apache/1.3";
+}
 
 std::string ConfPath()
 {
-    return kit::ProgramDir() + "conf\\httpd.conf";
+    return ServerRoot() + "conf\\httpd.conf";
 }
 
 std::string LogsDir()
 {
-    return kit::ProgramDir() + "logs\\";
+    return ServerRoot() + "logs\\";
 }
 
 std::string PidPath()
@@ -96,7 +127,7 @@ bool InstanceRuns(DWORD pid)
 bool StartServing(kit::HttpServer* http)
 {
     kit::ApacheSite site;
-    if (!kit::ReadApacheSite(ConfPath(), kit::ProgramDir(), &site)) {
+    if (!kit::ReadApacheSite(ConfPath(), ServerRoot(), &site, Apache2())) {
         DWORD code = GetLastError();
         kit::PrintErr("%s: could not open document config file %s: %s\n", kit::ProgramName().c_str(),
                       kit::Slashed(ConfPath()).c_str(), kit::SystemMessage(code).c_str());
@@ -104,7 +135,8 @@ bool StartServing(kit::HttpServer* http)
     }
     if (!http->start(site))
         return false;
-    kit::WriteErrorLog(LogsDir(), "notice", "Apache/1.3 (Win32) stand-in configured -- resuming normal operations");
+    kit::WriteErrorLog(LogsDir(), "notice",
+                       std::string(Version()) + " (Win32) stand-in configured -- resuming normal operations");
     // As Apache: a missing document root is only a warning.
     DWORD attributes = GetFileAttributesA(site.documentRoot.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -121,7 +153,7 @@ bool StartServing(kit::HttpServer* http)
 DWORD Serve(HANDLE stopEvent)
 {
     std::string error;
-    if (!kit::CheckApacheConfig(ConfPath(), &error)) {
+    if (!kit::CheckApacheConfig(ConfPath(), &error, Apache2())) {
         kit::PrintErr("%s", error.c_str());
         return 1;
     }
@@ -170,7 +202,7 @@ DWORD Serve(HANDLE stopEvent)
         kit::ServiceReady();
     else
         kit::EndOnConsoleClose(shutdownEvent);
-    kit::PrintOut("Apache/1.3 (Win32) stand-in running (pid %lu)...\n", pid);
+    kit::PrintOut("%s (Win32) stand-in running (pid %lu)...\n", Version(), pid);
 
     DWORD result = 0;
     HANDLE waits[3] = {shutdownEvent, restartEvent, stopEvent};
@@ -178,7 +210,7 @@ DWORD Serve(HANDLE stopEvent)
         DWORD which = WaitForMultipleObjects(stopEvent ? 3 : 2, waits, FALSE, INFINITE);
         if (which != WAIT_OBJECT_0 + 1)
             break;
-        if (kit::CheckApacheConfig(ConfPath(), &error)) {
+        if (kit::CheckApacheConfig(ConfPath(), &error, Apache2())) {
             kit::PrintOut("Restarting: configuration re-read.\n");
             kit::Record(kitrecord::kEventRestart);
             kit::WriteErrorLog(LogsDir(), "notice", "Parent: Received restart signal -- Restarting the server.");
@@ -245,15 +277,41 @@ int Signal(bool shutdown)
     return 0;
 }
 
+// Apache 2.x's "-k start": the installed service is started.
+int StartService(const char* name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_START) : nullptr;
+    DWORD code = service && StartServiceA(service, 0, nullptr) ? 0 : GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
+        kit::PrintErr("(OS %lu)%s  : AH00369: No installed service named \"%s\".\n", code,
+                      kit::SystemMessage(code).c_str(), name);
+        return 1;
+    }
+    if (code) {
+        kit::PrintErr("(OS %lu)%s  : AH00373: %s: Failed to start the service process.\n", code,
+                      kit::SystemMessage(code).c_str(), name);
+        return 1;
+    }
+    kit::PrintErr("The '%s' service is running.\n", name);
+    return 0;
+}
+
 int Usage(const char* problem)
 {
     std::string name = kit::ProgramName();
+    const char* start = Apache2() ? "[-D name]" : "-k start [-D name]";
+    const char* control = Apache2() ? "-k start | -k shutdown | -k stop | -k restart" : "-k shutdown | -k stop | -k restart";
     kit::PrintErr("%s: %s\n"
-                  "Usage: %s -k start [-D name]\n"
-                  "       %s -k shutdown | -k stop | -k restart\n"
-                  "       %s -k install | -k uninstall\n"
+                  "Usage: %s %s\n"
+                  "       %s %s\n"
+                  "       %s -k install | -k uninstall [-n service]\n"
                   "       %s -t [-D name]\n",
-                  name.c_str(), problem, name.c_str(), name.c_str(), name.c_str(), name.c_str());
+                  name.c_str(), problem, name.c_str(), start, name.c_str(), control, name.c_str(), name.c_str());
     return 1;
 }
 
@@ -264,9 +322,10 @@ int main(int argc, char** argv)
     kit::Record(kitrecord::kEventRun);
 
     const char* command = nullptr;  // the -k word, or "-t"
+    const char* serviceName = DefaultServiceName();
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (!strcmp(arg, "-k") || !strcmp(arg, "-D")) {
+        if (!strcmp(arg, "-k") || !strcmp(arg, "-D") || !strcmp(arg, "-n")) {
             if (i + 1 >= argc) {
                 char problem[64];
                 snprintf(problem, sizeof problem, "option %s requires an argument", arg);
@@ -277,6 +336,8 @@ int main(int argc, char** argv)
                     return Usage("only one -k command or -t at a time");
                 command = argv[i + 1];
             }
+            if (!strcmp(arg, "-n"))
+                serviceName = argv[i + 1];
             ++i;
         } else if (!strcmp(arg, "-t")) {
             if (command)
@@ -288,13 +349,16 @@ int main(int argc, char** argv)
             return Usage(problem);
         }
     }
+    // Apache 2.x runs in its console without a command.
+    if (!command && Apache2())
+        return (int)Serve(nullptr);
     if (!command)
         return Usage("no command given (-k start, -k shutdown, -t ...)");
 
     if (!strcmp(command, "-t")) {
         Sleep(kit::CheckDelayMs(ConfPath()));
         std::string error;
-        if (!kit::CheckApacheConfig(ConfPath(), &error)) {
+        if (!kit::CheckApacheConfig(ConfPath(), &error, Apache2())) {
             kit::PrintErr("%s", error.c_str());
             return 1;
         }
@@ -302,17 +366,22 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!strcmp(command, "start"))
-        return (int)Serve(nullptr);
+        return Apache2() ? StartService(serviceName) : (int)Serve(nullptr);
     if (!strcmp(command, "shutdown") || !strcmp(command, "stop"))
         return Signal(true);
     if (!strcmp(command, "restart"))
         return Signal(false);
+    // The image path names the service, so that the service's process
+    // knows which one it is.
     if (!strcmp(command, "install"))
-        return kit::InstallService(kServiceName, "\"" + kit::ProgramPath() + "\" -k runservice");
+        return kit::InstallService(serviceName, "\"" + kit::ProgramPath() + "\" -k runservice" +
+                                                    (strcmp(serviceName, DefaultServiceName())
+                                                         ? std::string(" -n \"") + serviceName + "\""
+                                                         : std::string()));
     if (!strcmp(command, "uninstall"))
-        return kit::RemoveService(kServiceName);
+        return kit::RemoveService(serviceName);
     if (!strcmp(command, "runservice"))
-        return kit::RunAsService(kServiceName, Serve);
+        return kit::RunAsService(serviceName, Serve);
 
     char problem[300];
     snprintf(problem, sizeof problem, "unknown -k command '%s'", command);

@@ -38,18 +38,18 @@ int FreeTcpPort()
     return port;
 }
 
-std::string DefaultHttpdConf(int port)
+std::string DefaultHttpdConf(int port, KitApache layout)
 {
     char portLine[32];
-    snprintf(portLine, sizeof portLine, "Port %d\r\n", port);
-    return std::string("# httpd.conf of the test kit\r\n"
-                       "ServerType standalone\r\n"
-                       "ServerRoot \"C:/Tarvane/Apache\"\r\n"
-                       "PidFile logs/httpd.pid\r\n"
-                       "Timeout 300\r\n"
-                       "KeepAlive On\r\n"
-                       "MaxRequestsPerChild 0\r\n"
-                       "ThreadsPerChild 50\r\n") +
+    snprintf(portLine, sizeof portLine, layout == KitApache24 ? "Listen %d\r\n" : "Port %d\r\n", port);
+    return std::string("# httpd.conf of the test kit\r\n") +
+           (layout == KitApache24 ? "" : "ServerType standalone\r\n") +
+           "ServerRoot \"C:/Tarvane/Apache\"\r\n"
+           "PidFile logs/httpd.pid\r\n"
+           "Timeout 300\r\n"
+           "KeepAlive On\r\n"
+           "MaxRequestsPerChild 0\r\n"
+           "ThreadsPerChild 50\r\n" +
            portLine +
            "ServerAdmin admin@localhost\r\n"
            "ServerName localhost\r\n"
@@ -106,6 +106,15 @@ KitLayout::KitLayout(const char* tag, unsigned mysqlds, bool apache, bool mysqla
         copy("mysqladmin.exe", mysqlBin());
 }
 
+bool KitLayout::useApache24()
+{
+    std::string bin = apacheDir() + "bin\\";
+    bool moved = CreateDirectoryA(bin.c_str(), nullptr) &&
+                 MoveFileA((apacheDir() + "apache.exe").c_str(), (bin + "httpd.exe").c_str());
+    layout = KitApache24;
+    return moved && writeHttpdConf(DefaultHttpdConf(webPort, KitApache24));
+}
+
 KitLayout::~KitLayout()
 {
     removeServices();
@@ -157,7 +166,7 @@ void KitLayout::endProcesses() const
 
 void KitLayout::removeServices() const
 {
-    for (const char* name : {"Apache", "MySql"}) {
+    for (const char* name : {"Apache", "Apache2.4", "MySql"}) {
         std::string image = ServiceImagePath(name);
         if (image.empty())
             continue;

@@ -1,7 +1,7 @@
 // A kit laid out in a temp folder as the real one is, with the stand-in
 // server programs of the build (testkit/), for tests that launch them:
 //
-//   <root>Apache\apache.exe
+//   <root>Apache\apache.exe            (Apache 2.x's layout: bin\httpd.exe)
 //   <root>Apache\conf\httpd.conf       (DefaultHttpdConf(port()))
 //   <root>Apache\logs\ (empty folder)
 //   <root>www\ (empty folder: the document root)
@@ -9,7 +9,8 @@
 //                  mysqld-shareware.exe, mysqladmin.exe
 //
 // The stand-ins append their record lines (testkit/record.h) to
-// <root>Apache\testkit.log and <root>MySql\bin\testkit.log.
+// <root>Apache\testkit.log (<root>Apache\bin\testkit.log for httpd.exe) and
+// <root>MySql\bin\testkit.log.
 //
 // The destructor cleans up after the test: it stops and deletes the
 // services "Apache" and "MySql" when their program lies in this kit, ends
@@ -41,10 +42,15 @@ enum KitMysqld : unsigned {
 // programs, and other trees on the machine, run at the same time.
 int FreeTcpPort();
 
-// A valid httpd.conf for the stand-in apache.exe with the line
-// "Port <port>", DocumentRoot "../www" and the aliases /home/ ("../home/")
-// and /mysql/ ("../phpmyadmin/"), relative to the Apache folder.
-std::string DefaultHttpdConf(int port);
+// The Apache layouts the manager knows: Apache 1.3's apache.exe in the
+// Apache folder, Apache 2.x's bin\httpd.exe below it.
+enum KitApache { KitApache13, KitApache24 };
+
+// A valid httpd.conf for the stand-in with DocumentRoot "../www" and the
+// aliases /home/ ("../home/") and /mysql/ ("../phpmyadmin/"), relative to
+// the Apache folder; the port in the line "Port <port>" for Apache 1.3, in
+// "Listen <port>" (and without the directives 2.x dropped) for 2.x.
+std::string DefaultHttpdConf(int port, KitApache layout = KitApache13);
 
 class KitLayout {
 public:
@@ -62,8 +68,19 @@ public:
     const std::string& root() const { return rootDir; }
     std::string shortRoot() const;
 
+    // Turns the kit into Apache 2.x's layout: the stand-in moves to
+    // Apache\bin\httpd.exe and httpd.conf becomes DefaultHttpdConf(port(),
+    // KitApache24). False when a step failed.
+    bool useApache24();
+    KitApache apacheLayout() const { return layout; }
+
     std::string apacheDir() const { return rootDir + "Apache\\"; }
-    std::string apacheExe() const { return apacheDir() + "apache.exe"; }
+    // The folder of the Apache program, where it writes its records.
+    std::string apacheProgramDir() const { return layout == KitApache24 ? apacheDir() + "bin\\" : apacheDir(); }
+    std::string apacheExe() const
+    {
+        return apacheProgramDir() + (layout == KitApache24 ? "httpd.exe" : "apache.exe");
+    }
     std::string httpdConf() const { return apacheDir() + "conf\\httpd.conf"; }
     std::string pidFile() const { return apacheDir() + "logs\\httpd.pid"; }
     std::string mysqlDir() const { return rootDir + "MySql\\"; }
@@ -77,21 +94,22 @@ public:
     bool writeHttpdConf(const std::string& text) const;
 
     // The record lines of the Apache folder and of MySQL's bin folder.
-    std::vector<kitrecord::Record> apacheRecords() const { return kitrecord::ReadRecords(apacheDir()); }
+    std::vector<kitrecord::Record> apacheRecords() const { return kitrecord::ReadRecords(apacheProgramDir()); }
     std::vector<kitrecord::Record> mysqlRecords() const { return kitrecord::ReadRecords(mysqlBin()); }
 
     // Terminates every stand-in process named in the kit's records that
     // still runs (same pid and same program name), and waits for its end.
     void endProcesses() const;
 
-    // Stops and deletes the services "Apache" and "MySql" when their image
-    // path lies in this kit.
+    // Stops and deletes the services "Apache", "Apache2.4" and "MySql" when
+    // their image path lies in this kit.
     void removeServices() const;
 
 private:
     std::string rootDir;
     int webPort;
     bool complete;
+    KitApache layout = KitApache13;
 
     KitLayout(const KitLayout&) = delete;
     KitLayout& operator=(const KitLayout&) = delete;

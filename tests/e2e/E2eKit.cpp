@@ -49,9 +49,10 @@ std::vector<HWND> Windows(DWORD pid, const char* className, bool manager = false
 
 }  // namespace
 
-ManagerRun::ManagerRun(const char* tag, const Keys& keys) : kit(tag), exe(kit.root() + "Tarvane.exe")
+ManagerRun::ManagerRun(const char* tag, const Keys& keys, testkit::KitApache apache)
+    : kit(tag), exe(kit.root() + "Tarvane.exe")
 {
-    laidOut = kit.ok() &&
+    laidOut = kit.ok() && (apache == testkit::KitApache13 || kit.useApache24()) &&
               CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), exe.c_str(), FALSE) &&
               CopyFileA((testkit::BinDir() + "Morvex.exe").c_str(), (kit.root() + "Morvex.exe").c_str(), FALSE) &&
               testkit::WriteFileBytes(kit.wwwDir() + "index.html", PageText);

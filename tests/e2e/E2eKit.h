@@ -22,8 +22,9 @@ public:
     // Lays out the kit with Tarvane.exe and Morvex.exe in its root, a page
     // www\index.html, and Tarvane.ini with AutoStartServers=N, ShowAlways=Y,
     // ExpandPos=2 and then `keys`. The install directory is the program's
-    // folder: the registry key of the manager is removed.
-    explicit ManagerRun(const char* tag, const Keys& keys = {});
+    // folder: the registry key of the manager is removed. `apache` picks
+    // the kit's Apache layout.
+    explicit ManagerRun(const char* tag, const Keys& keys = {}, testkit::KitApache apache = testkit::KitApache13);
     // Quits a manager still running, then the kit removes its services,
     // ends its stand-ins and goes.
     ~ManagerRun();

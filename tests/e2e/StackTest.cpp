@@ -33,11 +33,26 @@ BOOL CALLBACK CountEditors(HWND window, LPARAM count)
     return TRUE;
 }
 
+// The Apache layouts the manager knows, as rows of the same steps.
+struct ApacheKit {
+    testkit::KitApache layout;
+    const char* program;  // the server's file name
+    const char* portLine;  // how httpd.conf names a port (%d)
+    const char* refused;  // a line this Apache refuses, and what it says
+    const char* refusal;
+};
+
+const ApacheKit apacheKits[] = {
+    {testkit::KitApache13, "apache.exe", "Port %d\r\n", "Define X\r\n", "Invalid command 'Define'"},
+    {testkit::KitApache24, "httpd.exe", "Listen 127.0.0.1:%d\r\n", "Port 80\r\n",
+     "Invalid command 'Port', perhaps misspelled"},
+};
+
 class EndToEnd : public ::testing::Test {
 protected:
-    void Open(const e2e::Keys& keys = {})
+    void Open(const e2e::Keys& keys = {}, testkit::KitApache apache = testkit::KitApache13)
     {
-        run.reset(new ManagerRun("e2e", keys));
+        run.reset(new ManagerRun("e2e", keys, apache));
         ASSERT_TRUE(run->ok());
         ASSERT_TRUE(run->launch()) << "no manager window";
         ASSERT_TRUE(run->waitStatus("Stopped")) << Status();
@@ -72,8 +87,10 @@ protected:
     int Launches()
     {
         int n = 0;
+        // Apache 2.x runs in its console without -k.
         for (const auto& r : run->kit.apacheRecords())
-            n += r.event == "run" && r.cmdLine.find("-k start") != std::string::npos;
+            n += r.event == "run" && (r.cmdLine.find("-k start") != std::string::npos ||
+                                      (r.program == "httpd.exe" && r.cmdLine.find(" -") == std::string::npos));
         for (const auto& r : run->kit.mysqlRecords())
             n += r.event == "run" && r.program == "mysqld-nt.exe";
         return n;
@@ -91,6 +108,8 @@ protected:
         }
         return text;
     }
+
+    void ApacheKitSteps(const ApacheKit& row);
 
     // /browse reaches the shell as an http address: the recorder stands in
     // for the browser (the environment reaches the manager at its launch).
@@ -339,4 +358,79 @@ TEST_F(EndToEnd, ExtensionToggledThroughTheMenusEditor)
     EXPECT_TRUE(testkit::WaitProcess(editor.process, 10000));
     EXPECT_FALSE(testkit::FileExists(files.work));
     EXPECT_EQ(expected, files.readIni());
+}
+
+// Each Apache layout: start, the local web address, a restart on a new
+// port written to httpd.conf, a line Apache refuses shown to the user, the
+// switch to the service "Apache" and back, and the stop.
+void EndToEnd::ApacheKitSteps(const ApacheKit& row)
+{
+    Open({{"AutoReloadConf", "Y"}}, row.layout);
+    ASSERT_TRUE(run->run("/start"));
+    ExpectStarted("/start");
+    ASSERT_TRUE(run->run("/browse"));
+    const std::string site = "tvrecord.exe http://" + e2e::ComputerName() + ":";
+    EXPECT_EQ(site + std::to_string(run->kit.port()) + "/", opened.waitLine(0));
+
+    const int port = testkit::FreeTcpPort();
+    std::string conf = testkit::DefaultHttpdConf(port, row.layout);
+    const std::string plain =
+        (row.layout == testkit::KitApache24 ? "Listen " : "Port ") + std::to_string(port) + "\r\n";
+    char portLine[64];
+    snprintf(portLine, sizeof portLine, row.portLine, port);
+    ASSERT_NE(std::string::npos, conf.find(plain));
+    conf.replace(conf.find(plain), plain.size(), portLine);
+    int launches = Launches();
+    ASSERT_TRUE(run->kit.writeHttpdConf(conf));
+    EXPECT_TRUE(PumpUntil([&] { return Launches() == launches + 1; }, 15000)) << Status();
+    ExpectStarted("new port", port);
+    ASSERT_TRUE(run->run("/browse"));
+    EXPECT_EQ(site + std::to_string(port) + "/", opened.waitLine(1));
+
+    Sleep(20);
+    ASSERT_TRUE(run->kit.writeHttpdConf(conf + row.refused));
+    std::string text = AnswerNo();
+    EXPECT_EQ(0u, text.find("Error in Apache configuration file:\n\n\"")) << "got \"" << text << "\"";
+    EXPECT_NE(std::string::npos, text.find(row.refusal)) << "got \"" << text << "\"";
+    EXPECT_TRUE(Serves(port));
+    launches = Launches();
+    ASSERT_TRUE(run->kit.writeHttpdConf(conf));
+    EXPECT_TRUE(PumpUntil([&] { return Launches() == launches + 1; }, 15000)) << Status();
+    ExpectStarted("mended", port);
+
+    // The services: Apache's is "Apache" whichever Apache registers it.
+    run->click(servicesBox);
+    ASSERT_TRUE(PumpUntil([&] { return IsDlgButtonChecked(run->window, servicesBox) == BST_CHECKED; }, 3000));
+    run->click(applyButton);
+    EXPECT_TRUE(PumpUntil([&] { return testkit::ServiceState("Apache") == SERVICE_RUNNING &&
+                                       testkit::ServiceState("MySql") == SERVICE_RUNNING; }, 30000)) << Status();
+    EXPECT_NE(std::string::npos, testkit::ServiceImagePath("Apache").find(row.program))
+        << testkit::ServiceImagePath("Apache");
+    EXPECT_EQ(0u, testkit::ServiceState("Apache2.4"));
+    ExpectStarted("services on", port);
+    run->click(servicesBox);
+    ASSERT_TRUE(PumpUntil([&] { return IsDlgButtonChecked(run->window, servicesBox) == BST_UNCHECKED; }, 3000));
+    run->click(applyButton);
+    EXPECT_TRUE(PumpUntil([&] { return testkit::ServiceState("Apache") == 0 &&
+                                       testkit::ServiceState("MySql") == 0; }, 30000)) << Status();
+    ExpectStarted("services off", port);
+    std::string live;
+    for (const std::string& process : run->liveStandIns())
+        live += process + " ";
+    EXPECT_NE(std::string::npos, live.find(row.program)) << live;
+
+    ASSERT_TRUE(run->run("/stop"));
+    ExpectStopped("/stop");
+    ASSERT_TRUE(run->run("/quit"));
+    EXPECT_TRUE(run->ended(10000));
+}
+
+TEST_F(EndToEnd, Apache13Kit)
+{
+    ApacheKitSteps(apacheKits[0]);
+}
+
+TEST_F(EndToEnd, Apache24Kit)
+{
+    ApacheKitSteps(apacheKits[1]);
 }

@@ -1,7 +1,7 @@
 // Random and mutated inputs for the readers of text that comes from outside:
 // the command words of the manager's command line, the reply of the version
-// check, the port line of httpd.conf, the entry lines of php.ini's extension
-// block and the block's loader on a real php.ini. Every reading is compared
+// check, the Port and Listen lines of httpd.conf, the entry lines of php.ini's
+// extension block and the block's loader on a real php.ini. Every reading is compared
 // with a plain reference reading written here from the rules of the format.
 //
 //   tarvane_fuzz [--smoke] [--count N] [--load-count N] [--seed S] [--only NAME]
@@ -21,12 +21,14 @@
 // to fuzz-crash.bin; a mismatch ends it with 1. The last line tells success.
 #include <windows.h>
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <utility>
@@ -361,12 +363,61 @@ std::pair<bool, int> ReferencePort(const std::string& text)
     return {false, 0};
 }
 
+// Without a deciding Port line, Apache 2.x's Listen: the lines at LF, each
+// up to its first NUL; leading blanks; '#' makes a comment; the first line
+// whose first word is "Listen" in any case, followed by a blank, gives the
+// port of its next word ("port", "address:port", "[address]:port"): 1 to 5
+// digits from 1 to 65535, or nothing.
+std::pair<bool, int> ReferenceListen(const std::string& text)
+{
+    const std::string blanks = " \t\v\f\r";
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+        line = line.substr(0, line.find('\0'));
+        size_t start = line.find_first_not_of(blanks);
+        if (start == std::string::npos)
+            continue;
+        line = line.substr(start);
+        std::string first = line.substr(0, 6);
+        for (char& c : first)
+            c = (char)tolower((unsigned char)c);
+        if (first != "listen" || line.size() < 7 || blanks.find(line[6]) == std::string::npos)
+            continue;
+        std::string rest = line.substr(6);
+        size_t from = rest.find_first_not_of(blanks);
+        std::string word = from == std::string::npos ? "" : rest.substr(from, rest.find_first_of(blanks, from) - from);
+        std::string digits = word;
+        if (!word.empty() && word[0] == '[') {
+            size_t close = word.find(']');
+            digits = close != std::string::npos && close + 1 < word.size() && word[close + 1] == ':'
+                         ? word.substr(close + 2)
+                         : std::string("x");
+        } else if (std::count(word.begin(), word.end(), ':') == 1) {
+            digits = word.substr(word.find(':') + 1);
+        } else if (std::count(word.begin(), word.end(), ':') > 1) {
+            digits = "x";
+        }
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return {false, 0};
+        long value = strtol(digits.c_str(), nullptr, 10);
+        if (value < 1 || value > 65535)
+            return {false, 0};
+        return {true, (int)value};
+    }
+    return {false, 0};
+}
+
 bool CheckApachePort(const std::string& input, bool atEnd, std::string* why)
 {
     const char* text = InputArea().place(input.data(), input.size(), atEnd);
     int port = -12345;
-    bool decided = ReadApachePort(text, input.size(), &port);
+    bool decided = ReadApacheWebPort(text, input.size(), &port);
     std::pair<bool, int> want = ReferencePort(input);
+    if (!want.first)
+        want = ReferenceListen(input);
     readValue = want.first && want.second != 0;
     if (decided == want.first && (!decided || port == want.second) && (decided || port == -12345))
         return true;
@@ -657,9 +708,12 @@ std::vector<Target> Targets()
         {"apache-port",
          {{HttpdConf, "Port 81\n", "#Port 81\n", "  Port 81\nPort 82\n", "Port\t+81\n", "Port -1\n",
            "Port 2147483647\n", "Port 2147483648\n", "Port -2147483648\n", "Port 4294967377\n", "ServerPort 81\n",
-           std::string(299, 'x') + "Port 81\n", "Listen 8080\n", "Port", "Port 81"},
+           std::string(299, 'x') + "Port 81\n", "Listen 8080\n", "Port", "Port 81", "Listen 127.0.0.1:8080\n",
+           "Listen [::1]:8080\n", "Listen 0.0.0.0:80 http\n", " \tlisten\t8080\r\n", "#Listen 1\nListen 2\n",
+           "Listen ::1\nListen 3\n", "Listen [::1]8080\n", "Listen 65536\n", "Listen 000080\n", "Listen\n8080\n"},
           {"Port", "Port ", "#", "\n", " ", "\t", "+", "-", "0", "81", "2147483647", "2147483648", "99999999999",
-           std::string(1, '\0'), "\r"},
+           std::string(1, '\0'), "\r", "Listen ", "LISTEN", "[", "]", ":", "[::1]:", "127.0.0.1:", " http", "65535",
+           "65536", "\v"},
           4096},
          CheckApachePort,
          false},

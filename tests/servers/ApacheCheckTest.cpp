@@ -309,10 +309,36 @@ TEST_F(ApachePortTest, IndentedLineGives0)
     EXPECT_EQ(port, 0) << "got " << port;
 }
 
-TEST_F(ApachePortTest, NoPortLineKeeps80)
+TEST_F(ApachePortTest, NoPortOrListenLineKeeps80)
 {
-    int port = PortFor("ServerRoot \"C:/kit/Apache\"\nListen 8080\n");
+    int port = PortFor("ServerRoot \"C:/kit/Apache\"\n#Listen 8080\n");
     EXPECT_EQ(port, 80) << "got " << port;
+}
+
+// Apache 2.x has no Port line: the first Listen line outside comments
+// names the port, whatever address or protocol it carries.
+TEST_F(ApachePortTest, WithoutPortLineTheFirstListenLineGivesThePort)
+{
+    const struct {
+        const char* conf;
+        int port;
+    } cases[] = {
+        {"Listen 8080\n", 8080},
+        {"Listen 127.0.0.1:8081\n", 8081},
+        {"Listen [::1]:8082\n", 8082},
+        {"Listen 0.0.0.0:80 http\n", 80},
+        {"# Listen 1\n  listen\t8083\r\nListen 8084\n", 8083},
+        {"ListenBacklog 5\nListen 8085\n", 8085},
+        {"Listen ::1\nListen 8086\n", 80},
+        {"Listen 65536\n", 80},
+        {"Listen 8087\nPort 81\n", 81},
+    };
+    LayOut();
+    for (const auto& c : cases) {
+        WriteHttpdConf(c.conf);
+        ApacheServer apache;
+        EXPECT_EQ(apache.port(), c.port) << "conf \"" << c.conf << "\" got " << apache.port();
+    }
 }
 
 // The file is read in text mode, in lines of at most 299 characters; a
@@ -328,7 +354,7 @@ TEST_F(ApachePortTest, TextModeLinesAndNumbersOutOfRange)
         {"Port -2147483648\n", INT_MIN},
         {"Port 2147483648\n", 0},
         {"Port 4294967377\n", 0},
-        {"Listen 1\n\x1APort 81\n", 80},
+        {"Listen 1\n\x1APort 81\n", 1},
         {std::string(299, 'x') + "Port 81\n", 81},
         {std::string(300, 'x') + "Port 81\n", 0},
     };

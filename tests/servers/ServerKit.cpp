@@ -13,7 +13,7 @@ namespace {
 const char kTarvaneKey[] = "Software\\Tarvane\\";
 
 const char* const kitPrograms[] = {
-    "apache.exe", "mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe", "mysqladmin.exe",
+    "apache.exe", "httpd.exe", "mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe", "mysqladmin.exe",
 };
 
 void CopyProgram(const std::string& from, const std::string& to)
@@ -77,7 +77,8 @@ void ServerKitTest::LayOut(const char* sub)
     CopyProgram(bin + "mysqladmin.exe", kit + "MySql\\bin\\mysqladmin.exe");
     // A port of its own: test programs here and in other trees run at the
     // same time, and the stand-in apache.exe really listens.
-    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(testkit::FreeTcpPort()) + "\n");
+    webPort = testkit::FreeTcpPort();
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(webPort) + "\n");
 
     char shortPath[MAX_PATH] = "";
     DWORD n = GetShortPathNameA(kit.c_str(), shortPath, sizeof shortPath);
@@ -105,6 +106,14 @@ void ServerKitTest::UseCheckStub(const std::string& bytes)
 {
     CopyProgram(testkit::BinDir() + "servers_checkstub.exe", kit + "Apache\\apache.exe");
     ASSERT_TRUE(testkit::WriteFileBytes(kit + "Apache\\checkstub.txt", bytes));
+}
+
+void ServerKitTest::UseHttpdLayout()
+{
+    ASSERT_TRUE(CreateDirectoryA((kit + "Apache\\bin").c_str(), nullptr)) << "error " << GetLastError();
+    ASSERT_TRUE(MoveFileA((kit + "Apache\\apache.exe").c_str(), (kit + "Apache\\bin\\httpd.exe").c_str()))
+        << "error " << GetLastError();
+    WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nListen " + std::to_string(webPort) + "\n");
 }
 
 void ServerKitTest::WriteHttpdConf(const std::string& text)
@@ -145,7 +154,11 @@ std::string ServerKitTest::RunProbe(const char* version, const char* action)
 
 std::vector<kitrecord::Record> ServerKitTest::apacheRuns() const
 {
-    return kitrecord::Select(kitrecord::ReadRecords(kit + "Apache\\"), kitrecord::kEventRun);
+    // apache.exe records beside itself, httpd.exe in Apache\bin.
+    std::vector<kitrecord::Record> runs = kitrecord::ReadRecords(kit + "Apache\\");
+    std::vector<kitrecord::Record> httpd = kitrecord::ReadRecords(kit + "Apache\\bin\\");
+    runs.insert(runs.end(), httpd.begin(), httpd.end());
+    return kitrecord::Select(runs, kitrecord::kEventRun);
 }
 
 std::vector<kitrecord::Record> ServerKitTest::mySqlRuns() const

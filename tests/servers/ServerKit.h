@@ -33,6 +33,12 @@ protected:
     // error output for "-t".
     void UseCheckStub(const std::string& bytes);
     void WriteHttpdConf(const std::string& text);
+    // Turns the laid-out kit into Apache 2.x's layout: apache.exe moves to
+    // Apache\bin\httpd.exe, and httpd.conf names the port of its Port line
+    // in a Listen line instead.
+    void UseHttpdLayout();
+    // The kit's web port.
+    int webPort = 0;
 
     // The kit's folders as the drivers see them (short form, trailing
     // backslash).

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -312,4 +313,68 @@ TEST_F(ApacheStandIn, WrongArgumentsAreRefused)
         EXPECT_NE(r.err.find("Usage: apache.exe"), std::string::npos) << "'" << args << "': got " << r.err;
     }
     EXPECT_FALSE(testkit::FileExists(kit.pidFile()));
+}
+
+// Run as Apache\bin\httpd.exe the stand-in is Apache 2.x: the server root
+// above bin\, 2.x's refusal of the Port line, a console server without -k
+// that listens on the Listen port, "-k start" for the installed service,
+// and the service named "Apache2.4" unless -n names it.
+TEST_F(ApacheStandIn, RunAsHttpdItIsApache24)
+{
+    ASSERT_TRUE(kit.useApache24());
+    standin::Result r = run(" -t");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.err, "Syntax OK\r\n");
+
+    const std::string conf = testkit::DefaultHttpdConf(kit.port(), testkit::KitApache24);
+    ASSERT_TRUE(kit.writeHttpdConf(conf + "Port 80\r\n"));
+    r = run(" -t");
+    EXPECT_EQ(r.exitCode, 1u);
+    const int portLine = (int)std::count(conf.begin(), conf.end(), '\n') + 1;
+    EXPECT_EQ(r.err, "AH00526: Syntax error on line " + std::to_string(portLine) + " of " + slashedConf() +
+                         ":\r\nInvalid command 'Port', perhaps misspelled or defined by a module not included in "
+                         "the server configuration\r\n");
+    std::string listen = conf;
+    const std::string plain = "Listen " + std::to_string(kit.port()) + "\r\n";
+    listen.replace(listen.find(plain), plain.size(), "Listen 127.0.0.1:" + std::to_string(kit.port()) + " http\r\n");
+    ASSERT_TRUE(kit.writeHttpdConf(listen));
+    r = run(" -k start");
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.err.find("No installed service named \"Apache2.4\"."), std::string::npos) << r.err;
+
+    // The console server, on the port of "Listen 127.0.0.1:<port> http".
+    standin::Launch how;
+    how.title = "Apache2";
+    how.curDir = kit.apacheDir();
+    PROCESS_INFORMATION pi = standin::Start(standin::Quoted(kit.apacheExe()), how);
+    ASSERT_NE(pi.hProcess, nullptr);
+    CloseHandle(pi.hThread);
+    server = pi.hProcess;
+    serverPid = pi.dwProcessId;
+    ASSERT_TRUE(testkit::PumpUntil([&] { return pidInFile() == serverPid; }, 20000));
+    std::string response;
+    EXPECT_TRUE(standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n", &response));
+    EXPECT_EQ(response.compare(0, 5, "HTTP/"), 0) << response;
+    r = run(" -k shutdown");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_TRUE(testkit::WaitProcess(server, 10000));
+
+    // The services.
+    const std::string image = standin::Quoted(kit.apacheExe()) + " -k runservice";
+    r = run(" -k install");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(testkit::ServiceImagePath("Apache2.4"), image);
+    r = run(" -k uninstall");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(testkit::ServiceImagePath("Apache2.4"), "");
+    r = run(" -k install -n Apache");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(testkit::ServiceImagePath("Apache"), image + " -n \"Apache\"");
+    EXPECT_EQ(standin::StartServiceNamed("Apache"), 0u);
+    EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_RUNNING; }, 15000));
+    EXPECT_TRUE(testkit::PumpUntil([&] { return standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n",
+                                                                      &response); }, 10000));
+    r = run(" -k uninstall -n Apache");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(testkit::ServiceImagePath("Apache"), "");
 }
