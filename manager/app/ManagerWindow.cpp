@@ -226,6 +226,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_LBUTTONDOWN:
         PostMessageA(handle_, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
         return 0;
+    case VersionCheckMessage:
+        onVersionFetched(wParam, lParam);
+        return 0;
     case TrayCallbackMessage:
         if (lParam == WM_LBUTTONDBLCLK)
             bringToFront();
@@ -362,6 +365,7 @@ void ManagerWindow::quitManager()
     }
     quitDone_ = true;
     quitPending_ = false;
+    versionFetch_.cancel();
     // The drivers' actual mode decides: an applied switch to services that
     // has not happened yet leaves processes that must end with the manager.
     if (!apache.serviceMode() || !mysql.serviceMode()) {

@@ -11,6 +11,7 @@
 #include "DialogWindow.h"
 #include "MySqlServer.h"
 #include "Settings.h"
+#include "VersionCheck.h"
 
 // Source of an event-log line; each label is 7 characters wide.
 enum EventSource {
@@ -41,6 +42,8 @@ const UINT_PTR StatusTimer = 1;        // every 500 ms
 const UINT_PTR StartupCheckTimer = 2;  // once, right after start-up
 // Notifications of the tray icon.
 const UINT TrayCallbackMessage = WM_USER + 1;
+// The version check's thread reports its result (see VersionFetch).
+const UINT VersionCheckMessage = WM_APP + 1;
 // The window property by which a second start finds the manager.
 extern const char ManagerWindowProperty[];
 
@@ -88,8 +91,10 @@ public:
     void superviseServers();
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
 
-    // Version check (on demand and after start-up).
+    // Version check (on demand and after start-up): the fetch runs on its
+    // own thread; its result comes back as VersionCheckMessage.
     void CheckForNewVersion();
+    void onVersionFetched(WPARAM found, LPARAM fetch);
 
     // Fields, in this order.
     char caption[100];
@@ -133,6 +138,7 @@ private:
     void openShortcut(WPARAM id);
     void showAbout();
 
+    VersionFetch versionFetch_;
     int promptDepth_;
     bool quitPending_;
     bool quitDone_;
