@@ -30,8 +30,22 @@ void formatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource 
 
 // Scans a writable command line in place and posts one WM_COMMAND per
 // command word ("/start", "/stop", "/restart", "/quit", "/browse") to
-// window, in the order found. Nothing when window is null.
-void dispatchCommandWords(char* text, HWND window);
+// window, in the order found; returns how many. Nothing when window is
+// null.
+int dispatchCommandWords(char* text, HWND window);
+
+// A further start: its command words go to the running manager's window;
+// without any, the window is shown and brought forward.
+void forwardToRunningManager(char* text, HWND window);
+
+// The start-up of the manager process: the single-instance mutex, the
+// window and its message loop (or, in a further start, the words handed
+// on). Returns the exit code, 0.
+int RunManager(HINSTANCE instance, char* commandLine);
+
+// The text shown when the window cannot be created, naming the system's
+// error.
+void formatWindowFailure(char* out, size_t size, DWORD error);
 
 // Finds the running manager's window: a dialog titled "Tarvane" that
 // carries the manager's window property. Null when there is none.

@@ -115,6 +115,39 @@ TEST_F(WindowTest, PinCloseCommandAndEscape)
     EXPECT_FALSE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
 }
 
+TEST_F(WindowTest, WindowThatCannotBeCreatedEndsTheStart)
+{
+    // The start-up given a module without the window's template: the
+    // dialog cannot be created.
+    WriteSettings();
+    HMODULE plain = LoadLibraryExA((testkit::BinDir() + "apache.exe").c_str(), nullptr,
+                                   DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(plain, nullptr);
+    char words[] = "/start";
+    EXPECT_EQ(0, RunManager(plain, words));
+    SetAppInstance(nullptr);
+    FreeLibrary(plain);
+    std::vector<std::string> shown = prompts.texts();
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(0u, shown[0].find("Tarvane cannot create its window: ")) << shown[0];
+    // The template is missing: the system says which resource error.
+    EXPECT_NE(std::string::npos, shown[0].find(" (error 181")) << shown[0];
+    // The mutex went with it: a new start is a first one.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "TarvaneMutex");
+    EXPECT_NE(ERROR_ALREADY_EXISTS, GetLastError());
+    CloseHandle(mutex);
+
+    char text[300];
+    formatWindowFailure(text, sizeof text, ERROR_NOT_ENOUGH_MEMORY);
+    // The system's own words (Windows and Wine word them differently),
+    // without their line break.
+    char reason[200] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_NOT_ENOUGH_MEMORY, 0, reason, sizeof reason, nullptr);
+    std::string said(reason, strcspn(reason, ".\r\n"));
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ("Tarvane cannot create its window: " + said + " (error 8).", std::string(text));
+}
+
 TEST_F(WindowTest, SettingsPage)
 {
     WriteSettings({{"ExpertMode", "N"}, {"AutoReloadConf", "N"}});
