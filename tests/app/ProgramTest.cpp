@@ -154,7 +154,7 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
 
     EXPECT_EQ(0u, Run(""));
     PumpFor(700);
-    EXPECT_EQ(0, LogCount("Demarrage")) << "no words, nothing happens";
+    EXPECT_EQ(0, LogCount("Demarrage")) << "no words, no command";
 
     EXPECT_EQ(0u, Run("/start"));
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
@@ -217,6 +217,15 @@ TEST_F(ProgramTest, KeysEscapeAndEndOfSession)
     PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(w); }, 3000));
     EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageA(w, IDC_EXPERT_MODE, BM_GETCHECK, 0, 0));
+
+    // A further start without words shows it; an unknown word alone counts
+    // as none.
+    EXPECT_EQ(0u, Run("/nothing"));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }, 3000));
+    PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(w); }, 3000));
+    EXPECT_EQ(0u, Run(""));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }, 3000));
 
     // A cancelled logoff changes nothing; a real one stops and saves.
     SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
