@@ -11,8 +11,24 @@ const char ManagerWindowProperty[] = "TarvaneManager";
 
 namespace {
 
-// Outer window height in pixels for each position of the size slider.
+// Outer window height in pixels for each position of the size slider, for
+// the dialog as designed: 238 dialog units high are 387 pixels (MS Sans
+// Serif 8 on a 96-dpi screen).
 const int expansionHeights[3] = {82, 305, 393};
+const int DesignDialogUnits = 238;
+const int DesignDialogPixels = 387;
+
+// The template's height in pixels as this screen and font lay it out
+// (DesignDialogPixels until the window exists).
+int dialogPixels = DesignDialogPixels;
+
+// The screen's dots per inch, read once the window exists (96 until then).
+int screenDpi = 96;
+
+int Scaled(int pixels)
+{
+    return MulDiv(pixels, screenDpi, 96);
+}
 
 // The states last written into the status texts; -1: never.
 int shownApacheState = -1;
@@ -35,7 +51,7 @@ void PaintLamp(HWND control, ServerState state, int left)
         return;
     HBRUSH brush = CreateSolidBrush(LampColour(state));
     HGDIOBJ old = SelectObject(dc, brush);
-    Ellipse(dc, left, 2, left + 10, 12);
+    Ellipse(dc, Scaled(left), Scaled(2), Scaled(left + 10), Scaled(12));
     SelectObject(dc, old);
     DeleteObject(brush);
     ReleaseDC(control, dc);
@@ -78,6 +94,13 @@ BOOL CALLBACK FindManagerProc(HWND window, LPARAM lParam)
 
 }  // namespace
 
+int ExpansionHeight(int position, int dialogHeight)
+{
+    if (position < 0 || position > 2)
+        return 0;
+    return MulDiv(expansionHeights[position], dialogHeight, DesignDialogPixels);
+}
+
 HWND FindManagerWindow()
 {
     FindContext context = {nullptr};
@@ -89,7 +112,7 @@ ManagerWindow::ManagerWindow(HWND parent)
     : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
       quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
       apacheStopRefusedAt_(), apacheStopRefused_(false), lastApacheState_(Stopped),
-      apacheWasRunning_(false)
+      apacheWasRunning_(false), bannerImages_()
 {
     ZeroMemory(&trayData, sizeof trayData);
     const UINT icons[4] = {IDI_TRAY_IDLE, IDI_TRAY_APACHE, IDI_TRAY_MYSQL, IDI_TRAY_BOTH};
@@ -122,10 +145,17 @@ ManagerWindow::~ManagerWindow()
         KillTimer(handle_, StatusTimer);
         KillTimer(handle_, StartupCheckTimer);
         RemovePropA(handle_, ManagerWindowProperty);
+        // The scaled pictures are the window's to free, after the controls
+        // have let go of them.
+        SendDlgItemMessageA(handle_, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP, 0);
+        SendDlgItemMessageA(handle_, IDC_BANNER_LINE, STM_SETIMAGE, IMAGE_BITMAP, 0);
         // The icon normally went with the quit; never leave it behind.
         if (trayAdded_)
             Shell_NotifyIconA(NIM_DELETE, &trayData);
     }
+    for (HANDLE image : bannerImages_)
+        if (image)
+            DeleteObject(image);
     // Members go in reverse order: settings (saved), apache, mysql; the
     // dialog base detaches last.
 }
@@ -151,6 +181,18 @@ BOOL ManagerWindow::onInitDialog()
 
     EnableMenuItem(GetSystemMenu(handle_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
+    HDC screen = GetDC(nullptr);
+    screenDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    if (screenDpi <= 0)
+        screenDpi = 96;
+    // The heights follow the dialog's units, which follow the screen's dpi
+    // and the font the system gives the template.
+    RECT units = {0, 0, 0, DesignDialogUnits};
+    if (MapDialogRect(handle_, &units) && units.bottom > 0)
+        dialogPixels = units.bottom;
+    scaleBanner();
     setExpansion(settings.ExpandPos);
 
     setPinImage();
@@ -396,7 +438,35 @@ void ManagerWindow::setExpansion(int position)
     RECT frame;
     GetWindowRect(handle_, &frame);
     SetWindowPos(handle_, settings.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0,
-                 frame.right - frame.left, expansionHeights[position], SWP_NOMOVE);
+                 frame.right - frame.left, ExpansionHeight(position, dialogPixels), SWP_NOMOVE);
+}
+
+void ManagerWindow::scaleBanner()
+{
+    if (screenDpi == 96)
+        return;  // the template's pictures are drawn for it
+    // Above 96 dpi the banner drawn at 150 %, fitted to the screen (exact
+    // at 144 dpi); the line under it stretched to the same width.
+    const struct {
+        int control;
+        UINT picture;
+        int width, height;  // of the picture at this dpi
+    } pictures[2] = {
+        {IDC_BANNER, IDB_BANNER_150, Scaled(600), Scaled(33)},
+        {IDC_BANNER_LINE, IDB_BANNER_LINE, Scaled(600), Scaled(1)},
+    };
+    for (int i = 0; i < 2; ++i) {
+        HANDLE image = LoadImageA(AppInstance(), MAKEINTRESOURCEA(pictures[i].picture), IMAGE_BITMAP,
+                                  pictures[i].width, pictures[i].height, LR_DEFAULTCOLOR);
+        if (!image)
+            continue;
+        HWND control = GetDlgItem(handle_, pictures[i].control);
+        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+            SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
+        if (old && old != image)
+            DeleteObject(old);
+        bannerImages_[i] = image;
+    }
 }
 
 void ManagerWindow::setPinImage()

@@ -51,6 +51,12 @@ void formatWindowFailure(char* out, size_t size, DWORD error);
 // carries the manager's window property. Null when there is none.
 HWND FindManagerWindow();
 
+// The outer window height for a position of the size slider (0 to 2) when
+// the window's 238 dialog units of height are dialogHeight pixels (82, 305
+// and 393 pixels at 387, as MS Sans Serif 8 lays them out at 96 dpi); 0 for
+// any other position.
+int ExpansionHeight(int position, int dialogHeight);
+
 // Window timers.
 const UINT_PTR StatusTimer = 1;        // every 500 ms
 const UINT_PTR StartupCheckTimer = 2;  // once, right after start-up
@@ -142,6 +148,8 @@ private:
     void updateTray();
     // Sets the pin button's image (165 pinned, 164 not), freeing the old.
     void setPinImage();
+    // Above 96 dpi: the banner and its line as drawn for the screen.
+    void scaleBanner();
     // Apache's start, with the message the user needs when it failed.
     void startApache();
     // The lines that tell why a server did not come up or ended.
@@ -165,4 +173,5 @@ private:
     // Apache's state at the previous status tick, to see it fail to come up.
     ServerState lastApacheState_;
     bool apacheWasRunning_;
+    HANDLE bannerImages_[2];
 };

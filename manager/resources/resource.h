@@ -65,6 +65,7 @@
 #define IDB_BANNER_LINE            173    // line under the banner
 #define IDB_BANNER                 181    // banner across the top
 #define IDB_HELP_BUTTON            182    // context-help button
+#define IDB_BANNER_150             183    // the banner drawn at 150 % (144 dpi)
 
 // ---------------------------------------------------------------------------
 // Version of the manager (the version resource; the version check and the

@@ -40,14 +40,30 @@ class WindowTest : public AppTest {};
 
 TEST_F(WindowTest, HeightsByExpansionPosition)
 {
+    // The heights follow the dialog's units as the screen lays them out:
+    // as designed, 238 units are 387 pixels (MS Sans Serif 8 at 96 dpi on
+    // Windows); Wine's fonts and other dpi give other sizes.
+    const struct {
+        int dialogHeight, heights[3];
+    } screens[] = {{387, {82, 305, 393}}, {484, {103, 381, 492}}, {581, {123, 458, 590}}, {774, {164, 610, 786}}};
+    for (const auto& screen : screens) {
+        for (int position = 0; position < 3; ++position)
+            EXPECT_EQ(screen.heights[position], ExpansionHeight(position, screen.dialogHeight)) << screen.dialogHeight;
+        EXPECT_EQ(0, ExpansionHeight(3, screen.dialogHeight));
+    }
+
     HWND plain = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MANAGER), nullptr,
                                     PlainDialog, 0);
     int templateHeight = Height(plain);
+    RECT units = {0, 0, 0, 238};
+    MapDialogRect(plain, &units);
     DestroyWindow(plain);
+    const int h[3] = {ExpansionHeight(0, units.bottom), ExpansionHeight(1, units.bottom),
+                      ExpansionHeight(2, units.bottom)};
     const struct {
         const char* stored;
         int height;
-    } cases[] = {{"0", 82}, {"1", 305}, {"2", 393}, {"7", templateHeight}};
+    } cases[] = {{"0", h[0]}, {"1", h[1]}, {"2", h[2]}, {"7", templateHeight}};
     for (const auto& c : cases) {
         WriteSettings({{"ExpandPos", c.stored}});
         Open();
@@ -65,7 +81,7 @@ TEST_F(WindowTest, HeightsByExpansionPosition)
     EXPECT_EQ(1, SendMessageA(slider, TBM_GETPOS, 0, 0));
     SendMessageA(slider, TBM_SETPOS, TRUE, 2);
     SendMessageA(window->handle(), WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
-    EXPECT_EQ(393, Height(window->handle()));
+    EXPECT_EQ(h[2], Height(window->handle()));
     EXPECT_EQ(2, window->settings.ExpandPos);
 }
 
