@@ -251,7 +251,10 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_CLOSE:
+        // The close box ends the editor as "&Quitter" does: nothing of it
+        // stays in the Windows directory.
         DestroyWindow(hwnd);
+        block.removeWorkFile();
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

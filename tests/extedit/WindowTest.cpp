@@ -315,12 +315,13 @@ TEST_F(MorvexWindow, FormAndControlsAreAsDesigned)
     EXPECT_FALSE(IsChecked(list, 1));
     EXPECT_EQ(files.readWork(), Head);
 
-    // The close box ends the program and leaves the working file.
+    // The close box ends the program as "&Quitter" does: no working file
+    // is left behind.
     PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
     DWORD exitCode = 1;
     ASSERT_TRUE(editor.ended(&exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(testkit::FileExists(files.work));
+    EXPECT_FALSE(testkit::FileExists(files.work));
 }
 
 TEST_F(MorvexWindow, ClickOnTheBoxAndAltVWritePhpIni)
