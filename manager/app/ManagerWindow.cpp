@@ -112,7 +112,7 @@ ManagerWindow::ManagerWindow(HWND parent)
     : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
       quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
       apacheStopRefusedAt_(), apacheStopRefused_(false), lastApacheState_(Stopped),
-      apacheWasRunning_(false), bannerImages_()
+      apacheWasRunning_(false), bannerImages_(), fieldTips_(0)
 {
     ZeroMemory(&trayData, sizeof trayData);
     const UINT icons[4] = {IDI_TRAY_IDLE, IDI_TRAY_APACHE, IDI_TRAY_MYSQL, IDI_TRAY_BOTH};

@@ -174,4 +174,6 @@ private:
     ServerState lastApacheState_;
     bool apacheWasRunning_;
     HANDLE bannerImages_[2];
+    // The fields whose F1 help tooltip exists (one bit each).
+    unsigned fieldTips_;
 };

@@ -271,7 +271,7 @@ TEST_F(WindowTest, TrayIconTooltipAndLoss)
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));
 }
 
-TEST_F(WindowTest, LogFileRecreatedOrSkipped)
+TEST_F(WindowTest, LogFileRecreatedSkippedAndRotated)
 {
     WriteSettings();
     Open();
@@ -297,6 +297,82 @@ TEST_F(WindowTest, LogFileRecreatedOrSkipped)
     window->logEvent(std::string(300, 'x').c_str(), SourceManager);
     EXPECT_EQ(255u, ListLines()[3].size());
     EXPECT_EQ(255u, FileLines()[1].size());
+
+    // The list scrolls sideways as far as its widest line...
+    HWND list = GetDlgItem(window->handle(), IDC_EVENT_LOG);
+    RECT client;
+    GetClientRect(list, &client);
+    EXPECT_GT(SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "a whole 255-character line";
+    // ...and keeps its newest line in view, unless the user scrolled up.
+    auto lastVisible = [&] {
+        LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+        LRESULT rows = client.bottom / SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+        return top + rows >= SendMessageA(list, LB_GETCOUNT, 0, 0);
+    };
+    for (int i = 0; i < 20; ++i) {
+        window->logEvent("more", SourceManager);
+        ASSERT_TRUE(lastVisible()) << "line " << i;
+    }
+    SendMessageA(list, LB_SETTOPINDEX, 2, 0);
+    window->logEvent("while scrolled up", SourceManager);
+    EXPECT_EQ(2, SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+    EXPECT_FALSE(lastVisible());
+
+    // At 1 MB the file starts afresh; the one before stays as
+    // Tarvane.old.log, replacing an older one.
+    std::string old = kit->root() + "Tarvane.old.log";
+    const struct {
+        size_t size;
+        bool rotated;
+    } sizes[] = {{1024 * 1024 - 1, false}, {1024 * 1024, true}, {1024 * 1024 + 10, true}};
+    for (const auto& c : sizes) {
+        ASSERT_TRUE(testkit::WriteFileBytes(old, "older"));
+        ASSERT_TRUE(testkit::WriteFileBytes(log, std::string(c.size - 2, 'x') + "\r\n"));
+        window->logEvent("next", SourceManager);
+        std::string kept;
+        testkit::ReadFileBytes(old, &kept);
+        EXPECT_EQ(c.rotated ? c.size : 5u, kept.size()) << c.size;
+        EXPECT_EQ(c.rotated ? 1u : 2u, FileLines().size()) << c.size;
+    }
+    DeleteFileA(old.c_str());
+}
+
+TEST_F(WindowTest, StatusTooltipsFieldHelpAndArgumentsLimit)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    // The status texts take the mouse, so their tooltips see it.
+    for (int id : {IDC_APACHE_STATUS, IDC_MYSQL_STATUS}) {
+        RECT r;
+        GetWindowRect(GetDlgItem(w, id), &r);
+        EXPECT_EQ(HTCLIENT, SendMessageA(GetDlgItem(w, id), WM_NCHITTEST, 0,
+                                         MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2))) << id;
+    }
+    // F1 on a field: its help each time, its tooltip made once.
+    auto tooltips = [] {
+        int n = 0;
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM count) {
+            char name[32] = "";
+            GetClassNameA(window, name, sizeof name);
+            *reinterpret_cast<int*>(count) += strcmp(name, TOOLTIPS_CLASSA) == 0;
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&n));
+        return n;
+    };
+    int before = tooltips();
+    HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_MYSQL_ARGUMENTS};
+    help.hItemHandle = GetDlgItem(w, IDC_MYSQL_ARGUMENTS);
+    for (int press = 1; press <= 3; ++press) {
+        SendMessageA(w, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+        EXPECT_EQ(press, (int)prompts.texts().size());
+        EXPECT_EQ(before + 1, tooltips()) << "press " << press;
+    }
+    // The arguments field takes what the setting holds, no more.
+    EXPECT_EQ(MaxMySqlArguments, SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_GETLIMITTEXT, 0, 0));
+    SetDlgItemTextA(w, IDC_MYSQL_ARGUMENTS, std::string(300, 'a').c_str());
+    SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_SETSEL, 0, -1);
+    SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(std::string(300, 'b').c_str()));
+    EXPECT_EQ(MaxMySqlArguments, GetWindowTextLengthA(GetDlgItem(w, IDC_MYSQL_ARGUMENTS)));
 }
 
 // The service option needs the NT family: run this program again as a
