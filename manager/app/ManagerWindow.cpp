@@ -110,7 +110,7 @@ HWND FindManagerWindow()
 
 ManagerWindow::ManagerWindow(HWND parent)
     : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
-      quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
+      quitAfterStart_(false), quitRequestedAt_(0), quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
       apacheStopRefusedAt_(), apacheStopRefused_(false), lastApacheState_(Stopped),
       apacheWasRunning_(false), bannerImages_(), fieldTips_(0)
 {
@@ -233,13 +233,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_ENDSESSION:
         // Only a session that really ends; a cancelled logoff changes
-        // nothing. The process may be ended as soon as this returns, so
-        // the settings are saved here.
-        if (wParam) {
-            quitManager();
-            settings.SaveSettings();
-            DestroyWindow(handle_);
-        }
+        // nothing.
+        if (wParam)
+            endSession();
         return 0;
     case WM_NOTIFY:
         return 0;
@@ -247,13 +243,15 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         showFieldHelp(reinterpret_cast<const HELPINFO*>(lParam));
         return 0;
     case WM_COMMAND:
-        onCommand(wParam);
+        if (!ignoresCommand(wParam))
+            onCommand(wParam);
         return 0;
     case WM_TIMER:
         if (wParam == StatusTimer) {
             superviseServers();
             drawStatus();
             refreshTray();
+            checkDeferredQuit();
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
             if (settings.CheckVersion)
@@ -401,10 +399,15 @@ void ManagerWindow::quitManager()
     if (quitDone_)
         return;
     if (inPrompt()) {
-        // Acted on once the prompt has returned (leavePrompt).
+        // The open prompts end at once; the quit is carried out once they
+        // have returned (leavePrompt).
         quitPending_ = true;
+        closeOpenPrompts();
         return;
     }
+    if (deferQuitForStartingServers())
+        return;
+    quitAfterStart_ = false;
     quitDone_ = true;
     quitPending_ = false;
     versionFetch_.cancel();
@@ -418,11 +421,7 @@ void ManagerWindow::quitManager()
             mysql.stop();
         trayData.hIcon = trayIcons[0];
     }
-    bool applied = settings.StartAsServices;
-    storeSettingsPage();
-    // A service option that was never applied would make the next start
-    // start nothing: only an applied one is kept.
-    settings.StartAsServices = applied;
+    keepSettingsAtQuit();
     if (trayAdded_) {
         Shell_NotifyIconA(NIM_DELETE, &trayData);
         trayAdded_ = false;
@@ -491,6 +490,8 @@ void ManagerWindow::enterContextHelp()
 
 int ManagerWindow::prompt(const char* text, UINT type)
 {
+    if (quitArrived())
+        return promptAnswerWithoutAsking(type);
     enterPrompt();
     int answer = MessageBoxA(handle_, text, caption, type);
     leavePrompt();
@@ -507,5 +508,5 @@ void ManagerWindow::leavePrompt()
 
 bool ManagerWindow::quitArrived()
 {
-    return quitPending_ || quitDone_;
+    return quitPending_ || quitDone_ || quitAfterStart_;
 }

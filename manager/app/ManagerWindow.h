@@ -136,8 +136,28 @@ public:
 
 private:
     // Shows a message box owned by the window, titled with the caption;
-    // a quit that arrives meanwhile is kept for afterwards.
+    // a quit that arrives meanwhile closes it (as No or Cancel) and is
+    // carried out afterwards. Once a quit has come nothing is asked: the
+    // answer is No, Cancel or OK.
     int prompt(const char* text, UINT type);
+    static int promptAnswerWithoutAsking(UINT type);
+
+    // Quit paths (QuitPaths.cpp).
+    // Ends the tray menu and every message box and dialog of the thread
+    // (as if answered No, or Cancel).
+    void closeOpenPrompts();
+    // Commands that arrive after a quit are dropped.
+    bool ignoresCommand(WPARAM id) const;
+    // True when the quit waits for a server that is still starting (at
+    // most 10 s); checkDeferredQuit, on the status tick, carries it out.
+    bool deferQuitForStartingServers();
+    void checkDeferredQuit();
+    // WM_ENDSESSION: no prompt, MySQL asked to stop first, Apache stopped
+    // without its syntax test, a bounded wait, settings saved, loop ended.
+    void endSession();
+    void stopForSessionEnd();
+    // The settings page and the service option as they are kept at a quit.
+    void keepSettingsAtQuit();
     // After a prompt: true when a quit came meanwhile; the quit is then
     // carried out from the message loop and the caller must stop.
     bool quitArrived();
@@ -162,6 +182,8 @@ private:
 
     VersionFetch versionFetch_;
     int promptDepth_;
+    bool quitAfterStart_;
+    DWORD quitRequestedAt_;
     bool quitPending_;
     bool quitDone_;
     bool trayAdded_;

@@ -164,6 +164,24 @@ TEST_F(WindowTest, WindowThatCannotBeCreatedEndsTheStart)
     EXPECT_EQ("Tarvane cannot create its window: " + said + " (error 8).", std::string(text));
 }
 
+TEST_F(WindowTest, QuitBeforeAnAppliedServiceSwitchKeepsProcesses)
+{
+    // Applied, not yet carried out (the drivers still run processes): the
+    // next start must start processes, not services that were never made.
+    WriteSettings({{"StartAsServices", "N"}});
+    Open();
+    window->settings.StartAsServices = true;
+    window->serviceSwitchPending = true;
+    CheckDlgButton(window->handle(), IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_QUIT, 0);
+    ASSERT_TRUE(window->hasQuit());
+    // Commands after the quit are dropped.
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+    EXPECT_EQ(0, CountLines("Demarrage"));
+    Close();
+    EXPECT_EQ("N", ReadSetting("StartAsServices"));
+}
+
 TEST_F(WindowTest, SettingsPage)
 {
     WriteSettings({{"ExpertMode", "N"}, {"AutoReloadConf", "N"}});
