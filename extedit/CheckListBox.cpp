@@ -19,7 +19,7 @@ void Release(void* block)
 }  // namespace
 
 CheckListBox::CheckListBox()
-    : hwnd(nullptr), baseProc(nullptr), updating(false), items(0), boxed(0), copyValid(false), texts(nullptr),
+    : itemHeight(ItemHeight), checkWidth(CheckWidth), hwnd(nullptr), baseProc(nullptr), updating(false), items(0), boxed(0), copyValid(false), texts(nullptr),
       textsSize(0), textsUsed(0), start(nullptr), mark(nullptr), boxMark(nullptr)
 {
 }
@@ -30,8 +30,10 @@ CheckListBox::~CheckListBox()
     Release(start);
 }
 
-bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int height, HFONT font)
+bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int height, HFONT font, int dpi)
 {
+    itemHeight = MulDiv(ItemHeight, dpi, 96);
+    checkWidth = MulDiv(CheckWidth, dpi, 96);
     hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_OWNERDRAWFIXED |
                                LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT,
@@ -40,7 +42,7 @@ bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int
     if (!hwnd)
         return false;
     SendMessageA(hwnd, WM_SETFONT, (WPARAM)font, FALSE);
-    SendMessageA(hwnd, LB_SETITEMHEIGHT, 0, ItemHeight);
+    SendMessageA(hwnd, LB_SETITEMHEIGHT, 0, itemHeight);
     // The list box finds this object in its user data.
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, (LONG_PTR)this);
     baseProc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)listProc);
@@ -253,9 +255,9 @@ int CheckListBox::count()
     return items;
 }
 
-void CheckListBox::measureItem(MEASUREITEMSTRUCT* measure)
+void CheckListBox::measureItem(MEASUREITEMSTRUCT* measure) const
 {
-    measure->itemHeight = ItemHeight;
+    measure->itemHeight = itemHeight;
 }
 
 void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
@@ -270,17 +272,19 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
 
     FillRect(dc, &item, GetSysColorBrush(COLOR_WINDOW));
     // The box: a sunken square, white inside, with a black tick when checked.
-    RECT box = {item.left + 2, item.top + 1, item.left + 2 + ItemHeight - 2, item.top + ItemHeight - 1};
+    RECT box = {item.left + 2, item.top + 1, item.left + 2 + itemHeight - 2, item.top + itemHeight - 1};
     DrawEdge(dc, &box, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
     FillRect(dc, &box, GetSysColorBrush(COLOR_WINDOW));
     if (draw->itemData == 1) {
         HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
         HGDIOBJ oldPen = SelectObject(dc, pen);
-        for (int row = 0; row < 3; ++row) {
+        // The tick as drawn in a 9-pixel box, scaled to this one.
+        int side = box.right - box.left;
+        for (int row = 0; row < 3 * side / 9; ++row) {
             // Down from the left to the bottom, then up to the right.
-            POINT tick[3] = {{box.left + 1, box.top + 2 + row},
-                             {box.left + 3, box.top + 4 + row},
-                             {box.left + 7, box.top + row}};
+            POINT tick[3] = {{box.left + side / 9, box.top + 2 * side / 9 + row},
+                             {box.left + 3 * side / 9, box.top + 4 * side / 9 + row},
+                             {box.left + 7 * side / 9, box.top + row}};
             Polyline(dc, tick, 3);
         }
         SelectObject(dc, oldPen);
@@ -288,7 +292,7 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
     }
 
     RECT label = item;
-    label.left += CheckWidth + 1;
+    label.left += checkWidth + 1;
     bool selected = (draw->itemState & ODS_SELECTED) != 0;
     FillRect(dc, &label, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     char text[256] = "";
@@ -337,7 +341,7 @@ LRESULT CALLBACK CheckListBox::listProc(HWND hwnd, UINT message, WPARAM wParam, 
         LRESULT result = self->call(message, wParam, lParam);
         int x = (short)LOWORD(lParam), y = (short)HIWORD(lParam);
         LRESULT hit = self->call(LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
-        if (x >= 0 && x < CheckWidth && HIWORD(hit) == 0)
+        if (x >= 0 && x < self->checkWidth && HIWORD(hit) == 0)
             self->toggle(LOWORD(hit));
         return result;
     }

@@ -18,12 +18,14 @@
 
 class CheckListBox {
 public:
+    // Item height and the width of the box's column at 96 dpi.
     enum { ItemHeight = 13, CheckWidth = 15, MaxItems = 32767 };
 
     CheckListBox();
     ~CheckListBox();
 
-    bool create(HWND parent, int id, int left, int top, int width, int height, HFONT font);
+    // dpi: the screen's, to which the item height and the box are scaled.
+    bool create(HWND parent, int id, int left, int top, int width, int height, HFONT font, int dpi = 96);
     HWND handle() const { return hwnd; }
 
     // A reload: redraw off; a clear keeps the items in the box, and the
@@ -43,7 +45,7 @@ public:
     int count();
 
     // Forwarded by the parent window.
-    static void measureItem(MEASUREITEMSTRUCT* measure);
+    void measureItem(MEASUREITEMSTRUCT* measure) const;
     void drawItem(const DRAWITEMSTRUCT* draw);
 
 private:
@@ -57,6 +59,8 @@ private:
     const char* copiedText(int index, DWORD* length) const;
     void dropCopy();
 
+    int itemHeight;  // ItemHeight and CheckWidth at the screen's dpi
+    int checkWidth;
     HWND hwnd;
     WNDPROC baseProc;
     bool updating;

@@ -78,6 +78,15 @@ public:
         file = INVALID_HANDLE_VALUE;
     }
 
+    // The open file's size and last write time.
+    bool stamp(ULARGE_INTEGER* size, FILETIME* written)
+    {
+        size->LowPart = GetFileSize(file, &size->HighPart);
+        if (size->LowPart == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+            return false;
+        return GetFileTime(file, nullptr, nullptr, written) != FALSE;
+    }
+
     // Fills line (LineSize bytes) and its length; on NoLine the line is empty.
     Result read(char* line, int* length)
     {
@@ -341,10 +350,49 @@ bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* bac
     return true;
 }
 
+// What php.ini carries besides its bytes: its attributes and its access
+// rights, read before the replacement and given to the new file, as
+// ReplaceFile does (which the Windows 95 family lacks).
+class FileIdentity {
+public:
+    explicit FileIdentity(const char* path) : attributes(GetFileAttributesA(path)), security(nullptr)
+    {
+        DWORD needed = 0;
+        const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+        if (!GetFileSecurityA(path, what, nullptr, 0, &needed) && needed > 0 &&
+            (security = HeapAlloc(GetProcessHeap(), 0, needed)) != nullptr &&
+            !GetFileSecurityA(path, what, security, needed, &needed)) {
+            HeapFree(GetProcessHeap(), 0, security);
+            security = nullptr;
+        }
+    }
+    ~FileIdentity()
+    {
+        if (security)
+            HeapFree(GetProcessHeap(), 0, security);
+    }
+    void giveTo(const char* path) const
+    {
+        if (security)
+            SetFileSecurityA(path, DACL_SECURITY_INFORMATION, security);
+        if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesA(path) != attributes)
+            SetFileAttributesA(path, attributes);
+    }
+
+private:
+    FileIdentity(const FileIdentity&);
+    FileIdentity& operator=(const FileIdentity&);
+    DWORD attributes;
+    void* security;
+};
+
 bool ReplaceIniFile(const char* workPath, const char* iniPath)
 {
-    if (workFileOps.moveFileEx(workPath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    FileIdentity identity(iniPath);
+    if (workFileOps.moveFileEx(workPath, iniPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        identity.giveTo(iniPath);
         return true;
+    }
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
         return false;
     // The Windows 95 family has no MoveFileExA.
@@ -355,11 +403,14 @@ bool ReplaceIniFile(const char* workPath, const char* iniPath)
     if (dirLength + sizeof "tmpphp.old" > sizeof backup)
         return false;
     strcpy(backup + dirLength, "tmpphp.old");
-    return ReplaceByRenames(workPath, iniPath, backup);
+    if (!ReplaceByRenames(workPath, iniPath, backup))
+        return false;
+    identity.giveTo(iniPath);
+    return true;
 }
 
 ExtensionBlock::ExtensionBlock(ExtensionView& view)
-    : view(view), curLength(0), headSaved(false), headBytes(0)
+    : view(view), curLength(0), headSaved(false), headBytes(0), stampKnown(false), loadedSize(), loadedWrite()
 {
     curLine[0] = outLine[0] = iniPath[0] = tmpPath[0] = errorText[0] = '\0';
 }
@@ -372,6 +423,7 @@ void ExtensionBlock::load()
     view.clear();
     headSaved = false;
     headBytes = 0;
+    stampKnown = false;
     tail.clear();
 
     // A path that does not fit is left empty rather than cut into the name
@@ -392,6 +444,10 @@ void ExtensionBlock::load()
         view.showMessage(message, caption);
         return;
     }
+
+    // What the list will show is php.ini as it stands now: an apply checks
+    // that no other program has written it since.
+    stampKnown = ini.stamp(&loadedSize, &loadedWrite);
 
     // The head, up to and including the start marker, goes to the working
     // file. When that file cannot be written the list is still shown, but
@@ -455,7 +511,7 @@ void ExtensionBlock::formatError()
 
 bool ExtensionBlock::apply()
 {
-    char caption[64], message[128];
+    char caption[64], message[256];
     LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
     errorText[0] = '\0';
 
@@ -469,6 +525,16 @@ bool ExtensionBlock::apply()
 
     LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
     if (strcmp(first, message) == 0) {
+        view.showMessage(message, caption);
+        load();
+        return true;
+    }
+
+    if (!iniUnchanged()) {
+        // Another program wrote php.ini after the load: writing the list
+        // would undo its changes unseen. Nothing is written; the list
+        // shows the file as it is now.
+        LoadMessage(IDS_INI_CHANGED, message, sizeof message);
         view.showMessage(message, caption);
         load();
         return true;
@@ -527,6 +593,17 @@ bool ExtensionBlock::writeNewIni()
     if (!TruncateWorkFile(tmpPath, headBytes))
         headSaved = false;
     return false;
+}
+
+bool ExtensionBlock::iniUnchanged() const
+{
+    if (!stampKnown)
+        return true;  // nothing to compare: the apply's own checks decide
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (!GetFileAttributesExA(iniPath, GetFileExInfoStandard, &now))
+        return false;  // gone or unreadable since the load
+    return now.nFileSizeLow == loadedSize.LowPart && now.nFileSizeHigh == loadedSize.HighPart &&
+           CompareFileTime(&now.ftLastWriteTime, &loadedWrite) == 0;
 }
 
 void ExtensionBlock::removeWorkFile()

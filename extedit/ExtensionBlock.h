@@ -100,6 +100,9 @@ public:
 private:
     bool writeNewIni();
     void formatError();
+    // php.ini's size and last write time now, against the ones the last
+    // load read: false when another program has written it since.
+    bool iniUnchanged() const;
 
     ExtensionView& view;
 
@@ -112,5 +115,8 @@ private:
     bool headSaved;                  // the last load wrote the whole head to the working file
     DWORD headBytes;                 // its size in bytes
     TextBuffer tail;                 // the user's lines after the end marker, LF line ends
+    bool stampKnown;                 // the last load read php.ini's size and write time:
+    ULARGE_INTEGER loadedSize;
+    FILETIME loadedWrite;
     char errorText[128];
 };

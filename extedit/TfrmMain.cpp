@@ -18,7 +18,7 @@ void LoadTextA(UINT id, char* buffer, int size)
 }  // namespace
 
 TfrmMain::TfrmMain(HINSTANCE instance)
-    : instance(instance), hwnd(nullptr), font(nullptr), bigIcon(nullptr), smallIcon(nullptr), focused(nullptr),
+    : instance(instance), hwnd(nullptr), font(nullptr), dpi(96), bigIcon(nullptr), smallIcon(nullptr), focused(nullptr),
       bQuitter(nullptr), bValider(nullptr), lGExtensions(nullptr), lExplications(nullptr), Label1(nullptr),
       block(*this)
 {
@@ -54,15 +54,23 @@ bool TfrmMain::create()
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return false;
 
+    // The form is laid out for 96 dpi; every size follows the screen's.
+    HDC screen = GetDC(nullptr);
+    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    if (dpi <= 0)
+        dpi = 96;
+
     // Verdana 8 points: 11 pixels at 96 pixels per inch.
-    font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+    font = CreateFontA(-px(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Verdana");
 
     // A tool window with a thin frame and only a close box; the taskbar
     // button still carries the title.
     DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
     DWORD exStyle = WS_EX_TOOLWINDOW | WS_EX_WINDOWEDGE | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
-    RECT frame = {0, 0, ClientWidth, ClientHeight};
+    RECT frame = {0, 0, px(ClientWidth), px(ClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     char title[64];
     LoadTextA(IDS_APP_TITLE, title, sizeof title);
@@ -74,7 +82,7 @@ bool TfrmMain::create()
     SendMessageA(hwnd, WM_SETICON, ICON_SMALL, (LPARAM)smallIcon);
 
     // Creation order is the tab order: the list, then the two buttons.
-    if (!clbExtensions.create(hwnd, IDC_EXTENSIONS, 8, 64, 209, 225, font))
+    if (!clbExtensions.create(hwnd, IDC_EXTENSIONS, px(8), px(64), px(209), px(225), font, dpi))
         return false;
     bQuitter = createControl("BUTTON", IDC_QUITTER, WS_TABSTOP | BS_PUSHBUTTON, 8, 296, 75, 25, IDS_QUITTER);
     bValider = createControl("BUTTON", IDC_VALIDER, WS_TABSTOP | BS_PUSHBUTTON, 144, 296, 75, 25, IDS_VALIDER);
@@ -96,7 +104,8 @@ HWND TfrmMain::createControl(const char* className, int id, DWORD style, int lef
 {
     char text[128];
     LoadTextA(textId, text, sizeof text);
-    HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, left, top, width, height, hwnd,
+    HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, px(left), px(top), px(width),
+                                   px(height), hwnd,
                                    (HMENU)(INT_PTR)id, instance, nullptr);
     if (control)
         SendMessageA(control, WM_SETFONT, (WPARAM)font, FALSE);
@@ -220,7 +229,7 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_MEASUREITEM:
         if (wParam == IDC_EXTENSIONS) {
-            CheckListBox::measureItem((MEASUREITEMSTRUCT*)lParam);
+            clbExtensions.measureItem((MEASUREITEMSTRUCT*)lParam);
             return TRUE;
         }
         break;
@@ -242,7 +251,10 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_CLOSE:
+        // The close box ends the editor as "&Quitter" does: nothing of it
+        // stays in the Windows directory.
         DestroyWindow(hwnd);
+        block.removeWorkFile();
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

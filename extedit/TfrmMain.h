@@ -11,6 +11,7 @@
 
 class TfrmMain : public ExtensionView {
 public:
+    // The client area at 96 dpi; the form scales it to the screen's.
     enum { ClientWidth = 228, ClientHeight = 326 };
 
     explicit TfrmMain(HINSTANCE instance);
@@ -50,6 +51,8 @@ private:
     HINSTANCE instance;
     HWND hwnd;
     HFONT font;
+    int dpi;  // the screen's dots per inch
+    int px(int pixels) const { return MulDiv(pixels, dpi, 96); }
     HICON bigIcon, smallIcon;
     HWND focused;
 

@@ -18,6 +18,7 @@
 #define IDS_INI_PROBLEM     2002
 #define IDS_FORMAT_PROBLEM  2003
 #define IDS_LIST_INDEX      2004
+#define IDS_INI_CHANGED     2005
 
 // Strings: control texts
 #define IDS_QUITTER         2100

@@ -33,10 +33,11 @@ bool SameWord(const char* text, const char* word)
 
 }  // namespace
 
-void dispatchCommandWords(char* text, HWND window)
+int dispatchCommandWords(char* text, HWND window)
 {
     if (!window || !text)
-        return;
+        return 0;
+    int posted = 0;
     char* p = text;
     // Once no blank follows p, none ever will: the rest is not searched
     // again on every pass.
@@ -51,10 +52,26 @@ void dispatchCommandWords(char* text, HWND window)
         for (const auto& entry : commandWords) {
             if (SameWord(p, entry.word)) {
                 PostMessageA(window, WM_COMMAND, entry.command, 0);
+                ++posted;
                 break;
             }
         }
         if (blank)
             p = blank + 1;
     }
+    return posted;
+}
+
+void forwardToRunningManager(char* text, HWND window)
+{
+    if (!window)
+        return;
+    // A start without command words is a user looking for the manager: its
+    // window comes forward. This process was started by the user, so it
+    // may hand the foreground on.
+    DWORD manager = 0;
+    GetWindowThreadProcessId(window, &manager);
+    AllowSetForegroundWindow(manager);
+    if (dispatchCommandWords(text, window) == 0)
+        PostMessageA(window, WM_COMMAND, ID_CMD_SHOW_WINDOW, 0);
 }

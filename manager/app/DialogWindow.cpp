@@ -27,7 +27,7 @@ void SetAppInstance(HINSTANCE instance)
     appInstance = instance;
 }
 
-DialogWindow::DialogWindow() : handle_(nullptr), modeless_(false) {}
+DialogWindow::DialogWindow() : handle_(nullptr), modeless_(false), createError_(0) {}
 
 DialogWindow::~DialogWindow()
 {
@@ -50,9 +50,12 @@ void DialogWindow::showDialog(UINT templateId, HWND parent, bool modal)
     if (modal)
         DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId), parent, dialogProc,
                         reinterpret_cast<LPARAM>(this));
-    else
-        CreateDialogParamA(AppInstance(), MAKEINTRESOURCEA(templateId), parent, dialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    else if (!CreateDialogParamA(AppInstance(), MAKEINTRESOURCEA(templateId), parent, dialogProc,
+                                 reinterpret_cast<LPARAM>(this))) {
+        createError_ = GetLastError();
+        // A dialog that failed after its initialisation leaves nothing.
+        handle_ = nullptr;
+    }
 }
 
 void DialogWindow::closeDialog()

@@ -31,6 +31,9 @@ public:
     void closeDialog();
 
     HWND handle() const { return handle_; }
+    // The system's error code of a modeless dialog that could not be
+    // created (0 when it was).
+    DWORD createError() const { return createError_; }
 
     // Attaches a tooltip showing text to one control; the tooltip keeps its
     // own copy of the text.
@@ -39,6 +42,7 @@ public:
 protected:
     HWND handle_;
     bool modeless_;
+    DWORD createError_;
 
 private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -13,8 +13,24 @@ const char ManagerWindowProperty[] = "TarvaneManager";
 
 namespace {
 
-// Outer window height in pixels for each position of the size slider.
+// Outer window height in pixels for each position of the size slider, for
+// the dialog as designed: 238 dialog units high are 387 pixels (MS Sans
+// Serif 8 on a 96-dpi screen).
 const int expansionHeights[3] = {82, 305, 393};
+const int DesignDialogUnits = 238;
+const int DesignDialogPixels = 387;
+
+// The template's height in pixels as this screen and font lay it out
+// (DesignDialogPixels until the window exists).
+int dialogPixels = DesignDialogPixels;
+
+// The screen's dots per inch, read once the window exists (96 until then).
+int screenDpi = 96;
+
+int Scaled(int pixels)
+{
+    return MulDiv(pixels, screenDpi, 96);
+}
 
 // The states last written into the status texts; -1: never.
 int shownApacheState = -1;
@@ -37,7 +53,7 @@ void PaintLamp(HWND control, ServerState state, int left)
         return;
     HBRUSH brush = CreateSolidBrush(LampColour(state));
     HGDIOBJ old = SelectObject(dc, brush);
-    Ellipse(dc, left, 2, left + 10, 12);
+    Ellipse(dc, Scaled(left), Scaled(2), Scaled(left + 10), Scaled(12));
     SelectObject(dc, old);
     DeleteObject(brush);
     ReleaseDC(control, dc);
@@ -114,6 +130,13 @@ BOOL CALLBACK FindManagerProc(HWND window, LPARAM lParam)
 
 }  // namespace
 
+int ExpansionHeight(int position, int dialogHeight)
+{
+    if (position < 0 || position > 2)
+        return 0;
+    return MulDiv(expansionHeights[position], dialogHeight, DesignDialogPixels);
+}
+
 HWND FindManagerWindow()
 {
     FindContext context = {nullptr};
@@ -123,8 +146,8 @@ HWND FindManagerWindow()
 
 ManagerWindow::ManagerWindow(HWND parent)
     : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
-      quitPending_(false), quitDone_(false), trayAdded_(false), taskbarCreatedMessage_(0),
-      trayShownIcon_(nullptr), trayShownTip_()
+      quitAfterStart_(false), quitRequestedAt_(0), quitPending_(false), quitDone_(false), trayAdded_(false),
+      taskbarCreatedMessage_(0), trayShownIcon_(nullptr), trayShownTip_(), bannerImages_(), fieldTips_(0)
 {
     ZeroMemory(&trayData, sizeof trayData);
     // A new window shows every state afresh.
@@ -160,10 +183,17 @@ ManagerWindow::~ManagerWindow()
         KillTimer(handle_, StatusTimer);
         KillTimer(handle_, StartupCheckTimer);
         RemovePropA(handle_, ManagerWindowProperty);
+        // The scaled pictures are the window's to free, after the controls
+        // have let go of them.
+        SendDlgItemMessageA(handle_, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP, 0);
+        SendDlgItemMessageA(handle_, IDC_BANNER_LINE, STM_SETIMAGE, IMAGE_BITMAP, 0);
         // The icon normally went with the quit; never leave it behind.
         if (trayAdded_)
             Shell_NotifyIconA(NIM_DELETE, &trayData);
     }
+    for (HANDLE image : bannerImages_)
+        if (image)
+            DeleteObject(image);
     // Members go in reverse order: settings (saved), apache, mysql; the
     // dialog base detaches last.
 }
@@ -191,6 +221,18 @@ BOOL ManagerWindow::onInitDialog()
 
     EnableMenuItem(GetSystemMenu(handle_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
+    HDC screen = GetDC(nullptr);
+    screenDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    if (screenDpi <= 0)
+        screenDpi = 96;
+    // The heights follow the dialog's units, which follow the screen's dpi
+    // and the font the system gives the template.
+    RECT units = {0, 0, 0, DesignDialogUnits};
+    if (MapDialogRect(handle_, &units) && units.bottom > 0)
+        dialogPixels = units.bottom;
+    scaleBanner();
     setExpansion(settings.ExpandPos);
 
     setPinImage();
@@ -231,13 +273,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_ENDSESSION:
         // Only a session that really ends; a cancelled logoff changes
-        // nothing. The process may be ended as soon as this returns, so
-        // the settings are saved here.
-        if (wParam) {
-            quitManager();
-            settings.SaveSettings();
-            DestroyWindow(handle_);
-        }
+        // nothing.
+        if (wParam)
+            endSession();
         return 0;
     case WM_NOTIFY:
         return 0;
@@ -245,7 +283,8 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         showFieldHelp(reinterpret_cast<const HELPINFO*>(lParam));
         return 0;
     case WM_COMMAND:
-        onCommand(wParam);
+        if (!ignoresCommand(wParam))
+            onCommand(wParam);
         return 0;
     case WM_TIMER:
         if (wParam == StatusTimer) {
@@ -263,6 +302,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_LBUTTONDOWN:
         PostMessageA(handle_, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+        return 0;
+    case VersionCheckMessage:
+        onVersionFetched(wParam, lParam);
         return 0;
     case TrayCallbackMessage:
         if (lParam == WM_LBUTTONDBLCLK)
@@ -389,12 +431,18 @@ void ManagerWindow::quitManager()
     if (quitDone_)
         return;
     if (inPrompt()) {
-        // Acted on once the prompt has returned (leavePrompt).
+        // The open prompts end at once; the quit is carried out once they
+        // have returned (leavePrompt).
         quitPending_ = true;
+        closeOpenPrompts();
         return;
     }
+    if (deferQuitForStartingServers())
+        return;
+    quitAfterStart_ = false;
     quitDone_ = true;
     quitPending_ = false;
+    versionFetch_.cancel();
     // The drivers' actual mode decides: an applied switch to services that
     // has not happened yet leaves processes that must end with the manager.
     if (!apache.serviceMode() || !mysql.serviceMode()) {
@@ -405,11 +453,7 @@ void ManagerWindow::quitManager()
             mysql.stop();
         trayData.hIcon = trayIcons[0];
     }
-    bool applied = settings.StartAsServices;
-    storeSettingsPage();
-    // A service option that was never applied would make the next start
-    // start nothing: only an applied one is kept.
-    settings.StartAsServices = applied;
+    keepSettingsAtQuit();
     if (trayAdded_) {
         Shell_NotifyIconA(NIM_DELETE, &trayData);
         trayAdded_ = false;
@@ -425,7 +469,35 @@ void ManagerWindow::setExpansion(int position)
     RECT frame;
     GetWindowRect(handle_, &frame);
     SetWindowPos(handle_, settings.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0,
-                 frame.right - frame.left, expansionHeights[position], SWP_NOMOVE);
+                 frame.right - frame.left, ExpansionHeight(position, dialogPixels), SWP_NOMOVE);
+}
+
+void ManagerWindow::scaleBanner()
+{
+    if (screenDpi == 96)
+        return;  // the template's pictures are drawn for it
+    // Above 96 dpi the banner drawn at 150 %, fitted to the screen (exact
+    // at 144 dpi); the line under it stretched to the same width.
+    const struct {
+        int control;
+        UINT picture;
+        int width, height;  // of the picture at this dpi
+    } pictures[2] = {
+        {IDC_BANNER, IDB_BANNER_150, Scaled(600), Scaled(33)},
+        {IDC_BANNER_LINE, IDB_BANNER_LINE, Scaled(600), Scaled(1)},
+    };
+    for (int i = 0; i < 2; ++i) {
+        HANDLE image = LoadImageA(AppInstance(), MAKEINTRESOURCEA(pictures[i].picture), IMAGE_BITMAP,
+                                  pictures[i].width, pictures[i].height, LR_DEFAULTCOLOR);
+        if (!image)
+            continue;
+        HWND control = GetDlgItem(handle_, pictures[i].control);
+        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+            SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
+        if (old && old != image)
+            DeleteObject(old);
+        bannerImages_[i] = image;
+    }
 }
 
 void ManagerWindow::setPinImage()
@@ -450,6 +522,8 @@ void ManagerWindow::enterContextHelp()
 
 int ManagerWindow::prompt(const char* text, UINT type)
 {
+    if (quitArrived())
+        return promptAnswerWithoutAsking(type);
     enterPrompt();
     int answer = MessageBoxA(handle_, text, caption, type);
     leavePrompt();
@@ -466,5 +540,5 @@ void ManagerWindow::leavePrompt()
 
 bool ManagerWindow::quitArrived()
 {
-    return quitPending_ || quitDone_;
+    return quitPending_ || quitDone_ || quitAfterStart_;
 }

@@ -11,6 +11,7 @@
 #include "DialogWindow.h"
 #include "MySqlServer.h"
 #include "Settings.h"
+#include "VersionCheck.h"
 
 // Source of an event-log line; each label is 7 characters wide.
 enum EventSource {
@@ -29,18 +30,40 @@ void formatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource 
 
 // Scans a writable command line in place and posts one WM_COMMAND per
 // command word ("/start", "/stop", "/restart", "/quit", "/browse") to
-// window, in the order found. Nothing when window is null.
-void dispatchCommandWords(char* text, HWND window);
+// window, in the order found; returns how many. Nothing when window is
+// null.
+int dispatchCommandWords(char* text, HWND window);
+
+// A further start: its command words go to the running manager's window;
+// without any, the window is shown and brought forward.
+void forwardToRunningManager(char* text, HWND window);
+
+// The start-up of the manager process: the single-instance mutex, the
+// window and its message loop (or, in a further start, the words handed
+// on). Returns the exit code, 0.
+int RunManager(HINSTANCE instance, char* commandLine);
+
+// The text shown when the window cannot be created, naming the system's
+// error.
+void formatWindowFailure(char* out, size_t size, DWORD error);
 
 // Finds the running manager's window: a dialog titled "Tarvane" that
 // carries the manager's window property. Null when there is none.
 HWND FindManagerWindow();
+
+// The outer window height for a position of the size slider (0 to 2) when
+// the window's 238 dialog units of height are dialogHeight pixels (82, 305
+// and 393 pixels at 387, as MS Sans Serif 8 lays them out at 96 dpi); 0 for
+// any other position.
+int ExpansionHeight(int position, int dialogHeight);
 
 // Window timers.
 const UINT_PTR StatusTimer = 1;        // every 500 ms
 const UINT_PTR StartupCheckTimer = 2;  // once, right after start-up
 // Notifications of the tray icon.
 const UINT TrayCallbackMessage = WM_USER + 1;
+// The version check's thread reports its result (see VersionFetch).
+const UINT VersionCheckMessage = WM_APP + 1;
 // The window property by which a second start finds the manager.
 extern const char ManagerWindowProperty[];
 
@@ -91,8 +114,10 @@ public:
     // step, the status texts and the tray, in this order.
     void onStackChanged();
 
-    // Version check (on demand and after start-up).
+    // Version check (on demand and after start-up): the fetch runs on its
+    // own thread; its result comes back as VersionCheckMessage.
     void CheckForNewVersion();
+    void onVersionFetched(WPARAM found, LPARAM fetch);
 
     // Fields, in this order.
     char caption[100];
@@ -114,8 +139,28 @@ public:
 
 private:
     // Shows a message box owned by the window, titled with the caption;
-    // a quit that arrives meanwhile is kept for afterwards.
+    // a quit that arrives meanwhile closes it (as No or Cancel) and is
+    // carried out afterwards. Once a quit has come nothing is asked: the
+    // answer is No, Cancel or OK.
     int prompt(const char* text, UINT type);
+    static int promptAnswerWithoutAsking(UINT type);
+
+    // Quit paths (QuitPaths.cpp).
+    // Ends the tray menu and every message box and dialog of the thread
+    // (as if answered No, or Cancel).
+    void closeOpenPrompts();
+    // Commands that arrive after a quit are dropped.
+    bool ignoresCommand(WPARAM id) const;
+    // True when the quit waits for a server that is still starting (at
+    // most 10 s); checkDeferredQuit, on the status tick, carries it out.
+    bool deferQuitForStartingServers();
+    void checkDeferredQuit();
+    // WM_ENDSESSION: no prompt, MySQL asked to stop first, Apache stopped
+    // without its syntax test, a bounded wait, settings saved, loop ended.
+    void endSession();
+    void stopForSessionEnd();
+    // The settings page and the service option as they are kept at a quit.
+    void keepSettingsAtQuit();
     // After a prompt: true when a quit came meanwhile; the quit is then
     // carried out from the message loop and the caller must stop.
     bool quitArrived();
@@ -126,6 +171,8 @@ private:
     void updateTray();
     // Sets the pin button's image (165 pinned, 164 not), freeing the old.
     void setPinImage();
+    // Above 96 dpi: the banner and its line as drawn for the screen.
+    void scaleBanner();
     // Apache's start, with the message the user needs when it failed.
     void startApache();
     // The lines that tell why a server did not come up or ended.
@@ -153,7 +200,10 @@ private:
     // Greys the tray menu's items of the commands that are not enabled.
     void greyMenu(HMENU menu) const;
 
+    VersionFetch versionFetch_;
     int promptDepth_;
+    bool quitAfterStart_;
+    DWORD quitRequestedAt_;
     bool quitPending_;
     bool quitDone_;
     bool trayAdded_;
@@ -161,4 +211,7 @@ private:
     // What the tray shows (icon and tooltip) as last handed to the shell.
     HICON trayShownIcon_;
     char trayShownTip_[64];
+    HANDLE bannerImages_[2];
+    // The fields whose F1 help tooltip exists (one bit each).
+    unsigned fieldTips_;
 };

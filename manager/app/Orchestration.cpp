@@ -149,6 +149,8 @@ void ManagerWindow::onStackChanged()
     superviseServers();
     drawStatus();
     refreshTray();
+    // A quit that waits for servers still starting goes on once they run.
+    checkDeferredQuit();
 }
 
 void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lParam)

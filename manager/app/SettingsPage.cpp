@@ -30,6 +30,8 @@ void ManagerWindow::loadSettingsPage()
     for (const PageFlag& flag : pageFlags)
         CheckDlgButton(handle_, flag.control,
                        (settings.*flag.field) ? BST_CHECKED : BST_UNCHECKED);
+    // No more than the setting holds: a longer text would be cut unseen.
+    SendDlgItemMessageA(handle_, IDC_MYSQL_ARGUMENTS, EM_LIMITTEXT, MaxMySqlArguments, 0);
     SetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings.MySqlArguments);
     EnableWindow(GetDlgItem(handle_, IDC_START_AS_SERVICES),
                  ServiceControl::isAdministrator() && ServiceControl::isNtFamily());
@@ -83,21 +85,29 @@ void ManagerWindow::showFieldHelp(const HELPINFO* info)
     if (!info)
         return;
     UINT id;
+    unsigned field;  // the field's bit in fieldTips_
     switch (info->iCtrlId) {
     case IDC_AUTO_START_SERVERS:
         id = IDS_HELP_AUTO_START;
+        field = 1;
         break;
     case IDC_START_AS_SERVICES:
         id = IDS_HELP_SERVICES;
+        field = 2;
         break;
     case IDC_MYSQL_ARGUMENTS:
         id = IDS_HELP_MYSQL_ARGUMENTS;
+        field = 4;
         break;
     default:
         return;
     }
     char text[MaxTextLength + 1];
     CopyText(text, sizeof text, id);
-    addTooltip(GetDlgItem(handle_, info->iCtrlId), text);
+    // The field gets its tooltip once; a further F1 only shows the text.
+    if (!(fieldTips_ & field)) {
+        addTooltip(GetDlgItem(handle_, info->iCtrlId), text);
+        fieldTips_ |= field;
+    }
     prompt(text, MB_OK | MB_ICONINFORMATION);
 }

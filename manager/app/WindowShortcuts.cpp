@@ -15,7 +15,17 @@ void ManagerWindow::showAbout()
 
 void ManagerWindow::CheckForNewVersion()
 {
+    // A check already under way answers this request too.
+    if (!quitDone_)
+        versionFetch_.start(handle_, VersionCheckMessage);
+}
+
+void ManagerWindow::onVersionFetched(WPARAM found, LPARAM fetch)
+{
+    const char* published = versionFetch_.result(fetch);
+    if (!found || !published || quitDone_ || quitPending_)
+        return;
     enterPrompt();
-    ::CheckForNewVersion(handle_, caption);
+    OfferNewVersion(handle_, caption, published);
     leavePrompt();
 }

@@ -8,6 +8,7 @@ Run it from any folder; it writes next to itself:
       one when both do. 16x16 and 32x32, 256 colours with a mask.
   hand.cur        pointing hand, black and white, hot spot on the fingertip
   banner.bmp      the "Tarvane" name on a gradient (8 bits, 600x33)
+  banner_150.bmp  the same drawn at 150 % (900x50), for 144 dpi screens
   banner_line.bmp a one-pixel orange-to-blue line under the banner (24 bits)
   menu_button.bmp, pin_off.bmp, pin_on.bmp, help_button.bmp
       the window's flat button faces, 16 colours on the 3-D face grey
@@ -442,37 +443,53 @@ def mix(a, b, t):
     return tuple(a[i] + (b[i] - a[i]) * t for i in range(3))
 
 
-def make_banner():
+def banner_icon(size):
+    """The window icon's towers at any size from 32 up."""
+    if size == 32:
+        return stack_icon(32, True, True, None)
+    s = size / 32.0
+    px = canvas(size, size)
+    tower(px, round(1 * s), round(2 * s), round(15 * s), round(30 * s), APACHE, 32)
+    tower(px, round(16 * s), round(2 * s), round(30 * s), round(30 * s), MYSQL, 32)
+    return px
+
+
+def make_banner(scale=1.0, name='banner.bmp'):
+    """The banner drawn at scale (1.0: 96 dpi), every stroke at that size."""
+    width, height = int(round(BANNER_W * scale)), int(round(BANNER_H * scale))
     left, right = (14, 36, 84), (44, 120, 190)
     px = []
-    for y in range(BANNER_H):
+    for y in range(height):
         row = []
-        for x in range(BANNER_W):
-            c = mix(left, right, min(1.0, x / 434.0))
+        for x in range(width):
+            c = mix(left, right, min(1.0, x / (434.0 * scale)))
             # A soft sheen on the upper half.
-            c = mix(c, (255, 255, 255), 0.10 * max(0.0, 1.0 - y / (BANNER_H * 0.55)))
+            c = mix(c, (255, 255, 255), 0.10 * max(0.0, 1.0 - y / (height * 0.55)))
             row.append(c)
         px.append(row)
 
     # The window icon's towers, on the left after the corner button.
-    icon = stack_icon(32, True, True, None)
-    for y in range(32):
-        for x in range(32):
-            if icon[y][x] is not None:
-                px[y + 1][x + 30] = icon[y][x]
+    size = int(round(32 * scale))
+    icon = banner_icon(size)
+    top, at = int(round(1 * scale)), int(round(30 * scale))
+    for y in range(size):
+        for x in range(size):
+            if icon[y][x] is not None and y + top < height:
+                px[y + top][x + at] = icon[y][x]
 
-    em = 30.0
-    segs, _ = text_segments('Tarvane', 72.0, 27.0, em)
+    em = 30.0 * scale
+    segs, _ = text_segments('Tarvane', 72.0 * scale, 27.0 * scale, em)
     radius = STROKE * em / 2
-    shadow = coverage([((a[0] + 1.5, a[1] + 1.5), (b[0] + 1.5, b[1] + 1.5)) for a, b in segs],
-                      radius, BANNER_W, BANNER_H)
-    ink = coverage(segs, radius, BANNER_W, BANNER_H)
-    for y in range(BANNER_H):
-        for x in range(BANNER_W):
+    off = 1.5 * scale
+    shadow = coverage([((a[0] + off, a[1] + off), (b[0] + off, b[1] + off)) for a, b in segs],
+                      radius, width, height)
+    ink = coverage(segs, radius, width, height)
+    for y in range(height):
+        for x in range(width):
             c = mix(px[y][x], (4, 12, 32), 0.55 * shadow[y][x])
             px[y][x] = mix(c, (255, 255, 255), ink[y][x])
     rows = [[tuple(int(round(v)) for v in c) for c in row] for row in px]
-    write_bmp('banner.bmp', quantize(rows, 256), 8)
+    write_bmp(name, quantize(rows, 256), 8)
 
 
 def make_banner_line():
@@ -490,6 +507,7 @@ def main():
     make_cursor()
     make_buttons()
     make_banner()
+    make_banner(1.5, 'banner_150.bmp')
     make_banner_line()
 
 

@@ -31,10 +31,10 @@
 #define IDS_TIP_MYSQL_STATE        32808
 #define IDS_TIP_PIN                32809
 #define IDS_APACHE_CONFIG_ERROR    32810  // %s: syntax checker output
-#define IDS_TIP_HELP               32811  // French only
-#define IDS_LOG_RESTARTING         32812  // English and French
-#define IDS_TIP_WINDOW_SIZE        32813  // French only
-#define IDS_LOG_CONFIG_CHANGED     32814  // French only
+#define IDS_TIP_HELP               32811
+#define IDS_LOG_RESTARTING         32812
+#define IDS_TIP_WINDOW_SIZE        32813
+#define IDS_LOG_CONFIG_CHANGED     32814
 // Why a server did not come up (event log; every language).
 #define IDS_PORT_HOLDER            32816  // %d port, %s program, %lu process id
 #define IDS_PORT_HOLDER_UNKNOWN    32817  // %d port
@@ -65,6 +65,7 @@
 #define IDB_BANNER_LINE            173    // line under the banner
 #define IDB_BANNER                 181    // banner across the top
 #define IDB_HELP_BUTTON            182    // context-help button
+#define IDB_BANNER_150             183    // the banner drawn at 150 % (144 dpi)
 
 // ---------------------------------------------------------------------------
 // Version of the manager (the version resource; the version check and the

@@ -99,7 +99,10 @@ INT_PTR AboutDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
-        onCommand(LOWORD(wParam));
+        // A double click on a link sends a click and then a double click:
+        // the link opens once, on the click.
+        if (HIWORD(wParam) == 0)
+            onCommand(LOWORD(wParam));
         return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) {

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <string>
 #include <thread>
 
@@ -48,6 +50,41 @@ BOOL CALLBACK FindDecoy(HWND window, LPARAM lParam)
     GetWindowTextA(window, title, sizeof title);
     if (pid == found->pid && !strcmp(title, "Tarvane")) {
         found->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether a process whose executable name contains one of the texts runs.
+bool Running(std::initializer_list<const char*> names)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {sizeof entry};
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        for (const char* name : names)
+            found = found || strstr(entry.szExeFile, name) != nullptr;
+    CloseHandle(snapshot);
+    return found;
+}
+
+// A window of the given class shown by the process.
+struct ClassSearch {
+    DWORD pid;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindClass(HWND window, LPARAM lParam)
+{
+    ClassSearch* search = reinterpret_cast<ClassSearch*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (pid == search->pid && !strcmp(name, search->className) && IsWindowVisible(window) &&
+        !GetDlgItem(window, IDC_EVENT_LOG)) {
+        search->found = window;
         return FALSE;
     }
     return TRUE;
@@ -154,7 +191,7 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
 
     EXPECT_EQ(0u, Run(""));
     PumpFor(700);
-    EXPECT_EQ(0, LogCount("Demarrage")) << "no words, nothing happens";
+    EXPECT_EQ(0, LogCount("Demarrage")) << "no words, no command";
 
     EXPECT_EQ(0u, Run("/start"));
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
@@ -218,6 +255,15 @@ TEST_F(ProgramTest, KeysEscapeAndEndOfSession)
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(w); }, 3000));
     EXPECT_EQ(BST_UNCHECKED, SendDlgItemMessageA(w, IDC_EXPERT_MODE, BM_GETCHECK, 0, 0));
 
+    // A further start without words shows it; an unknown word alone counts
+    // as none.
+    EXPECT_EQ(0u, Run("/nothing"));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }, 3000));
+    PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(w); }, 3000));
+    EXPECT_EQ(0u, Run(""));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }, 3000));
+
     // A cancelled logoff changes nothing; a real one stops and saves.
     SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
     SendMessageA(w, WM_ENDSESSION, FALSE, 0);
@@ -270,5 +316,88 @@ TEST_F(ProgramTest, CaptionsInUserLanguage)
         char name[64];
         snprintf(name, sizeof name, "manager-%04x-%d.bmp", language, position);
         EXPECT_TRUE(testkit::SaveScreenshot(w, testkit::ArtefactsDir() + name));
+    }
+}
+
+// A quit always quits: with a prompt or the tray menu open, right after a
+// start, with commands after it, and at the end of the session; nothing of
+// the kit outlives the manager.
+TEST_F(ProgramTest, QuitAlwaysQuits)
+{
+    const char* const kitPrograms[] = {"apache.exe", "mysqld"};
+    auto kitRunning = [&] { return Running({kitPrograms[0], kitPrograms[1]}); };
+    auto apacheStarts = [&] {
+        int n = 0;
+        for (const kitrecord::Record& r : kit->apacheRecords())
+            n += r.event == "run" && r.cmdLine.find("-k start") != std::string::npos;
+        return n;
+    };
+    auto shown = [&](const char* className) {
+        ClassSearch search = {GetProcessId(manager), className, nullptr};
+        PumpUntil([&] {
+            EnumWindows(FindClass, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        }, 15000);
+        return search.found;
+    };
+    const struct {
+        const char* name;
+        bool autoStart, withoutMysql;
+        const char* open;   // what is open when the quit comes: a class, or null
+        const char* quit;   // the words of the further start; null: a logoff
+    } cases[] = {
+        {"/quit while the MySQL prompt is open", true, true, "#32770", "/quit"},
+        {"/start then /quit at once", false, false, nullptr, "/start"},
+        {"/quit /start: the start after the quit is dropped", false, false, nullptr, "/quit /start"},
+        {"logoff while the tray menu is open", true, false, "#32768", nullptr},
+        {"logoff while the MySQL prompt is open", true, true, "#32770", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* name : {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe"}) {
+            std::string exe = kit->mysqlBin() + name;
+            c.withoutMysql ? MoveFileA(exe.c_str(), (exe + ".off").c_str())
+                           : MoveFileA((exe + ".off").c_str(), exe.c_str());
+        }
+        DeleteFileA((kit->root() + "Tarvane.log").c_str());
+        const int apacheStartsBefore = apacheStarts();
+        Settings("N");
+        WritePrivateProfileStringA("Tarvane", "AutoStartServers", c.autoStart ? "Y" : "N",
+                                   (kit->root() + "Tarvane.ini").c_str());
+        HWND w = Launch();
+        ASSERT_TRUE(w != nullptr);
+        if (c.open && !strcmp(c.open, "#32768")) {
+            ASSERT_TRUE(PumpUntil([&] { return LogCount("Demarrage") == 1; }, 5000));
+            PostMessageA(w, WM_USER + 1, 0, WM_RBUTTONDOWN);
+        }
+        if (c.open)
+            ASSERT_TRUE(shown(c.open) != nullptr) << "nothing open";
+        if (!c.quit) {
+            DWORD_PTR result = 0;
+            SendMessageTimeoutA(w, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &result);
+            EXPECT_EQ(1, LogCount("Arret des serveurs"));
+        } else if (!strcmp(c.quit, "/start")) {
+            EXPECT_EQ(0u, Run("/start"));
+            EXPECT_EQ(0u, Run("/quit"));
+        } else {
+            EXPECT_EQ(0u, Run(c.quit));
+        }
+        if (!testkit::WaitProcess(manager, 15000)) {
+            ADD_FAILURE() << "the manager still runs";
+            TerminateProcess(manager, 1);
+            testkit::WaitProcess(manager, 5000);
+        }
+        EXPECT_TRUE(PumpUntil([&] { return !kitRunning(); }, 10000)) << "a server outlived the manager";
+        if (c.withoutMysql)
+            EXPECT_EQ(apacheStartsBefore, apacheStarts()) << "the prompt was answered No";
+        if (c.quit && strstr(c.quit, "/quit /start"))
+            EXPECT_EQ(0, LogCount("Demarrage"));
+        CloseHandle(manager);
+        manager = nullptr;
+        kit->endProcesses();
+    }
+    for (const char* name : {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe"}) {
+        std::string exe = kit->mysqlBin() + name;
+        MoveFileA((exe + ".off").c_str(), exe.c_str());
     }
 }

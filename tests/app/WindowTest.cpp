@@ -40,14 +40,30 @@ class WindowTest : public AppTest {};
 
 TEST_F(WindowTest, HeightsByExpansionPosition)
 {
+    // The heights follow the dialog's units as the screen lays them out:
+    // as designed, 238 units are 387 pixels (MS Sans Serif 8 at 96 dpi on
+    // Windows); Wine's fonts and other dpi give other sizes.
+    const struct {
+        int dialogHeight, heights[3];
+    } screens[] = {{387, {82, 305, 393}}, {484, {103, 381, 492}}, {581, {123, 458, 590}}, {774, {164, 610, 786}}};
+    for (const auto& screen : screens) {
+        for (int position = 0; position < 3; ++position)
+            EXPECT_EQ(screen.heights[position], ExpansionHeight(position, screen.dialogHeight)) << screen.dialogHeight;
+        EXPECT_EQ(0, ExpansionHeight(3, screen.dialogHeight));
+    }
+
     HWND plain = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MANAGER), nullptr,
                                     PlainDialog, 0);
     int templateHeight = Height(plain);
+    RECT units = {0, 0, 0, 238};
+    MapDialogRect(plain, &units);
     DestroyWindow(plain);
+    const int h[3] = {ExpansionHeight(0, units.bottom), ExpansionHeight(1, units.bottom),
+                      ExpansionHeight(2, units.bottom)};
     const struct {
         const char* stored;
         int height;
-    } cases[] = {{"0", 82}, {"1", 305}, {"2", 393}, {"7", templateHeight}};
+    } cases[] = {{"0", h[0]}, {"1", h[1]}, {"2", h[2]}, {"7", templateHeight}};
     for (const auto& c : cases) {
         WriteSettings({{"ExpandPos", c.stored}});
         Open();
@@ -65,7 +81,7 @@ TEST_F(WindowTest, HeightsByExpansionPosition)
     EXPECT_EQ(1, SendMessageA(slider, TBM_GETPOS, 0, 0));
     SendMessageA(slider, TBM_SETPOS, TRUE, 2);
     SendMessageA(window->handle(), WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
-    EXPECT_EQ(393, Height(window->handle()));
+    EXPECT_EQ(h[2], Height(window->handle()));
     EXPECT_EQ(2, window->settings.ExpandPos);
 }
 
@@ -113,6 +129,57 @@ TEST_F(WindowTest, PinCloseCommandAndEscape)
     PumpFor(100);
     EXPECT_FALSE(IsWindowVisible(w));
     EXPECT_FALSE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
+}
+
+TEST_F(WindowTest, WindowThatCannotBeCreatedEndsTheStart)
+{
+    // The start-up given a module without the window's template: the
+    // dialog cannot be created.
+    WriteSettings();
+    HMODULE plain = LoadLibraryExA((testkit::BinDir() + "apache.exe").c_str(), nullptr,
+                                   DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(plain, nullptr);
+    char words[] = "/start";
+    EXPECT_EQ(0, RunManager(plain, words));
+    SetAppInstance(nullptr);
+    FreeLibrary(plain);
+    std::vector<std::string> shown = prompts.texts();
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(0u, shown[0].find("Tarvane cannot create its window: ")) << shown[0];
+    // The template is missing: the system says which resource error.
+    EXPECT_NE(std::string::npos, shown[0].find(" (error 181")) << shown[0];
+    // The mutex went with it: a new start is a first one.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "TarvaneMutex");
+    EXPECT_NE(ERROR_ALREADY_EXISTS, GetLastError());
+    CloseHandle(mutex);
+
+    char text[300];
+    formatWindowFailure(text, sizeof text, ERROR_NOT_ENOUGH_MEMORY);
+    // The system's own words (Windows and Wine word them differently),
+    // without their line break.
+    char reason[200] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_NOT_ENOUGH_MEMORY, 0, reason, sizeof reason, nullptr);
+    std::string said(reason, strcspn(reason, ".\r\n"));
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ("Tarvane cannot create its window: " + said + " (error 8).", std::string(text));
+}
+
+TEST_F(WindowTest, QuitBeforeAnAppliedServiceSwitchKeepsProcesses)
+{
+    // Applied, not yet carried out (the drivers still run processes): the
+    // next start must start processes, not services that were never made.
+    WriteSettings({{"StartAsServices", "N"}});
+    Open();
+    window->settings.StartAsServices = true;
+    window->serviceSwitchPending = true;
+    CheckDlgButton(window->handle(), IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_QUIT, 0);
+    ASSERT_TRUE(window->hasQuit());
+    // Commands after the quit are dropped.
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+    EXPECT_EQ(0, CountLines("Demarrage"));
+    Close();
+    EXPECT_EQ("N", ReadSetting("StartAsServices"));
 }
 
 TEST_F(WindowTest, SettingsPage)
@@ -228,7 +295,7 @@ TEST_F(WindowTest, TrayIconTooltipAndLoss)
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));
 }
 
-TEST_F(WindowTest, LogFileRecreatedOrSkipped)
+TEST_F(WindowTest, LogFileRecreatedSkippedAndRotated)
 {
     WriteSettings();
     Open();
@@ -254,6 +321,82 @@ TEST_F(WindowTest, LogFileRecreatedOrSkipped)
     window->logEvent(std::string(300, 'x').c_str(), SourceManager);
     EXPECT_EQ(255u, ListLines()[3].size());
     EXPECT_EQ(255u, FileLines()[1].size());
+
+    // The list scrolls sideways as far as its widest line...
+    HWND list = GetDlgItem(window->handle(), IDC_EVENT_LOG);
+    RECT client;
+    GetClientRect(list, &client);
+    EXPECT_GT(SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right) << "a whole 255-character line";
+    // ...and keeps its newest line in view, unless the user scrolled up.
+    auto lastVisible = [&] {
+        LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+        LRESULT rows = client.bottom / SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+        return top + rows >= SendMessageA(list, LB_GETCOUNT, 0, 0);
+    };
+    for (int i = 0; i < 20; ++i) {
+        window->logEvent("more", SourceManager);
+        ASSERT_TRUE(lastVisible()) << "line " << i;
+    }
+    SendMessageA(list, LB_SETTOPINDEX, 2, 0);
+    window->logEvent("while scrolled up", SourceManager);
+    EXPECT_EQ(2, SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+    EXPECT_FALSE(lastVisible());
+
+    // At 1 MB the file starts afresh; the one before stays as
+    // Tarvane.old.log, replacing an older one.
+    std::string old = kit->root() + "Tarvane.old.log";
+    const struct {
+        size_t size;
+        bool rotated;
+    } sizes[] = {{1024 * 1024 - 1, false}, {1024 * 1024, true}, {1024 * 1024 + 10, true}};
+    for (const auto& c : sizes) {
+        ASSERT_TRUE(testkit::WriteFileBytes(old, "older"));
+        ASSERT_TRUE(testkit::WriteFileBytes(log, std::string(c.size - 2, 'x') + "\r\n"));
+        window->logEvent("next", SourceManager);
+        std::string kept;
+        testkit::ReadFileBytes(old, &kept);
+        EXPECT_EQ(c.rotated ? c.size : 5u, kept.size()) << c.size;
+        EXPECT_EQ(c.rotated ? 1u : 2u, FileLines().size()) << c.size;
+    }
+    DeleteFileA(old.c_str());
+}
+
+TEST_F(WindowTest, StatusTooltipsFieldHelpAndArgumentsLimit)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    // The status texts take the mouse, so their tooltips see it.
+    for (int id : {IDC_APACHE_STATUS, IDC_MYSQL_STATUS}) {
+        RECT r;
+        GetWindowRect(GetDlgItem(w, id), &r);
+        EXPECT_EQ(HTCLIENT, SendMessageA(GetDlgItem(w, id), WM_NCHITTEST, 0,
+                                         MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2))) << id;
+    }
+    // F1 on a field: its help each time, its tooltip made once.
+    auto tooltips = [] {
+        int n = 0;
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM count) {
+            char name[32] = "";
+            GetClassNameA(window, name, sizeof name);
+            *reinterpret_cast<int*>(count) += strcmp(name, TOOLTIPS_CLASSA) == 0;
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&n));
+        return n;
+    };
+    int before = tooltips();
+    HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_MYSQL_ARGUMENTS};
+    help.hItemHandle = GetDlgItem(w, IDC_MYSQL_ARGUMENTS);
+    for (int press = 1; press <= 3; ++press) {
+        SendMessageA(w, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+        EXPECT_EQ(press, (int)prompts.texts().size());
+        EXPECT_EQ(before + 1, tooltips()) << "press " << press;
+    }
+    // The arguments field takes what the setting holds, no more.
+    EXPECT_EQ(MaxMySqlArguments, SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_GETLIMITTEXT, 0, 0));
+    SetDlgItemTextA(w, IDC_MYSQL_ARGUMENTS, std::string(300, 'a').c_str());
+    SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_SETSEL, 0, -1);
+    SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(std::string(300, 'b').c_str()));
+    EXPECT_EQ(MaxMySqlArguments, GetWindowTextLengthA(GetDlgItem(w, IDC_MYSQL_ARGUMENTS)));
 }
 
 // The service option needs the NT family: run this program again as a

@@ -317,8 +317,21 @@ TEST_F(BlockTest, LinesAfterTheEndMarkerAreKept)
 
 TEST_F(BlockTest, HeadIsTheOneOfTheLastLoad)
 {
+    // A change the apply cannot see (the same size, the write time put
+    // back): the head written is the one the load captured.
     loadFrom(std::string(Head) + "extension=php_a.dll\r\n;/PHPExt");
-    ASSERT_TRUE(files.writeIni("; changed meanwhile\r\n;PHPExt\r\nextension=php_b.dll\r\n;/PHPExt"));
+    FILETIME written;
+    HANDLE file = CreateFileA(files.ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    std::string changed = std::string(Head) + "extension=php_a.dll\r\n;/PHPExt";
+    changed.replace(0, 5, "[ZZZ]");
+    ASSERT_TRUE(files.writeIni(changed));
+    file = CreateFileA(files.ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
     ASSERT_TRUE(block.apply());
     EXPECT_EQ(files.readIni(), std::string(Head) + "extension=php_a.dll\r\n;/PHPExt");
 }
@@ -555,6 +568,75 @@ TEST_F(BlockTest, FailureAtAnyStepOfTheApplyKeepsIniAndSaysSo)
         EXPECT_TRUE(ini == toggled) << "the apply after the failure wrote " << ini.size() << " bytes, not "
                                     << toggled.size() << ": \"" << ini.substr(0, 200) << "\"";
     }
+}
+
+TEST_F(BlockTest, IniWrittenByAnotherProgramSinceTheLoadIsReloadedNotOverwritten)
+{
+    const std::string text = std::string(Head) + "extension=php_a.dll\r\n;/PHPExt";
+    const std::string same = std::string(Head) + "extension=php_b.dll\r\n;/PHPExt";  // the same size
+    const std::string longer = std::string(Head) + "extension=php_ab.dll\r\n;/PHPExt";
+    const struct {
+        const char* name;
+        const std::string* written;
+        bool laterTime;  // a write time one minute after the load's
+        bool changed;
+    } cases[] = {
+        {"other size", &longer, false, true},
+        {"same size, later write", &same, true, true},
+        {"rewritten unchanged, same time", &text, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        loadFrom(text);
+        FILETIME written;
+        HANDLE file = CreateFileA(files.ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        GetFileTime(file, nullptr, nullptr, &written);
+        CloseHandle(file);
+        ASSERT_TRUE(files.writeIni(*c.written));
+        ULARGE_INTEGER later = {{written.dwLowDateTime, written.dwHighDateTime}};
+        later.QuadPart += c.laterTime ? 600000000ULL : 0;
+        written = {later.LowPart, later.HighPart};
+        file = CreateFileA(files.ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        SetFileTime(file, nullptr, nullptr, &written);
+        CloseHandle(file);
+
+        view.items[0].checked = false;
+        view.messages.clear();
+        EXPECT_TRUE(block.apply());
+        if (c.changed) {
+            EXPECT_EQ(files.readIni(), *c.written) << "nothing written";
+            ASSERT_EQ(view.messages.size(), 1u);
+            EXPECT_EQ(view.messages[0].first,
+                      "Le fichier php.ini a \xE9t\xE9 modifi\xE9 par un autre programme depuis son chargement.\n"
+                      "Rien n'a \xE9t\xE9 \xE9" "crit : la liste montre le fichier tel qu'il est maintenant.");
+            EXPECT_EQ(view.messages[0].second, ProblemCaption);
+            ASSERT_EQ(view.items.size(), 1u);
+            EXPECT_TRUE(view.items[0].checked) << "reloaded from the file as it is";
+            // The next apply writes over the file it now shows.
+            view.items[0].checked = false;
+            EXPECT_TRUE(block.apply());
+        }
+        std::string expected = *c.written;
+        expected.replace(strlen(Head), 0, ";");
+        EXPECT_EQ(files.readIni(), expected);
+    }
+}
+
+TEST_F(BlockTest, ReplacementKeepsTheAttributesOfPhpIni)
+{
+    loadFrom(std::string(Head) + "extension=php_a.dll\r\n;/PHPExt");
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(files.ini.c_str(), kept));
+    // Setting them is no write: the load's stamp still holds.
+    view.items[0].checked = false;
+    EXPECT_TRUE(block.apply());
+    EXPECT_TRUE(view.messages.empty()) << view.messages[0].first;
+    EXPECT_EQ(files.readIni(), std::string(Head) + ";extension=php_a.dll\r\n;/PHPExt");
+    DWORD now = GetFileAttributesA(files.ini.c_str());
+    SetFileAttributesA(files.ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(now & kept, kept) << std::hex << now;
 }
 
 TEST_F(BlockTest, QuitRemovesTheWorkFile)

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,22 @@ void PressAlt(char letter)
     SendKeys({{VK_MENU, true}, {(WORD)letter, true}, {(WORD)letter, false}, {VK_MENU, false}});
 }
 
+// Alt+letter until done() holds, at most three times, each given 3 s. Wine
+// takes the modifier keys' state from the X server whenever the window
+// gains the X input focus: a focus change that reaches the editor between
+// the injected Alt and the letter (late under load, after SetForegroundWindow
+// has already returned) lets Alt go, and the letter arrives as a plain key.
+// The keys this is used for do the same when pressed twice.
+bool PressAltUntil(char letter, const std::function<bool()>& done)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        PressAlt(letter);
+        if (testkit::PumpUntil(done, 3000))
+            return true;
+    }
+    return false;
+}
+
 void ClickAt(HWND window, int x, int y)
 {
     POINT point = {x, y};
@@ -315,12 +332,13 @@ TEST_F(MorvexWindow, FormAndControlsAreAsDesigned)
     EXPECT_FALSE(IsChecked(list, 1));
     EXPECT_EQ(files.readWork(), Head);
 
-    // The close box ends the program and leaves the working file.
+    // The close box ends the program as "&Quitter" does: no working file
+    // is left behind.
     PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
     DWORD exitCode = 1;
     ASSERT_TRUE(editor.ended(&exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(testkit::FileExists(files.work));
+    EXPECT_FALSE(testkit::FileExists(files.work));
 }
 
 TEST_F(MorvexWindow, ClickOnTheBoxAndAltVWritePhpIni)
@@ -342,9 +360,8 @@ TEST_F(MorvexWindow, ClickOnTheBoxAndAltVWritePhpIni)
     EXPECT_TRUE(IsChecked(list, 0));
     EXPECT_EQ(files.readIni(), std::string(Head) + "extension=php_a.dll\r\n;extension=php_b.dll\r\n;/PHPExt\r\n");
 
-    PressAlt('V');
     const std::string expected = std::string(Head) + "extension=php_a.dll\r\nextension=php_b.dll\r\n;/PHPExt";
-    EXPECT_TRUE(testkit::PumpUntil([&] { return files.readIni() == expected; }, 5000)) << "got " << files.readIni();
+    EXPECT_TRUE(PressAltUntil('V', [&] { return files.readIni() == expected; })) << "got " << files.readIni();
     // Reloaded from the new file; the window stays.
     EXPECT_TRUE(testkit::PumpUntil([&] { return testkit::FileExists(files.work); }, 5000));
     EXPECT_EQ(files.readWork(), Head);
@@ -365,9 +382,8 @@ TEST_F(MorvexWindow, ApplyWritesWhatTheListHoldsAfterAnotherProgramChangedIt)
     EXPECT_EQ(SendMessageA(list, LB_DELETESTRING, 1, 0), 2);
     EXPECT_NE(SendMessageA(list, LB_SETITEMDATA, 1, 0), LB_ERR);
     ASSERT_TRUE(BringToFront(form));
-    PressAlt('V');
     const std::string expected = std::string(Head) + "extension=php_a.dll\r\n;extension=php_c.dll\r\n;/PHPExt";
-    EXPECT_TRUE(testkit::PumpUntil([&] { return files.readIni() == expected; }, 5000)) << "got " << files.readIni();
+    EXPECT_TRUE(PressAltUntil('V', [&] { return files.readIni() == expected; })) << "got " << files.readIni();
     EXPECT_EQ(ListTexts(list), (std::vector<std::string>{"a.dll", "c.dll"}));
     EXPECT_TRUE(IsChecked(list, 0));
     EXPECT_FALSE(IsChecked(list, 1));
@@ -386,14 +402,13 @@ TEST_F(MorvexWindow, SpaceTogglesTheSelectedItemAndAltQQuits)
     SendKeys({{VK_SPACE, true}, {VK_SPACE, false}});
     EXPECT_TRUE(testkit::PumpUntil([list] { return !IsChecked(list, 1); }, 5000));
     EXPECT_TRUE(IsChecked(list, 0));
-    PressAlt('V');
     const std::string expected = std::string(Head) + "extension=php_a.dll\r\n;extension=php_b.dll\r\n;/PHPExt";
-    EXPECT_TRUE(testkit::PumpUntil([&] { return files.readIni() == expected; }, 5000)) << "got " << files.readIni();
+    EXPECT_TRUE(PressAltUntil('V', [&] { return files.readIni() == expected; })) << "got " << files.readIni();
     EXPECT_TRUE(testkit::PumpUntil([&] { return testkit::FileExists(files.work); }, 5000));
 
     // Alt+Q: "&Quitter" closes and removes the working file.
     ASSERT_TRUE(BringToFront(form));
-    PressAlt('Q');
+    EXPECT_TRUE(PressAltUntil('Q', [&] { return WaitForSingleObject(editor.process, 0) == WAIT_OBJECT_0; }));
     DWORD exitCode = 1;
     ASSERT_TRUE(editor.ended(&exitCode));
     EXPECT_EQ(exitCode, 0u);
@@ -504,7 +519,7 @@ TEST_F(MorvexWindow, FormatErrorIsShownAndApplyRefuses)
 
     // Apply: the format message, then the load again with its own message.
     ASSERT_TRUE(BringToFront(form));
-    PressAlt('V');
+    EXPECT_TRUE(PressAltUntil('V', [&] { return editor.findWindow("#32770", nullptr) != nullptr; }));
     for (int i = 0; i < 2; ++i) {
         box = editor.waitMessageBox();
         ASSERT_TRUE(box) << "message " << i;
@@ -539,7 +554,7 @@ TEST_F(MorvexWindow, ApplyThatCannotWriteKeepsPhpIni)
             ASSERT_TRUE(BringToFront(form));
             ClickAt(list, 6, 6);
             ASSERT_TRUE(testkit::PumpUntil([list] { return !IsChecked(list, 0); }, 5000));
-            PressAlt('V');
+            EXPECT_TRUE(PressAltUntil('V', [&] { return editor.findWindow("#32770", nullptr) != nullptr; }));
             HWND box = editor.waitMessageBox();
             ASSERT_TRUE(box);
             EXPECT_EQ(WindowText(box), ProblemCaption);

@@ -10,13 +10,6 @@ TEST(TextsEnglish, WholeTableByteForByte)
     ExpectWholeTable(English);
 }
 
-TEST(TextsEnglish, HelpTooltipSizeTooltipAndConfigChangeAreEmpty)
-{
-    ExpectEmptyAfterLongText(32811);
-    ExpectEmptyAfterLongText(32813);
-    ExpectEmptyAfterLongText(32814);
-}
-
 TEST(TextsEnglish, QuotesBlanksAndLineBreaksAreKept)
 {
     EXPECT_STREQ(LoadText(32808), "MySql  state");

@@ -7,10 +7,3 @@ TEST(TextsGerman, FallsBackToEnglish)
     ExpectUserLanguage(LANG_GERMAN);
     ExpectWholeTable(English);
 }
-
-TEST(TextsGerman, EnglishMissingIdsStayEmpty)
-{
-    ExpectEmptyAfterLongText(32811);
-    ExpectEmptyAfterLongText(32813);
-    ExpectEmptyAfterLongText(32814);
-}

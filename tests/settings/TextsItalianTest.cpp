@@ -1,17 +1,10 @@
-// Italian user (LC_ALL=it_IT.UTF-8): the Italian set, which lacks the last
-// four ids.
+// Italian user (LC_ALL=it_IT.UTF-8): the Italian set.
 #include "TextsCheck.h"
 
 TEST(TextsItalian, WholeTableByteForByte)
 {
     ExpectUserLanguage(LANG_ITALIAN);
     ExpectWholeTable(Italian);
-}
-
-TEST(TextsItalian, LastFourIdsAreEmptyNotFrenchOrEnglish)
-{
-    for (UINT id = 32811; id <= 32814; ++id)
-        ExpectEmptyAfterLongText(id);
 }
 
 TEST(TextsItalian, AccentsAndDoubleBlank)

@@ -34,7 +34,10 @@ Prompt Check(HWND owner, int answer)
         prompt.text = webkit::Text(GetDlgItem(b, 0xFFFF));  // the message box's text
         SendMessageA(GetDlgItem(b, answer), BM_CLICK, 0, 0);
     });
-    CheckForNewVersion(owner, "Tarvane");
+    char published[VersionTextSize];
+    FetchPublishedVersion(published);
+    bool offered = OfferNewVersion(owner, "Tarvane", published);
+    EXPECT_EQ(offered, prompt.shown == 1);
     return prompt;
 }
 
@@ -83,10 +86,13 @@ TEST_F(VersionCheck, RepliesAndPrompts)
     } cases[] = {
         {"same version", Key + OwnVersion + "\r\n", OwnVersion, false},
         {"newer", Key + "2.2\n", "2.2", true},
-        {"older", Key + "0.9.0.0", "0.9.0.0", true},
-        {"fewer parts", Key + "1.0", "1.0", true},
+        // Only a newer release is offered.
+        {"older", Key + "0.9.0.0", "0.9.0.0", false},
+        {"fewer parts, older", Key + "1.0", "1.0", false},
+        {"own with fewer parts", Key + "1.0.0", "1.0.0", false},
         {"blanks and line breaks first", Key + " \t\r\n 3.0\tx", "3.0", true},
         {"second key ignored", Key + "3.0\r\nTarvaneVersion=4.0", "3.0", true},
+        {"tenth minor", Key + "1.10", "1.10", true},
         {"key alone", Key, nullptr, false},
         {"blanks after the key", Key + " \r\n\t", nullptr, false},
         {"empty reply", "", nullptr, false},
@@ -99,6 +105,7 @@ TEST_F(VersionCheck, RepliesAndPrompts)
         {"exactly 1024 bytes", Key + pad + "2.2", "2.2", true},
         {"1025 bytes, the last unread", Key + pad + "2.25", "2.2", true},
         {"token of 60", Key + std::string(60, '9'), Cut49.c_str(), true},
+        {"not a number", Key + "beta", "beta", false},
     };
     for (const auto& c : cases) {
         server.body = c.body;
@@ -159,4 +166,120 @@ TEST_F(VersionCheck, SilentWithoutOwnVersionOrServer)
     HCURSOR before = GetCursor();
     EXPECT_EQ(Check(owner, IDNO).shown, 0);
     EXPECT_EQ(GetCursor(), before);
+}
+
+TEST(VersionOrder, DottedNumbersCompared)
+{
+    const struct {
+        const char *a, *b;
+        int order;
+    } cases[] = {
+        {"1.0.0.0", "1.0.0.0", 0}, {"1.0", "1.0.0.0", 0},  {"1", "1.0.0.1", -1},  {"2.2", "2.1.0.3", 1},
+        {"2.10", "2.9", 1},        {"2.09", "2.9", 0},     {"0.9.9.9", "1.0", -1}, {"10.0", "9.99", 1},
+        {"1.0.0.10", "1.0.0.9", 1}, {"", "0.0", 0},        {"", "0.1", -1},       {"1.2rc", "1.2", 0},
+        {"1.3rc", "1.2.9", 1},     {"beta", "1.0", -1},
+        {"99999999999999999999999.1", "99999999999999999999999.0", 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CompareVersions(c.a, c.b), c.order) << c.a << " against " << c.b;
+        EXPECT_EQ(CompareVersions(c.b, c.a), -c.order) << c.b << " against " << c.a;
+    }
+}
+
+namespace {
+
+// A window of the test thread that receives the fetch's message and counts
+// the ticks of a 50 ms timer: they go on only while the thread is free.
+struct FetchWindow {
+    FetchWindow()
+    {
+        handle = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        previous = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+        SetTimer(handle, 1, 50, nullptr);
+    }
+    ~FetchWindow() { DestroyWindow(handle); }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<FetchWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message == WM_TIMER)
+            ++self->ticks;
+        else if (message == VersionCheckMessage) {
+            ++self->posted;
+            self->found = wParam;
+            self->lParam = lParam;
+            return 0;
+        }
+        return CallWindowProcA(self->previous, window, message, wParam, lParam);
+    }
+    static const UINT VersionCheckMessage = WM_APP + 1;
+    HWND handle;
+    WNDPROC previous;
+    int ticks = 0, posted = 0;
+    WPARAM found = 0;
+    LPARAM lParam = 0;
+};
+
+}  // namespace
+
+TEST_F(VersionCheck, FetchOnItsOwnThreadAskedAfresh)
+{
+    // A reply the client may keep for an hour is not taken from its cache.
+    server.headers = "Cache-Control: max-age=3600\r\n";
+    const char* const bodies[] = {"2.2\n", "2.3\n"};
+    for (const char* body : bodies) {
+        server.body = Key + body;
+        server.request.clear();
+        FetchWindow window;
+        VersionFetch fetch;
+        ASSERT_TRUE(fetch.start(window.handle, FetchWindow::VersionCheckMessage));
+        EXPECT_FALSE(fetch.start(window.handle, FetchWindow::VersionCheckMessage)) << "one at a time";
+        ASSERT_TRUE(testkit::PumpUntil([&] { return window.posted > 0; }, 15000));
+        EXPECT_EQ(window.found, 1u);
+        ASSERT_NE(fetch.result(window.lParam), nullptr);
+        EXPECT_EQ(std::string(fetch.result(window.lParam)) + "\n", body);
+        EXPECT_EQ(fetch.result(window.lParam + 1), nullptr);
+        EXPECT_EQ(server.request.find("GET /checktarvane.php3 "), 0u) << body;
+    }
+}
+
+TEST_F(VersionCheck, SiteThatNeverAnswersBlocksNothing)
+{
+    // A listener that never accepts: the connection is made, the request
+    // sent, and no reply ever comes.
+    server.stop();
+    SOCKET mute = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in where = {};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(80);
+    where.sin_addr.s_addr = inet_addr(server.address.c_str());
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(listen(mute, 8), 0);
+
+    FetchWindow window;
+    {
+        VersionFetch fetch;
+        DWORD started = GetTickCount();
+        ASSERT_TRUE(fetch.start(window.handle, FetchWindow::VersionCheckMessage));
+        // The thread of the window goes on: its timer ticks while the
+        // request waits.
+        EXPECT_TRUE(testkit::PumpUntil([&] { return window.ticks >= 10; }, 3000)) << window.ticks;
+        EXPECT_EQ(window.posted, 0);
+        // The request's own time-outs end it.
+        ASSERT_TRUE(testkit::PumpUntil([&] { return window.posted > 0; }, 30000));
+        EXPECT_EQ(window.found, 0u);
+        EXPECT_GE(GetTickCount() - started, 4000u);
+
+        // A cancelled request posts nothing and ends its wait at once.
+        window.posted = 0;
+        ASSERT_TRUE(fetch.start(window.handle, FetchWindow::VersionCheckMessage));
+        testkit::PumpUntil([&] { return window.ticks >= 20; }, 3000);
+        started = GetTickCount();
+        fetch.cancel();
+        EXPECT_LT(GetTickCount() - started, 1500u);
+    }
+    testkit::PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(window.posted, 0);
+    closesocket(mute);
 }

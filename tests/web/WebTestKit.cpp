@@ -145,7 +145,7 @@ DWORD WINAPI SiteServer::serve(void* param)
             request.append(buffer, got);
         self->request = request;
         std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
-                            std::to_string(self->body.size()) + "\r\n\r\n" + self->body;
+                            std::to_string(self->body.size()) + "\r\n" + self->headers + "\r\n" + self->body;
         for (size_t sent = 0; sent < reply.size() && (got = send(client, &reply[sent], (int)(reply.size() - sent), 0)) > 0;)
             sent += got;
         shutdown(client, SD_SEND);

@@ -61,6 +61,7 @@ public:
     void stop();
     std::string address;
     std::string body;     // the answer to every request
+    std::string headers;  // further header lines of the answer, each ending in \r\n
     std::string request;  // the last request
 
 private:
