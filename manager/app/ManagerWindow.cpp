@@ -288,7 +288,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_TIMER:
         if (wParam == StatusTimer) {
-            onStackChanged();
+            onStackChanged(true);
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
             if (settings.CheckVersion)

@@ -108,11 +108,12 @@ public:
     void stopAll();
     void toggleServers();
     void restartAll();
-    void superviseServers();
+    // statusTick: called on the status timer (restarts wait for it).
+    void superviseServers(bool statusTick = true);
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
     // A server's state changed, or the status timer is due: the supervision
     // step, the status texts and the tray, in this order.
-    void onStackChanged();
+    void onStackChanged(bool statusTick);
 
     // Version check (on demand and after start-up): the fetch runs on its
     // own thread; its result comes back as VersionCheckMessage.

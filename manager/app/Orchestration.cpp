@@ -103,11 +103,12 @@ void ManagerWindow::restartAll()
     mysql.setRestartPending(true);
 }
 
-void ManagerWindow::superviseServers()
+void ManagerWindow::superviseServers(bool statusTick)
 {
     serversStarted = stackStarted(apache.state(), mysql.state());
     StackFacts facts = {apache.state(),         mysql.state(),        apache.restartPending(),
-                        mysql.restartPending(), serviceSwitchPending, quitArrived()};
+                        mysql.restartPending(), serviceSwitchPending, quitArrived(),
+                        statusTick};
     switch (nextStackStep(facts)) {
     case StepStartApache:
         apache.start();
@@ -144,9 +145,9 @@ void ManagerWindow::superviseServers()
     }
 }
 
-void ManagerWindow::onStackChanged()
+void ManagerWindow::onStackChanged(bool statusTick)
 {
-    superviseServers();
+    superviseServers(statusTick);
     drawStatus();
     refreshTray();
     // A quit that waits for servers still starting goes on once they run.
@@ -160,7 +161,7 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
         // Apache went from starting to stopped without ever running.
         if (server == &apache && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
             explainPortHolder();
-        onStackChanged();
+        onStackChanged(false);
         return;
     }
     if (server == &apache) {

@@ -5,11 +5,11 @@ StackStep nextStackStep(const StackFacts& facts)
     if (facts.quitting)
         return StepNone;
     if (facts.apacheRestartPending && facts.apache == Stopped)
-        return StepStartApache;
+        return facts.statusTick ? StepStartApache : StepNone;
     if (facts.mysqlRestartPending && facts.mysql == Stopped)
-        return StepStartMySql;
+        return facts.statusTick ? StepStartMySql : StepNone;
     if (facts.apache == Stopped && facts.mysql == Stopped && facts.serviceSwitchPending)
-        return StepSwitchMode;
+        return facts.statusTick ? StepSwitchMode : StepNone;
     if (facts.mysql == Stopped && facts.apache == Running)
         return StepStopApache;
     if (facts.mysql == Running && facts.apache == Stopped)

@@ -12,6 +12,7 @@ struct StackFacts {
     bool mysqlRestartPending;
     bool serviceSwitchPending;  // an applied change of the service option
     bool quitting;              // a quit has come and not been carried out
+    bool statusTick;            // called on the 500 ms status timer
 };
 
 enum StackStep {
@@ -26,6 +27,10 @@ enum StackStep {
 // At most one step per call, in this order of precedence: Apache's pending
 // restart, MySQL's, the service switch once both are stopped, then keeping
 // the two servers in step. Nothing between a quit and its carrying out.
+// Restarts and the switch are made on status ticks only, one a tick: a
+// server that has just been seen to stop may still leave its process (a
+// service's, an adopted one's) a moment longer, and a start then would
+// take that process for a running server.
 StackStep nextStackStep(const StackFacts& facts);
 
 // The servers count as started: both are Running.
