@@ -59,6 +59,7 @@ bool RunCaptured(const std::string& cmdLine, Result* result, const std::string& 
     std::string line = cmdLine;
     BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
                                   curDir.empty() ? nullptr : curDir.c_str(), &si, &pi);
+    DWORD createError = started ? 0 : GetLastError();
     CloseHandle(out);
     CloseHandle(err);
     bool ended = false;
@@ -73,6 +74,9 @@ bool RunCaptured(const std::string& cmdLine, Result* result, const std::string& 
     testkit::ReadFileBytes(outPath, &result->out);
     testkit::ReadFileBytes(errPath, &result->err);
     testkit::RemoveTree(dir);
+    // What a failed test shows when the program could not be started.
+    if (!started)
+        result->err = "CreateProcessA failed with error " + std::to_string(createError);
     return started && ended;
 }
 
