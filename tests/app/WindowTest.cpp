@@ -29,6 +29,14 @@ bool Checked(HWND dialog, int id)
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
+BOOL CALLBACK CountTooltip(HWND window, LPARAM count)
+{
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    *reinterpret_cast<int*>(count) += strcmp(name, TOOLTIPS_CLASSA) == 0;
+    return TRUE;
+}
+
 bool Enabled(HWND dialog, int id)
 {
     return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
@@ -375,12 +383,7 @@ TEST_F(WindowTest, StatusTooltipsFieldHelpAndArgumentsLimit)
     // F1 on a field: its help each time, its tooltip made once.
     auto tooltips = [] {
         int n = 0;
-        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM count) {
-            char name[32] = "";
-            GetClassNameA(window, name, sizeof name);
-            *reinterpret_cast<int*>(count) += strcmp(name, TOOLTIPS_CLASSA) == 0;
-            return TRUE;
-        }, reinterpret_cast<LPARAM>(&n));
+        EnumThreadWindows(GetCurrentThreadId(), CountTooltip, reinterpret_cast<LPARAM>(&n));
         return n;
     };
     int before = tooltips();
