@@ -96,7 +96,7 @@ class ApacheKits : public ServerKitTest {
 protected:
     void TearDown() override
     {
-        DeleteServiceIfAny("Apache2.4");
+        testkit::RemoveServiceIfPresent("Apache2.4");
         ServerKitTest::TearDown();
         if (realShortPathName)
             testkit::HookImport("GetShortPathNameA", realShortPathName, &realShortPathName);
