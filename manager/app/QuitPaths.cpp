@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ServiceControl.h"
 #include "resource.h"
 
 namespace {
@@ -28,28 +27,6 @@ BOOL CALLBACK CloseDialogBox(HWND window, LPARAM manager)
     WPARAM answer = GetDlgItem(window, IDNO) ? IDNO : GetDlgItem(window, IDCANCEL) ? IDCANCEL : IDOK;
     PostMessageA(window, WM_COMMAND, answer, 0);
     return TRUE;
-}
-
-// Starts a command line hidden, in the given folder, and lets it run.
-void RunHidden(char* line, const char* folder)
-{
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-}
-
-bool Alive(const char* program)
-{
-    DWORD pid = 0;
-    return ServiceControl::findProcess(program, &pid);
 }
 
 }  // namespace
@@ -114,17 +91,19 @@ void ManagerWindow::stopForSessionEnd()
     // told too.
     if (!mysql.serviceMode() && mysql.state() != Stopped)
         mysql.stopProcess();
-    if (!apache.serviceMode() && apache.state() != Stopped) {
-        char line[MAX_PATH + 32];
-        snprintf(line, sizeof line, "%sapache.exe -k shutdown", apache.directory());
-        RunHidden(line, apache.directory());
-    }
-    const char* mysqlName = strrchr(mysql.executable(), '\\');
-    mysqlName = mysqlName ? mysqlName + 1 : mysql.executable();
-    DWORD started = GetTickCount();
-    while (GetTickCount() - started < SessionEndWaitMs &&
-           ((!mysql.serviceMode() && Alive(mysqlName)) || (!apache.serviceMode() && Alive("apache.exe"))))
-        Sleep(100);
+    if (!apache.serviceMode() && apache.state() != Stopped)
+        apache.shutdownUnchecked();
+    // Both processes at once, on the drivers' own handles (a started or an
+    // adopted server has one): another program of the same name is not
+    // waited for.
+    HANDLE ends[2];
+    DWORD count = 0;
+    if (mysql.processHandle())
+        ends[count++] = mysql.processHandle();
+    if (apache.processHandle())
+        ends[count++] = apache.processHandle();
+    if (count)
+        WaitForMultipleObjects(count, ends, TRUE, SessionEndWaitMs);
 }
 
 void ManagerWindow::endSession()

@@ -163,6 +163,11 @@ DWORD ApacheServer::stopProcess()
         }
         return 1;
     }
+    return shutdownUnchecked();
+}
+
+DWORD ApacheServer::shutdownUnchecked()
+{
     char program[MAX_PATH + 2];
     CommandPath(program, sizeof program, executable_);
     char line[controlLineSize];

@@ -32,6 +32,9 @@ public:
     // Apache 2.x's bin\httpd.exe.
     const char* executable() const { return executable_; }
     bool httpd() const { return httpd_; }
+    // Asks the running Apache to shut down without its syntax test, for the
+    // end of the session, when no prompt may open; 0 or the launch's error.
+    DWORD shutdownUnchecked();
 
 private:
     char directory_[MAX_PATH];
