@@ -210,6 +210,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == StatusTimer) {
             superviseServers();
+            watchMySqlStop();
             drawStatus();
             refreshTray();
         } else if (wParam == StartupCheckTimer) {

@@ -6,6 +6,7 @@
 
 #include "Diagnostics.h"
 #include "ServiceControl.h"
+#include "Shortcuts.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -137,18 +138,7 @@ void ManagerWindow::superviseServers()
         mysql.start();
         mysql.setRestartPending(false);
     } else if (apacheState == Stopped && mysqlState == Stopped && serviceSwitchPending) {
-        if (settings.StartAsServices) {
-            apache.installService();
-            mysql.installService();
-        } else {
-            apache.uninstallService();
-            mysql.uninstallService();
-        }
-        apache.setServiceMode(settings.StartAsServices);
-        mysql.setServiceMode(settings.StartAsServices);
-        apache.setRestartPending(true);
-        mysql.setRestartPending(true);
-        serviceSwitchPending = false;
+        switchServiceMode();
     } else if (mysqlState == Stopped && apacheState == Running) {
         // A stop that the configuration check refused is tried again only
         // after the next write of the file: one prompt per write.
@@ -244,9 +234,10 @@ void ManagerWindow::explainPortHolder()
 void ManagerWindow::logErrorTail(Server* server)
 {
     char path[MAX_PATH];
-    snprintf(path, sizeof path,
-             server == &apache ? "%sapache\\logs\\error.log" : "%smysql\\data\\mysql.err",
-             InstallDir());
+    if (server == &apache)
+        snprintf(path, sizeof path, "%sapache\\logs\\error.log", InstallDir());
+    else
+        FindMySqlErrorLog(path, sizeof path);
     char lines[3][logTailLineSize];
     int count = ReadLogTail(path, lines, 3);
     for (int i = 0; i < count; ++i)
