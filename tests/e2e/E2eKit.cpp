@@ -49,7 +49,8 @@ std::vector<HWND> Windows(DWORD pid, const char* className, bool manager = false
 
 }  // namespace
 
-ManagerRun::ManagerRun(const char* tag, const Keys& keys) : kit(tag), exe(kit.root() + "Tarvane.exe")
+ManagerRun::ManagerRun(const char* tag, const Keys& keys, unsigned mysqlds, bool mysqladmin)
+    : kit(tag, mysqlds, true, mysqladmin), exe(kit.root() + "Tarvane.exe")
 {
     laidOut = kit.ok() &&
               CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), exe.c_str(), FALSE) &&

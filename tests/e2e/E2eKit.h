@@ -22,8 +22,10 @@ public:
     // Lays out the kit with Tarvane.exe and Morvex.exe in its root, a page
     // www\index.html, and Tarvane.ini with AutoStartServers=N, ShowAlways=Y,
     // ExpandPos=2 and then `keys`. The install directory is the program's
-    // folder: the registry key of the manager is removed.
-    explicit ManagerRun(const char* tag, const Keys& keys = {});
+    // folder: the registry key of the manager is removed. mysqlds and
+    // mysqladmin choose the stand-ins of MySQL's bin folder (KitLayout).
+    explicit ManagerRun(const char* tag, const Keys& keys = {}, unsigned mysqlds = testkit::KitAllMysqlds,
+                        bool mysqladmin = true);
     // Quits a manager still running, then the kit removes its services,
     // ends its stand-ins and goes.
     ~ManagerRun();
