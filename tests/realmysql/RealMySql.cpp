@@ -239,6 +239,12 @@ RealKit::~RealKit()
     run.kit.removeServices();
     endServers();
     testkit::PumpUntil([&] { return servers().empty(); }, 10000);
+    // RunCapture's files, when a client's end left them open a moment.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string base = std::string(temp) + "tvreal_" + std::to_string(GetCurrentProcessId());
+    DeleteFileA((base + ".out").c_str());
+    DeleteFileA((base + ".err").c_str());
     if (hadMyIni_)
         testkit::WriteFileBytes(MyIniPath(), savedMyIni_);
     else
