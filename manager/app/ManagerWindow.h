@@ -110,6 +110,15 @@ public:
     void restartAll();
     // statusTick: called on the status timer (restarts wait for it).
     void superviseServers(bool statusTick = true);
+    // A MySQL stop that has not ended mySqlStopLimitMs after the request:
+    // logged, and the user asked whether to end the process (once a stop).
+    void watchMySqlStop();
+    // How long a MySQL stop may take before the user is told.
+    DWORD mySqlStopLimitMs = 30000;
+    // Installs or removes both services as StartAsServices says; the mode
+    // changes only when both worked, otherwise the option goes back and
+    // the user is told.
+    void switchServiceMode();
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
     // A server's state changed, or the status timer is due: the supervision
     // step, the status texts and the tray, in this order.

@@ -7,6 +7,7 @@
 #include "Diagnostics.h"
 #include "ServiceControl.h"
 #include "Supervision.h"
+#include "Shortcuts.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -119,18 +120,7 @@ void ManagerWindow::superviseServers(bool statusTick)
         mysql.setRestartPending(false);
         break;
     case StepSwitchMode:
-        if (settings.StartAsServices) {
-            apache.installService();
-            mysql.installService();
-        } else {
-            apache.uninstallService();
-            mysql.uninstallService();
-        }
-        apache.setServiceMode(settings.StartAsServices);
-        mysql.setServiceMode(settings.StartAsServices);
-        apache.setRestartPending(true);
-        mysql.setRestartPending(true);
-        serviceSwitchPending = false;
+        switchServiceMode();
         break;
     case StepStopApache:
         // Apache refuses a stop while its configuration fails the check,
@@ -216,9 +206,10 @@ void ManagerWindow::explainPortHolder()
 void ManagerWindow::logErrorTail(Server* server)
 {
     char path[MAX_PATH];
-    snprintf(path, sizeof path,
-             server == &apache ? "%sapache\\logs\\error.log" : "%smysql\\data\\mysql.err",
-             GetInstallDir());
+    if (server == &apache)
+        snprintf(path, sizeof path, "%sapache\\logs\\error.log", GetInstallDir());
+    else
+        FindMySqlErrorLog(path, sizeof path);
     char lines[3][logTailLineSize];
     int count = ReadLogTail(path, lines, 3);
     for (int i = 0; i < count; ++i)

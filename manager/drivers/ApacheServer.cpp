@@ -30,6 +30,8 @@ const int checkAttempts = 3;
 const DWORD checkWaitMs = 300;
 // Shorter output does not count as an answer yet.
 const size_t checkMinimumBytes = 10;
+// A running program is taken for Apache only by one of these file names.
+const char* const serverNames[] = {"apache.exe"};
 
 // A path as it stands in a command line: in double quotes when it holds a
 // blank or a character the command interpreter gives a meaning of its own
@@ -82,6 +84,9 @@ ApacheServer::ApacheServer() : Server("Apache")
     port_ = 80;
     adoptExclusion_.helpers = helpers_;
     adoptExclusion_.helperCount = helperCount;
+    adoptNames_ = serverNames;
+    adoptNameCount_ = sizeof serverNames / sizeof serverNames[0];
+    lstrcpynA(adoptFolder_, directory_, sizeof adoptFolder_);
     reloadConfig();
 }
 

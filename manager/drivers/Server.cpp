@@ -4,6 +4,7 @@
 #include "Server.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
@@ -16,6 +17,20 @@ static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Wi
 Server* serverTable[serverTableSize];
 
 namespace {
+
+// How long a service's install or removal command may take.
+const DWORD serviceCommandWaitMs = 15000;
+
+// Releases both handles of a launch whose process is not kept.
+void closeProcessHandles(PROCESS_INFORMATION* process)
+{
+    if (process->hThread)
+        CloseHandle(process->hThread);
+    if (process->hProcess)
+        CloseHandle(process->hProcess);
+    process->hThread = nullptr;
+    process->hProcess = nullptr;
+}
 
 }  // namespace
 
@@ -67,6 +82,9 @@ Server::Server(const char* name)
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
     startChecked_ = false;
+    adoptNames_ = nullptr;
+    adoptNameCount_ = 0;
+    adoptFolder_[0] = '\0';
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -110,7 +128,7 @@ DWORD Server::start()
     // later process with the same id from standing for it.
     DWORD pid = 0;
     ServiceControl::acquire();
-    bool found = ServiceControl::findProcess(name_, &pid, &adoptExclusion_);
+    bool found = ServiceControl::findProcess(adoptNames_, adoptNameCount_, adoptFolder_, &pid, &adoptExclusion_);
     ServiceControl::release();
     dropProcess();
     if (found) {
@@ -301,16 +319,49 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
 {
     char line[2 * MAX_PATH];
     snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
+    char program[MAX_PATH];
+    programOf(line, program, sizeof program);
     STARTUPINFOA startup;
     hiddenStartup(&startup, nullptr);
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
+    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
         return nullptr;
     CloseHandle(created.hThread);
     if (pid)
         *pid = created.dwProcessId;
     return created.hProcess;
+}
+
+bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs)
+{
+    char line[2 * MAX_PATH];
+    snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
+    char program[MAX_PATH];
+    programOf(line, program, sizeof program);
+    STARTUPINFOA startup;
+    hiddenStartup(&startup, nullptr);
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
+        return false;
+    bool ended = WaitForSingleObject(created.hProcess, waitMs) == WAIT_OBJECT_0;
+    closeProcessHandles(&created);
+    return ended;
+}
+
+void Server::programOf(const char* cmdLine, char* program, int size)
+{
+    const char* from = cmdLine ? cmdLine : "";
+    char end = ' ';
+    if (*from == '"') {
+        ++from;
+        end = '"';
+    }
+    int length = 0;
+    while (from[length] && from[length] != end)
+        ++length;
+    snprintf(program, size, "%.*s", length, from);
 }
 
 void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)
@@ -324,11 +375,13 @@ void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)
 
 DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directory, PROCESS_INFORMATION* record)
 {
+    char program[MAX_PATH];
+    programOf(cmdLine, program, sizeof program);
     STARTUPINFOA startup;
     hiddenStartup(&startup, title);
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(nullptr, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
+    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
                         &created))
         return GetLastError();
     CloseHandle(created.hThread);
@@ -342,14 +395,55 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
 
 bool Server::installWith(const char* cmdLine)
 {
-    bool launched = runHidden(cmdLine);
-    bool opened = reopenService();
-    return launched && opened;
+    runHiddenAndWait(cmdLine, serviceCommandWaitMs);
+    // Whether it worked shows in the service manager, whatever the
+    // command said.
+    if (!reopenService())
+        return false;
+    quoteImagePath();
+    return true;
 }
 
 bool Server::uninstallWith(const char* cmdLine)
 {
     if (!closeService())
         return false;
-    return runHidden(cmdLine);
+    runHiddenAndWait(cmdLine, serviceCommandWaitMs);
+    service_ = ServiceControl::openService(name_);
+    return service_ == nullptr;
+}
+
+bool Server::quoteImagePath()
+{
+    if (!service_)
+        return false;
+    DWORD size = 0;
+    QueryServiceConfigA(service_, nullptr, 0, &size);
+    if (!size)
+        return false;
+    QUERY_SERVICE_CONFIGA* config = static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, size));
+    if (!config)
+        return false;
+    bool quoted = false;
+    if (QueryServiceConfigA(service_, config, size, &size) && config->lpBinaryPathName) {
+        const char* image = config->lpBinaryPathName;
+        // The program is the path up to ".exe" followed by a blank or the
+        // end; an unquoted one with blanks in it would start
+        // "C:\Program.exe" (for instance) with the service's rights.
+        const char* end = nullptr;
+        for (const char* at = image; *at && !end; ++at)
+            if (_strnicmp(at, ".exe", 4) == 0 &&
+                (at[4] == '\0' || at[4] == ' '))
+                end = at + 4;
+        quoted = image[0] == '"';
+        if (!quoted && end) {
+            char line[2 * MAX_PATH];
+            int length = snprintf(line, sizeof line, "\"%.*s\"%s", static_cast<int>(end - image), image, end);
+            quoted = length > 0 && length < static_cast<int>(sizeof line) &&
+                     ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, line,
+                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    LocalFree(config);
+    return quoted;
 }

@@ -97,8 +97,16 @@ protected:
     static bool runHidden(const char* cmdLine);
     // The same launch made with CreateProcessA as WinExec makes it, so that
     // the new process can be waited for: its handle (the caller closes it)
-    // and its id; null when nothing was started.
+    // and its id (pid may be null); null when nothing was started.
     static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
+    // Runs a command line hidden and waits at most waitMs for its end;
+    // true when it was launched and ended within that time.
+    static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs);
+    // The program a command line starts: its first word, or the text in
+    // the quotes it begins with. CreateProcessA is given it as the
+    // application name, so that a path with blanks never starts another
+    // program ("C:\Program.exe").
+    static void programOf(const char* cmdLine, char* program, int size);
     // Fills a startup record for a program whose window stays hidden;
     // title (may be null) names its new console.
     static void hiddenStartup(STARTUPINFOA* startup, const char* title);
@@ -109,12 +117,18 @@ protected:
     // keeps it to see the server end). Returns 0 or CreateProcessA's error.
     static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
                               PROCESS_INFORMATION* record);
-    // Runs the server's own install command, then takes up the service it
-    // registered; true only when both succeeded.
+    // Runs the server's own install command and waits (bounded) for its
+    // end, then takes up the service it registered and quotes its image
+    // path when the server wrote it bare; true only when the service
+    // exists afterwards.
     bool installWith(const char* cmdLine);
     // Lets go of the service handle, then runs the server's own removal
-    // command; false when the handle could not be closed.
+    // command and waits (bounded) for its end; true only when the service
+    // is gone afterwards (otherwise its handle is taken up again).
     bool uninstallWith(const char* cmdLine);
+    // Writes the service's image path again with its program in quotes
+    // when it is registered bare; true when it is quoted (or was already).
+    bool quoteImagePath();
 
     // Fields, in this order. Only the driver's own operations change them.
     PROCESS_INFORMATION process_;
@@ -136,6 +150,13 @@ protected:
     // True while start's startProcess runs: the configuration has just
     // passed start's own check, and a driver need not check it again.
     bool startChecked_;
+    // What start takes for the server already running: a process whose
+    // executable's file name is one of these (set by the subclasses) and,
+    // where the system tells its path, lies below adoptFolder_ (empty:
+    // anywhere).
+    const char* const* adoptNames_;
+    int adoptNameCount_;
+    char adoptFolder_[MAX_PATH];
 
     // checkConfig, startProcess and stopProcess may show a message box
     // (Apache's check sends ConfigError), and the window may destroy the

@@ -17,6 +17,9 @@ namespace {
 // by name so that the program still starts there.
 typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
 typedef BOOL(WINAPI* ProcessEntryFn)(HANDLE, PROCESSENTRY32*);
+typedef BOOL(WINAPI* ModuleEntryFn)(HANDLE, MODULEENTRY32*);
+// Windows Vista and later; it also names a 64-bit program to a 32-bit one.
+typedef BOOL(WINAPI* ImageNameFn)(HANDLE, DWORD, LPSTR, PDWORD);
 
 LONG refCount;
 SC_HANDLE serviceManager;
@@ -24,6 +27,8 @@ HMODULE kernelModule;
 SnapshotFn createSnapshot;
 ProcessEntryFn processFirst;
 ProcessEntryFn processNext;
+ModuleEntryFn moduleFirst;
+ImageNameFn imageName;
 
 bool adminComputed;
 bool adminAnswer;
@@ -65,6 +70,30 @@ bool excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessE
     return false;
 }
 
+// Whether the entry's executable file name is one of names.
+bool nameListed(const char* upperFile, const char* const* names, int nameCount)
+{
+    for (int i = 0; i < nameCount; ++i) {
+        if (!names[i])
+            continue;
+        char name[MAX_PATH];
+        lstrcpynA(name, names[i], sizeof name);
+        upperAscii(name);
+        if (strcmp(upperFile, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A path in its short form where the file exists (the install directory
+// is kept in that form), else as given; then in capitals.
+void comparable(const char* path, char* out, int size)
+{
+    if (!GetShortPathNameA(path, out, size) || !*out)
+        lstrcpynA(out, path, size);
+    upperAscii(out);
+}
+
 }  // namespace
 
 void ServiceControl::acquire()
@@ -77,6 +106,8 @@ void ServiceControl::acquire()
         createSnapshot = reinterpret_cast<SnapshotFn>(GetProcAddress(kernelModule, "CreateToolhelp32Snapshot"));
         processFirst = reinterpret_cast<ProcessEntryFn>(GetProcAddress(kernelModule, "Process32First"));
         processNext = reinterpret_cast<ProcessEntryFn>(GetProcAddress(kernelModule, "Process32Next"));
+        moduleFirst = reinterpret_cast<ModuleEntryFn>(GetProcAddress(kernelModule, "Module32First"));
+        imageName = reinterpret_cast<ImageNameFn>(GetProcAddress(kernelModule, "QueryFullProcessImageNameA"));
     }
 }
 
@@ -97,6 +128,8 @@ void ServiceControl::release()
     createSnapshot = nullptr;
     processFirst = nullptr;
     processNext = nullptr;
+    moduleFirst = nullptr;
+    imageName = nullptr;
 }
 
 SC_HANDLE ServiceControl::openService(const char* name)
@@ -125,14 +158,15 @@ bool ServiceControl::stopService(SC_HANDLE service)
     return GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
 }
 
-bool ServiceControl::findProcess(const char* text, DWORD* pid)
+bool ServiceControl::findProcess(const char* name, DWORD* pid)
 {
-    return findProcess(text, pid, nullptr);
+    return findProcess(&name, 1, nullptr, pid);
 }
 
-bool ServiceControl::findProcess(const char* text, DWORD* pid, const ProcessExclusion* exclusion)
+bool ServiceControl::findProcess(const char* const* names, int nameCount, const char* folder, DWORD* pid,
+                                 const ProcessExclusion* exclusion)
 {
-    if (!createSnapshot || !processFirst || !processNext || !text || !*text || !pid)
+    if (!createSnapshot || !processFirst || !processNext || !names || nameCount <= 0 || !pid)
         return false;
     HANDLE snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE || !snapshot)
@@ -143,23 +177,78 @@ bool ServiceControl::findProcess(const char* text, DWORD* pid, const ProcessExcl
     ZeroMemory(&entry, sizeof entry);
     entry.dwSize = sizeof entry;
     if (processFirst(snapshot, &entry)) {
-        char wanted[MAX_PATH];
-        lstrcpynA(wanted, text, sizeof wanted);
-        upperAscii(wanted);
         do {
             char exeName[sizeof entry.szExeFile + 1];
             lstrcpynA(exeName, entry.szExeFile, sizeof exeName);
             upperAscii(exeName);
-            if (strstr(exeName, wanted) && !excluded(entry, exeName, exclusion)) {
-                *pid = entry.th32ProcessID;
-                found = true;
-                break;
+            // The 95 family gives the full path, the NT family the file name.
+            if (nameListed(fileNameOf(exeName), names, nameCount) && !excluded(entry, exeName, exclusion)) {
+                char path[MAX_PATH];
+                bool known = strchr(entry.szExeFile, '\\') ? lstrcpynA(path, entry.szExeFile, sizeof path) != nullptr
+                                                            : processPath(entry.th32ProcessID, path, sizeof path);
+                // A program of the same name elsewhere is not the kit's server.
+                if (!folder || !*folder || !known || pathBelow(path, folder)) {
+                    *pid = entry.th32ProcessID;
+                    found = true;
+                    break;
+                }
             }
             entry.dwSize = sizeof entry;
         } while (processNext(snapshot, &entry));
     }
     CloseHandle(snapshot);
     return found;
+}
+
+bool ServiceControl::processPath(DWORD pid, char* path, int pathSize)
+{
+    if (!path || pathSize <= 0)
+        return false;
+    path[0] = '\0';
+    if (imageName) {
+        // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted
+        // for more processes than the full query right.
+        HANDLE process = OpenProcess(0x1000, FALSE, pid);
+        if (!process)
+            process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+        if (process) {
+            DWORD size = static_cast<DWORD>(pathSize);
+            BOOL ok = imageName(process, 0, path, &size);
+            CloseHandle(process);
+            if (ok && path[0])
+                return true;
+        }
+        path[0] = '\0';
+    }
+    // Before Vista: the first module of the process is its executable.
+    if (!createSnapshot || !moduleFirst)
+        return false;
+    HANDLE snapshot = createSnapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot)
+        return false;
+    MODULEENTRY32 module;
+    ZeroMemory(&module, sizeof module);
+    module.dwSize = sizeof module;
+    bool ok = moduleFirst(snapshot, &module) && module.szExePath[0];
+    if (ok)
+        lstrcpynA(path, module.szExePath, pathSize);
+    CloseHandle(snapshot);
+    return ok;
+}
+
+bool ServiceControl::pathBelow(const char* path, const char* folder)
+{
+    if (!path || !folder || !*folder)
+        return false;
+    char p[MAX_PATH];
+    char f[MAX_PATH];
+    comparable(path, p, sizeof p);
+    comparable(folder, f, sizeof f);
+    size_t length = strlen(f);
+    // "C:\KIT" must not take "C:\KIT2\..." for its own.
+    if (length && f[length - 1] != '\\' && p[length] != '\\')
+        return false;
+    return strncmp(p, f, length) == 0;
 }
 
 bool ServiceControl::processName(DWORD pid, char* name, int nameSize)
@@ -188,6 +277,32 @@ bool ServiceControl::processName(DWORD pid, char* name, int nameSize)
     return found;
 }
 
+int ServiceControl::childProcesses(DWORD pid, const char* name, DWORD* children, int capacity)
+{
+    if (!createSnapshot || !processFirst || !processNext || !name || !children)
+        return 0;
+    HANDLE snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot)
+        return 0;
+    char wanted[MAX_PATH];
+    lstrcpynA(wanted, name, sizeof wanted);
+    upperAscii(wanted);
+    int count = 0;
+    PROCESSENTRY32 entry;
+    ZeroMemory(&entry, sizeof entry);
+    entry.dwSize = sizeof entry;
+    for (BOOL more = processFirst(snapshot, &entry); more && count < capacity; more = processNext(snapshot, &entry)) {
+        char exeName[sizeof entry.szExeFile + 1];
+        lstrcpynA(exeName, entry.szExeFile, sizeof exeName);
+        upperAscii(exeName);
+        if (entry.th32ParentProcessID == pid && entry.th32ProcessID != pid && strcmp(fileNameOf(exeName), wanted) == 0)
+            children[count++] = entry.th32ProcessID;
+        entry.dwSize = sizeof entry;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 bool ServiceControl::isNtFamily()
 {
     return (GetVersion() & 0x80000000u) == 0;
@@ -207,38 +322,66 @@ bool ServiceControl::isWindowsXp()
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion == 5 && info.dwMinorVersion == 1;
 }
 
+namespace {
+
+typedef BOOL(WINAPI* MembershipFn)(HANDLE, PSID, PBOOL);
+
+// Whether the token's Administrators membership counts: the system's own
+// answer (CheckTokenMembership, Windows 2000 and later, on an
+// impersonation copy of the token); before Windows 2000 the group list,
+// where only an enabled group that is not for deny only counts. A limited
+// token of an administrator (the group present for deny only) is no
+// administrator: it could not register a service.
+bool enabledAdministrator(HANDLE token, PSID admins)
+{
+    MembershipFn check = reinterpret_cast<MembershipFn>(
+        GetProcAddress(GetModuleHandleA("advapi32.dll"), "CheckTokenMembership"));
+    if (check) {
+        HANDLE copy = nullptr;
+        BOOL member = FALSE;
+        bool ok = DuplicateToken(token, SecurityIdentification, &copy) && check(copy, admins, &member);
+        if (copy)
+            CloseHandle(copy);
+        return ok && member;
+    }
+
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenGroups, nullptr, 0, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LMEM_FIXED, size ? size : 1));
+    if (!groups)
+        return false;
+    bool answer = false;
+    if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
+        for (DWORD i = 0; i < groups->GroupCount && !answer; ++i) {
+            DWORD attributes = groups->Groups[i].Attributes;
+            answer = EqualSid(groups->Groups[i].Sid, admins) && (attributes & SE_GROUP_ENABLED) &&
+                     !(attributes & SE_GROUP_USE_FOR_DENY_ONLY);
+        }
+    }
+    LocalFree(groups);
+    return answer;
+}
+
+}  // namespace
+
 bool ServiceControl::isAdministrator()
 {
     if (adminComputed)
         return adminAnswer;
 
     HANDLE token = nullptr;
-    bool haveToken = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token) != 0;
+    bool haveToken = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, FALSE, &token) != 0;
     if (!haveToken && GetLastError() == ERROR_NO_TOKEN)
-        haveToken = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) != 0;
+        haveToken = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token) != 0;
 
     if (haveToken) {
-        DWORD size = 0;
-        if (GetTokenInformation(token, TokenGroups, nullptr, 0, &size) ||
-            GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LMEM_FIXED, size ? size : 1));
-            if (groups) {
-                if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
-                    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-                    PSID admins = nullptr;
-                    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins)) {
-                        for (DWORD i = 0; i < groups->GroupCount; ++i) {
-                            if (EqualSid(groups->Groups[i].Sid, admins)) {
-                                adminAnswer = true;
-                                break;
-                            }
-                        }
-                        FreeSid(admins);
-                    }
-                }
-                LocalFree(groups);
-            }
+        SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+        PSID admins = nullptr;
+        if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                     0, 0, 0, &admins)) {
+            adminAnswer = enabledAdministrator(token, admins);
+            FreeSid(admins);
         }
         CloseHandle(token);
     }

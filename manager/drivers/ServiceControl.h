@@ -30,14 +30,29 @@ public:
     static bool startService(SC_HANDLE service);
     static bool stopService(SC_HANDLE service);
 
-    // First process (snapshot order) whose executable name contains text,
-    // letters a-z compared without case. Leaves *pid alone when false.
-    static bool findProcess(const char* text, DWORD* pid);
-    // The same search passing over what `exclusion` names (null: nothing).
-    static bool findProcess(const char* text, DWORD* pid, const ProcessExclusion* exclusion);
+    // First process (snapshot order) whose executable's file name is one
+    // of `names` (file names without folder, letters a-z compared without
+    // case) and, where the system tells the executable's full path, lies
+    // below `folder` (null or empty: anywhere); passes over what
+    // `exclusion` names (null: nothing). Leaves *pid alone when false.
+    static bool findProcess(const char* const* names, int nameCount, const char* folder, DWORD* pid,
+                            const ProcessExclusion* exclusion = nullptr);
+    // One file name, anywhere.
+    static bool findProcess(const char* name, DWORD* pid);
+    // The full path of a running process's executable, as far as the
+    // system tells it (QueryFullProcessImageName where it exists, else the
+    // process's first module); false and an empty text otherwise.
+    static bool processPath(DWORD pid, char* path, int pathSize);
+    // Whether path lies below folder (both compared in their long form,
+    // letters a-z without case).
+    static bool pathBelow(const char* path, const char* folder);
     // The executable file name (no folder) of the running process pid; an
     // empty text and false when the snapshot does not list it.
     static bool processName(DWORD pid, char* name, int nameSize);
+
+    // The ids of the running processes whose parent is pid and whose
+    // executable's file name is `name` (at most `capacity`); their count.
+    static int childProcesses(DWORD pid, const char* name, DWORD* children, int capacity);
 
     static bool isNtFamily();
     static bool isWindowsXp();

@@ -162,7 +162,8 @@ void ManagerSettings::SaveSettings()
 }
 
 // Start with Windows: the value named after the application in the
-// machine-wide Run key holds the executable's full path, or is deleted.
+// machine-wide Run key holds the executable's full path in quotes (a path
+// with blanks would otherwise start its first word), or is deleted.
 void ManagerSettings::SaveRunEntry()
 {
     HKEY run;
@@ -176,8 +177,11 @@ void ManagerSettings::SaveRunEntry()
             char path[MAX_PATH];
             DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
             // A cut path would start nothing: write only a whole one.
-            if (length > 0 && length < sizeof path)
-                RegSetValueExA(run, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), length + 1);
+            char quoted[MAX_PATH + 2];
+            if (length > 0 && length < sizeof path) {
+                snprintf(quoted, sizeof quoted, "\"%s\"", path);
+                RegSetValueExA(run, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted), length + 3);
+            }
         } else {
             RegDeleteValueA(run, name);
         }

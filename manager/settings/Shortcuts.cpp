@@ -97,9 +97,29 @@ void OpenApacheAccessLog()
     OpenKitFile("apache\\logs\\access.log");
 }
 
+void FindMySqlErrorLog(char* path, int size)
+{
+    snprintf(path, size, "%smysql\\data\\mysql.err", GetInstallDir());
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return;
+    // The server names it after the host name, which may be longer than
+    // the 15 characters of the computer name (Windows 2000 and later).
+    typedef BOOL(WINAPI * HostNameFn)(COMPUTER_NAME_FORMAT, LPSTR, LPDWORD);
+    HostNameFn hostName =
+        reinterpret_cast<HostNameFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetComputerNameExA"));
+    char name[MAX_PATH];
+    DWORD length = sizeof name;
+    bool named = hostName && hostName(ComputerNameDnsHostname, name, &length) && name[0];
+    length = sizeof name;
+    if (named || GetComputerNameA(name, &length))
+        snprintf(path, size, "%smysql\\data\\%s.err", GetInstallDir(), name);
+}
+
 void OpenMySqlErrorLog()
 {
-    OpenKitFile("mysql\\data\\mysql.err");
+    char path[MAX_PATH];
+    FindMySqlErrorLog(path, sizeof path);
+    OpenDocument(path);
 }
 
 void OpenManagerLog()

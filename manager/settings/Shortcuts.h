@@ -19,7 +19,11 @@ void OpenPhpStartSite();   // a site for PHP beginners
 // Log files below the install directory.
 void OpenApacheErrorLog();   // apache\logs\error.log
 void OpenApacheAccessLog();  // apache\logs\access.log
-void OpenMySqlErrorLog();    // mysql\data\mysql.err
+void OpenMySqlErrorLog();    // the file FindMySqlErrorLog names
+
+// MySQL's error log: mysql\data\mysql.err where it exists (older kits),
+// else mysql\data\<computer name>.err, the file MySQL 5 and later write.
+void FindMySqlErrorLog(char* path, int size);
 void OpenManagerLog();       // Tarvane.log
 
 // Configuration files: the drivers' configPath and the window's phpConfigPath.

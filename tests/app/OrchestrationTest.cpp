@@ -267,3 +267,57 @@ TEST_F(OrchestrationTest, ServiceSwitchBothWays)
         EXPECT_EQ(services ? SERVICE_RUNNING : 0u, testkit::ServiceState("MySql"));
     }
 }
+
+// A switch whose install does not register the service (here MySQL's
+// program registers nothing): the service that was installed goes again,
+// both servers keep their mode, the option goes back, and the user is told.
+TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
+{
+    ASSERT_TRUE(CopyFileA(kit->apacheExe().c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
+    WriteSettings();
+    HWND w = Open()->handle();
+    prompts.answer = [](const std::string&) { return IDOK; };
+    CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !window->serviceSwitchPending; }, 30000));
+    ASSERT_FALSE(prompts.texts().empty());
+    EXPECT_EQ("The service of MySql could not be installed: the servers keep running as programs.",
+              prompts.texts().back());
+    EXPECT_EQ(1, CountLines("The service of MySql could not be installed"));
+    EXPECT_FALSE(window->settings.StartAsServices);
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
+    EXPECT_FALSE(window->apache.serviceMode());
+    EXPECT_FALSE(window->mysql.serviceMode());
+    EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
+    EXPECT_EQ(0u, testkit::ServiceState("MySql"));
+}
+
+// A MySQL that does not end after its stop (here one that ignores its
+// events): logged and asked once per stop; only Yes ends the process.
+TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
+{
+    ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
+    WriteSettings();
+    Open();
+    window->mySqlStopLimitMs = 1500;
+    const std::string asked = "MySql has not ended 1 s after it was asked to stop.\n\nEnding its process now can lose "
+                              "data it has not written yet.\nEnd MySql's process ?";
+    for (int button : {IDYES, IDNO}) {
+        StartBoth();
+        size_t before = prompts.texts().size();
+        prompts.answer = [button](const std::string&) { return button; };
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+        ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 1; }, 10000)) << Lines();
+        EXPECT_EQ(asked, prompts.texts().back());
+        if (button == IDYES) {
+            EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+            EXPECT_EQ(1, CountLines("MySql  : MySql's process was ended at the user's request")) << Lines();
+        } else {
+            PumpFor(3000);
+            EXPECT_EQ(before + 1, prompts.texts().size()) << "asked once a stop";
+            EXPECT_EQ(StopPending, window->mysql.state());
+        }
+    }
+    EXPECT_EQ(2, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
+    EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
+}

@@ -22,8 +22,16 @@ namespace drivertest {
 // idle helper waiting on stopEvent), stopProcess signals that event.
 class TestServer : public Server {
 public:
-    explicit TestServer(const char* name) : Server(name) {}
+    // A running program is adopted by the file name "<name>.exe".
+    explicit TestServer(const char* name) : Server(name), fileName(std::string(name) + ".exe")
+    {
+        adoptName = fileName.c_str();
+        adoptNames_ = &adoptName;
+        adoptNameCount_ = 1;
+    }
 
+    std::string fileName;
+    const char* adoptName;
     std::string commandLine;      // what startProcess launches
     HANDLE stopEvent = nullptr;   // what stopProcess signals (not owned)
     bool checkAnswer = true;      // what checkConfig answers

@@ -97,7 +97,7 @@ TEST_F(StateTableTest, AdoptsRunningProgramByNameWhateverItsCase)
     for (char& c : upper)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     // The program's file name is in capitals, the driver's name is not.
-    std::string exe = CopyProgram(IdleExe(), dir, "X" + upper + "-NT.EXE");
+    std::string exe = CopyProgram(IdleExe(), dir, upper + ".EXE");
     ASSERT_FALSE(exe.empty());
     DWORD running = launch("\"" + exe + "\"");
     ASSERT_NE(running, 0u);

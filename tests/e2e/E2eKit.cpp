@@ -49,8 +49,9 @@ std::vector<HWND> Windows(DWORD pid, const char* className, bool manager = false
 
 }  // namespace
 
-ManagerRun::ManagerRun(const char* tag, const Keys& keys, testkit::KitApache apache)
-    : kit(tag), exe(kit.root() + "Tarvane.exe")
+ManagerRun::ManagerRun(const char* tag, const Keys& keys, testkit::KitApache apache, unsigned mysqlds,
+                       bool mysqladmin)
+    : kit(tag, mysqlds, true, mysqladmin), exe(kit.root() + "Tarvane.exe")
 {
     laidOut = kit.ok() && (apache == testkit::KitApache13 || kit.useApache24()) &&
               CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), exe.c_str(), FALSE) &&

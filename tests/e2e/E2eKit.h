@@ -23,8 +23,10 @@ public:
     // www\index.html, and Tarvane.ini with AutoStartServers=N, ShowAlways=Y,
     // ExpandPos=2 and then `keys`. The install directory is the program's
     // folder: the registry key of the manager is removed. `apache` picks
-    // the kit's Apache layout.
-    explicit ManagerRun(const char* tag, const Keys& keys = {}, testkit::KitApache apache = testkit::KitApache13);
+    // the kit's Apache layout; mysqlds and mysqladmin choose the stand-ins
+    // of MySQL's bin folder (KitLayout).
+    explicit ManagerRun(const char* tag, const Keys& keys = {}, testkit::KitApache apache = testkit::KitApache13,
+                        unsigned mysqlds = testkit::KitAllMysqlds, bool mysqladmin = true);
     // Quits a manager still running, then the kit removes its services,
     // ends its stand-ins and goes.
     ~ManagerRun();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "KitLayout.h"
 #include "MySqlServer.h"
 #include "ServerKit.h"
 #include "ServerMonitor.h"
@@ -14,6 +15,14 @@
 #include "TestKit.h"
 
 namespace {
+
+double NowMs()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * now.QuadPart / frequency.QuadPart;
+}
 
 class TestMySql : public MySqlServer {
 public:
@@ -104,12 +113,13 @@ TEST_F(MySqlTest, Windows95FamilySkipsTheNtBuildAndStopsThroughTheEventOnly)
     EXPECT_NE(report.find("start=0\n"), std::string::npos) << report;
     EXPECT_NE(report.find("stop=0\n"), std::string::npos) << report;
 
-    // The server it launched ended through the event; mysqladmin never ran.
+    // The server it launched ended through its own event; mysqladmin did
+    // not run.
     auto runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 1u) << "launches";
     EXPECT_EQ(runs[0].program, "mysqld.exe");
     EXPECT_TRUE(WaitProcessGone(runs[0].pid, 10000));
-    auto ends = kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventEnd);
+    auto ends = kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventPidShutdown);
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].pid, runs[0].pid);
 }
@@ -151,7 +161,7 @@ TEST_F(MySqlTest, StartLaunchesTheServerHiddenWithItsArguments)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].pid, mysql.pid());
     EXPECT_EQ(runs[0].cmdLine,
-              mySqlBin() + "mysqld-nt.exe --basedir=" + mySqlDir() + "  --skip-name-resolve --language=english");
+              "\"" + mySqlBin() + "mysqld-nt.exe\" --basedir=\"" + kitShort + "MySql\"  --skip-name-resolve --language=english");
     // No title is given: the system fills in the program's own path, as
     // for any process started without one.
     EXPECT_EQ(runs[0].title, kit + "MySql\\bin\\mysqld-nt.exe");
@@ -166,7 +176,7 @@ TEST_F(MySqlTest, EmptyArgumentsLeaveTheTwoBlanksAtTheEnd)
     TestMySql mysql;
     ASSERT_EQ(mysql.startProcess(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
-    EXPECT_EQ(mySqlRuns()[0].cmdLine, mySqlBin() + "mysqld.exe --basedir=" + mySqlDir() + "  ");
+    EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqld.exe\" --basedir=\"" + kitShort + "MySql\"  ");
 }
 
 TEST_F(MySqlTest, SetArgumentsKeeps255Characters)
@@ -181,73 +191,141 @@ TEST_F(MySqlTest, SetArgumentsKeeps255Characters)
     EXPECT_STREQ(mysql.arguments(), "--console");
 }
 
-TEST_F(MySqlTest, StoppingTheNtBuildSignalsTheEventAndRunsMysqladmin)
+// Each build ends through the event it creates: mysqld.exe (as MySQL 5.1
+// and later) through "mysqld<pid>_shutdown", the older builds through
+// "MySqlShutdown"; mysqladmin then does not run (it would stop the next
+// server of a restart). The builds are taken away one by one, so that the
+// next is chosen.
+TEST_F(MySqlTest, StoppingSignalsTheServersEventAndRunsMysqladmin)
 {
     LayOut();
-    AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    TestMySql mysql;
-    ASSERT_EQ(mysql.startProcess(), 0u);
-    ASSERT_TRUE(WaitServerReady());
-    DWORD pid = mysql.pid();
+    AddMySqlBuilds({"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe"});
+    const struct {
+        const char* build;
+        bool pidEvent;
+    } cases[] = {{"mysqld-nt.exe", false}, {"mysqld.exe", true}, {"mysqld-opt.exe", false}};
+    size_t seen = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.build);
+        TestMySql mysql;
+        ASSERT_STREQ(mysql.executableName(), c.build);
+        ASSERT_EQ(mysql.startProcess(), 0u);
+        ASSERT_TRUE(WaitServerReady());
+        DWORD pid = mysql.pid();
 
-    DWORD before = GetTickCount();
-    EXPECT_EQ(mysql.stopProcess(), 0u);
-    DWORD took = GetTickCount() - before;
-    EXPECT_GE(took, 490u) << "the 500 ms after the event";
-    EXPECT_TRUE(WaitProcessGone(pid, 10000));
+        // Timed with the performance counter: Wine's tick count moves in
+        // steps, and a 500 ms wait can read as 489 ms.
+        double before = NowMs();
+        EXPECT_EQ(mysql.stopProcess(), 0u);
+        EXPECT_GE(NowMs() - before, 499.0) << "the 500 ms after the event";
+        EXPECT_TRUE(WaitProcessGone(pid, 10000));
 
-    ASSERT_TRUE(testkit::PumpUntil([this] { return mySqlRuns().size() == 2; }, 10000));
-    auto runs = mySqlRuns();
-    EXPECT_EQ(runs[1].program, "mysqladmin.exe");
-    EXPECT_EQ(runs[1].cmdLine, mySqlBin() + "mysqladmin.exe -u root shutdown");
-    EXPECT_EQ(runs[1].show, SW_HIDE) << "got " << runs[1].show;
-    // The server's own end came from the event.
-    auto ends = kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventEnd);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].pid, pid);
+        testkit::PumpFor(300);
+        auto runs = mySqlRuns();
+        EXPECT_EQ(runs.size(), seen + 1) << "mysqladmin must not run";
+        seen = runs.size();
+        auto records = kitrecord::ReadRecords(kit + "MySql\\bin\\");
+        auto ends = kitrecord::Select(records, kitrecord::kEventEnd);
+        ASSERT_FALSE(ends.empty());
+        EXPECT_EQ(ends.back().pid, pid);
+        auto byPid = kitrecord::Select(records, kitrecord::kEventPidShutdown);
+        EXPECT_EQ(!byPid.empty() && byPid.back().pid == pid, c.pidEvent);
+        ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\" + c.build).c_str()));
+    }
 }
 
-TEST_F(MySqlTest, OtherBuildsStopThroughTheEventOnly)
+// A server without the event (none runs here): mysqladmin, where the kit
+// has it.
+TEST_F(MySqlTest, StopWithoutTheEventRunsMysqladminWhereTheKitHasIt)
 {
     LayOut();
     AddMySqlBuilds({"mysqld.exe"});
-    TestMySql mysql;
-    ASSERT_EQ(mysql.startProcess(), 0u);
-    ASSERT_TRUE(WaitServerReady());
-    DWORD pid = mysql.pid();
-    EXPECT_EQ(mysql.stopProcess(), 0u);
-    EXPECT_TRUE(WaitProcessGone(pid, 10000));
-    testkit::PumpFor(1000);
-    auto runs = mySqlRuns();
-    ASSERT_EQ(runs.size(), 1u) << "mysqladmin must not run";
-    EXPECT_EQ(runs[0].program, "mysqld.exe");
-}
-
-TEST_F(MySqlTest, InstallFolderHoldingNtRunsMysqladminForAnyBuild)
-{
-    LayOut("a-nt");
-    AddMySqlBuilds({"mysqld.exe"});
+    {
+        MySqlServer mysql;
+        // The event step is skipped at once, mysqladmin runs hidden.
+        DWORD before = GetTickCount();
+        EXPECT_EQ(mysql.stopProcess(), 0u);
+        EXPECT_LT(GetTickCount() - before, 450u) << "no wait without the event";
+        ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
+        EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqladmin.exe\" -u root shutdown");
+        EXPECT_EQ(mySqlRuns()[0].show, SW_HIDE) << "got " << mySqlRuns()[0].show;
+        EXPECT_TRUE(WaitProcessGone(mySqlRuns()[0].pid, 10000));
+    }
+    ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\mysqladmin.exe").c_str()));
     MySqlServer mysql;
-    ASSERT_NE(strstr(mysql.executable(), "-nt"), nullptr) << mysql.executable();
-    EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld.exe").c_str());
-    // No server runs: the event step is skipped at once, mysqladmin still runs.
-    DWORD before = GetTickCount();
     EXPECT_EQ(mysql.stopProcess(), 0u);
-    EXPECT_LT(GetTickCount() - before, 450u) << "no wait without the event";
-    ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
-    EXPECT_EQ(mySqlRuns()[0].cmdLine, mySqlBin() + "mysqladmin.exe -u root shutdown");
-}
-
-TEST_F(MySqlTest, StopWithoutServerOrNtBuildDoesNothing)
-{
-    LayOut();
-    AddMySqlBuilds({"mysqld-opt.exe"});
-    MySqlServer mysql;
-    DWORD before = GetTickCount();
-    EXPECT_EQ(mysql.stopProcess(), 0u);
-    EXPECT_LT(GetTickCount() - before, 450u);
     testkit::PumpFor(500);
-    EXPECT_TRUE(mySqlRuns().empty());
+    EXPECT_EQ(mySqlRuns().size(), 1u);
+}
+
+// A kit in a folder with blanks where short names are off (a folder that
+// does not exist yet when the install directory is resolved has no short
+// form, so the directory keeps its blanks): the launch, the stop and the
+// service commands quote the program and the paths, and CreateProcess is
+// given the program, so "<temp>\\My.exe" (what an unquoted command line
+// would start) never runs.
+TEST_F(MySqlTest, KitInAFolderWithBlanksStartsStopsAndInstalls)
+{
+    SetInstallPath(temp + "My Kit\\");
+    {
+        MySqlServer resolves;  // the install directory, once for the run
+    }
+    LayOut("My Kit");
+    AddMySqlBuilds({"mysqld.exe"});
+    ASSERT_TRUE(CopyFileA((testkit::BinDir() + "apache.exe").c_str(), (temp + "My.exe").c_str(), FALSE));
+    TestMySql mysql;
+    ASSERT_STREQ(mysql.executable(), (kit + "MySql\\bin\\mysqld.exe").c_str());
+    ASSERT_EQ(mysql.startProcess(), 0u);
+    ASSERT_TRUE(WaitServerReady());
+    auto runs = mySqlRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].cmdLine, "\"" + kit + "MySql\\bin\\mysqld.exe\" --basedir=\"" + kit + "MySql\"  ");
+    DWORD pid = mysql.pid();
+    EXPECT_EQ(mysql.stopProcess(), 0u);
+    EXPECT_TRUE(WaitProcessGone(pid, 10000));
+    EXPECT_EQ(mysql.stopProcess(), 0u);  // no event now: mysqladmin
+    ASSERT_TRUE(testkit::PumpUntil([this] { return mySqlRuns().size() == 2; }, 10000));
+    EXPECT_EQ(mySqlRuns()[1].cmdLine, "\"" + kit + "MySql\\bin\\mysqladmin.exe\" -u root shutdown");
+    EXPECT_TRUE(WaitProcessGone(mySqlRuns()[1].pid, 10000));
+
+    testkit::RemoveServiceIfPresent("MySql");
+    EXPECT_TRUE(mysql.installService());
+    EXPECT_EQ(testkit::ServiceImagePath("MySql").find("\"" + kit + "MySql\\bin\\mysqld.exe\""), 0u)
+        << testkit::ServiceImagePath("MySql");
+    EXPECT_TRUE(mysql.uninstallService());
+    EXPECT_FALSE(ServiceExists("MySql"));
+    EXPECT_FALSE(testkit::FileExists(temp + "testkit.log")) << "My.exe ran";
+}
+
+// A stop that does not end (a server that ignores its events): reported
+// once when the time is up, and the process ends only when asked to.
+TEST_F(MySqlTest, AStopThatDoesNotEndIsOverdueOnceAndEndsOnlyOnRequest)
+{
+    LayOut();
+    AddMySqlBuilds({"mysqld.exe"});
+    ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\mysqladmin.exe").c_str()));
+    ASSERT_TRUE(testkit::WriteFileBytes(kit + "MySql\\bin\\mysqld.stubborn", ""));
+    ASSERT_NE(startServerMonitor(), 0u);
+    TestMySql mysql;
+    EXPECT_FALSE(mysql.stopOverdue(GetTickCount() + 60000, 30000)) << "nothing was asked";
+    ASSERT_EQ(mysql.start(), 0u);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 10000)) << mysql.state();
+    ASSERT_TRUE(WaitServerReady());
+    ASSERT_EQ(mysql.stop(), 0u);
+    DWORD asked = GetTickCount();
+    testkit::PumpFor(1000);
+    ASSERT_EQ(mysql.state(), StopPending) << "the server ignores its events";
+    const struct {
+        DWORD after;
+        bool overdue;
+    } cases[] = {{0, false}, {29000, false}, {30500, true}, {31000, false}, {90000, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(mysql.stopOverdue(asked + c.after, 30000), c.overdue) << c.after << " ms after the stop";
+    EXPECT_TRUE(ProcessAlive(mysql.pid())) << "never ended by itself";
+    DWORD pid = mysql.pid();
+    EXPECT_EQ(mysql.endProcess(), 1);
+    EXPECT_TRUE(WaitProcessGone(pid, 10000));
+    EXPECT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Stopped; }, 5000));
 }
 
 // Restart of a running server: it stops, and once the monitor has seen it

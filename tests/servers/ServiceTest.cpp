@@ -1,12 +1,8 @@
 // Service registration and removal of both drivers against Wine's service
 // control manager, with the stand-ins' own install and remove commands.
 //
-// The drivers give the install command 200 ms to register the service.
-// Under Wine a console program takes 150 to 300 ms from WinExec to its
-// registration, so a first install may answer false although the service
-// appears a moment later; the tests therefore check that the answer agrees
-// with the handle the driver holds, and prove the true and false answers
-// each with a case whose outcome does not hang on that race.
+// The drivers wait for the install or removal command to end (bounded) and
+// then judge by the service manager: the service exists, or is gone.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -25,6 +21,7 @@ template <class Driver>
 class Exposed : public Driver {
 public:
     SC_HANDLE handle() const { return this->service_; }
+    using Driver::quoteImagePath;
 };
 
 class ServiceTest : public ServerKitTest {
@@ -43,14 +40,14 @@ protected:
         return dir;
     }
 
-    // installService on a system without the service: its answer agrees
-    // with the handle it kept, and the service ends up registered.
+    // installService on a system without the service: true, with the
+    // service registered and its handle kept.
     template <class Driver>
     void InstallFresh(Exposed<Driver>& driver, const char* name)
     {
-        bool answer = driver.installService();
-        EXPECT_EQ(answer, driver.handle() != nullptr) << "answer " << answer;
-        EXPECT_TRUE(testkit::PumpUntil([name] { return ServiceExists(name); }, 10000));
+        EXPECT_TRUE(driver.installService());
+        EXPECT_NE(driver.handle(), nullptr);
+        EXPECT_TRUE(ServiceExists(name));
     }
 };
 
@@ -67,7 +64,7 @@ TEST_F(ServiceTest, ApacheInstallsAndRemovesItsService)
 
     EXPECT_TRUE(apache.uninstallService());
     EXPECT_EQ(apache.handle(), nullptr);
-    EXPECT_TRUE(testkit::PumpUntil([] { return !ServiceExists("Apache"); }, 10000));
+    EXPECT_FALSE(ServiceExists("Apache"));
     runs = apacheRuns();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].cmdLine, apacheDir() + "apache.exe -k uninstall");
@@ -99,18 +96,46 @@ TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)
     EXPECT_FALSE(mysql.installService());
     EXPECT_EQ(mysql.handle(), nullptr);
     ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
-    EXPECT_EQ(mySqlRuns()[0].cmdLine, mySqlBin() + "mysqld-nt.exe --install");
+    EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqld-nt.exe\" --install MySql");
 }
 
 TEST_F(ServiceTest, InstallWithoutTheProgramFails)
 {
     LayOut();
-    AddMySqlBuilds({"mysqld.exe"});
     Exposed<MySqlServer> mysql;
-    EXPECT_FALSE(mysql.installService()) << "mysqld-nt.exe is missing";
+    EXPECT_FALSE(mysql.installService()) << "no mysqld is there";
     testkit::PumpFor(500);
     EXPECT_FALSE(ServiceExists("MySql"));
     EXPECT_TRUE(mySqlRuns().empty());
+}
+
+// The service command runs the executable chosen for process mode; an
+// image path registered bare is written again in quotes.
+TEST_F(ServiceTest, MySqlInstallsWithTheChosenBuildAndQuotesABareImagePath)
+{
+    LayOut();
+    AddMySqlBuilds({"mysqld.exe"});
+    Exposed<MySqlServer> mysql;
+    InstallFresh(mysql, "MySql");
+    ASSERT_EQ(mySqlRuns().size(), 1u);
+    EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqld.exe\" --install MySql");
+
+    // As MySQL 8 registers itself: "<path>\\mysqld.exe MySql", bare.
+    std::string bare = kit + "MySql\\bin\\mysqld.exe MySql";
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, "MySql", SERVICE_ALL_ACCESS);
+    ASSERT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     bare.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    ASSERT_EQ(testkit::ServiceImagePath("MySql"), bare);
+    EXPECT_TRUE(mysql.quoteImagePath());
+    EXPECT_EQ(testkit::ServiceImagePath("MySql"), "\"" + kit + "MySql\\bin\\mysqld.exe\" MySql");
+    // Quoted already: left as it is.
+    EXPECT_TRUE(mysql.quoteImagePath());
+    EXPECT_EQ(testkit::ServiceImagePath("MySql"), "\"" + kit + "MySql\\bin\\mysqld.exe\" MySql");
+    EXPECT_TRUE(mysql.uninstallService());
+    EXPECT_FALSE(ServiceExists("MySql"));
 }
 
 TEST_F(ServiceTest, ApacheServiceModeStartsAndRestartStopsWithRestartPending)
@@ -139,16 +164,16 @@ TEST_F(ServiceTest, MySqlInstallsAndRemovesItsServiceWithTheNtBuild)
     InstallFresh(mysql, "MySql");
     auto runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].cmdLine, mySqlBin() + "mysqld-nt.exe --install");
+    EXPECT_EQ(runs[0].cmdLine, "\"" + mySqlBin() + "mysqld-nt.exe\" --install MySql");
     EXPECT_EQ(runs[0].show, SW_HIDE) << "got " << runs[0].show;
     EXPECT_EQ(runs[0].curDir, CurrentDir());
 
     EXPECT_TRUE(mysql.uninstallService());
     EXPECT_EQ(mysql.handle(), nullptr);
-    EXPECT_TRUE(testkit::PumpUntil([] { return !ServiceExists("MySql"); }, 10000));
+    EXPECT_FALSE(ServiceExists("MySql"));
     runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[1].cmdLine, mySqlBin() + "mysqld-nt.exe --remove");
+    EXPECT_EQ(runs[1].cmdLine, "\"" + mySqlBin() + "mysqld-nt.exe\" --remove MySql");
     EXPECT_EQ(runs[1].show, SW_HIDE) << "got " << runs[1].show;
 }
 

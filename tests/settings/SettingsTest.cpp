@@ -218,8 +218,9 @@ TEST_F(SettingsTest, RunValueWrittenThenDeleted)
     }
     ASSERT_TRUE(stores.runValue(&data, &type, &size)) << "no Run value";
     EXPECT_EQ(type, (DWORD)REG_SZ);
-    EXPECT_EQ(data, ModulePath()) << "got " << data;
-    EXPECT_EQ(size, ModulePath().size() + 1) << "the length counts the terminator";
+    // Quoted: a path with blanks would otherwise start its first word.
+    EXPECT_EQ(data, "\"" + ModulePath() + "\"") << "got " << data;
+    EXPECT_EQ(size, ModulePath().size() + 3) << "the length counts the terminator";
     {
         ManagerSettings settings;
         settings.AutoStartTarvane = false;
@@ -242,7 +243,7 @@ TEST_F(SettingsTest, RunValueOfAnotherPathIsReplaced)
     std::string data;
     DWORD type = 0, size = 0;
     ASSERT_TRUE(stores.runValue(&data, &type, &size));
-    EXPECT_EQ(data, ModulePath()) << "got " << data;
+    EXPECT_EQ(data, "\"" + ModulePath() + "\"") << "got " << data;
 }
 
 TEST_F(SettingsTest, LongMySqlArgumentsKeptWholeFromTheFile)

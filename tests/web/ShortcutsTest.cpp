@@ -98,6 +98,28 @@ TEST(Shortcuts, EachOpensItsTarget)
     });
 }
 
+// MySQL 5.1 and later write data\<host name>.err: the shortcut and the
+// window's log tail open it where the kit has no mysql.err.
+TEST(Shortcuts, MySqlErrorLogOfAServerNamedAfterTheHost)
+{
+    Kit kit;
+    webkit::TestAssociations associations;
+    webkit::StandIn notepad(testkit::BinDir() + "notepad.exe");
+    ASSERT_TRUE(notepad.ok);
+    char host[MAX_PATH] = "";
+    DWORD size = sizeof host;
+    ASSERT_TRUE(GetComputerNameExA(ComputerNameDnsHostname, host, &size));
+    const std::string hostLog = kit.path("mysql\\data\\") + host + ".err";
+    ASSERT_TRUE(testkit::WriteFileBytes(hostLog, "x\r\n"));
+    char found[MAX_PATH] = "";
+    FindMySqlErrorLog(found, sizeof found);
+    EXPECT_EQ(kit.path("mysql\\data\\mysql.err"), found) << "an older kit's file first";
+    ASSERT_TRUE(DeleteFileA(kit.path("mysql\\data\\mysql.err").c_str()));
+    FindMySqlErrorLog(found, sizeof found);
+    EXPECT_EQ(hostLog, found);
+    RunTable({{"mysql 8 error log", OpenMySqlErrorLog, "notepad.exe " + hostLog}});
+}
+
 TEST(Shortcuts, LogWithoutProgramOpensInNotepad)
 {
     Kit kit;

@@ -1,0 +1,80 @@
+// The real MySQL server (MySQL 8.0 for 64-bit Windows, fetched by
+// scripts/setup.sh) in a kit beside the stand-in Apache, for the test and
+// the bench that run the manager on it.
+//
+// Under Wine 8 a MySQL 8 process does not end after a finished shutdown
+// ("Shutdown complete" in its error log, port closed, pid file gone): a
+// thread waits on a handle the server closed, and Wine never wakes it.
+// Windows ends the process. So do "--initialize-insecure" runs once their
+// work is done. The tests judge a shutdown by the log and the closed port,
+// and then end such a leftover process themselves (EndServers); the
+// manager is not bent to this.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "E2eKit.h"
+
+namespace realmysql {
+
+// The folder of the fetched server (with bin\ and share\), from the
+// environment variable TARVANE_REAL_MYSQL; empty when it is not set.
+std::string ServerDir();
+
+// The kit: Tarvane.exe, the stand-in Apache, and MySql\bin with the real
+// mysqld.exe, mysqladmin.exe, mysql.exe and their DLLs, MySql\share.
+// my.ini in the Windows directory gives the server innodb_use_native_aio=0
+// (Wine has no native asynchronous I/O for it), a free port for the server
+// and the clients, and no X plugin (its port would be shared with other
+// runs). The data folder is initialised once, when the kit is made.
+class RealKit {
+public:
+    explicit RealKit(const char* tag, const e2e::Keys& keys = {});
+    // Ends what runs of the kit's MySQL, removes my.ini (restoring one that
+    // was there) and the kit.
+    ~RealKit();
+    // Empty when the kit is ready, else what went wrong.
+    const std::string& problem() const { return problem_; }
+
+    e2e::ManagerRun run;
+    // Starts the manager (run.launch): the 32-bit one as it ships where
+    // this machine runs 32-bit programs, else the 64-bit build.
+    HWND launch(const char* words = "");
+    const char* manager() const { return shipped_ ? "32-bit Tarvane.exe as it ships" : "64-bit Tarvane.exe"; }
+    int port() const { return port_; }
+    std::string dataDir() const { return run.kit.mysqlDir() + "data\\"; }
+    // data\<host name>.err, the error log MySQL 5.1 and later write.
+    std::string errorLogPath() const;
+    std::string errorLog() const;
+    int logCount(const char* text) const;
+
+    // mysql.exe -h 127.0.0.1 -u root [-p<password>] -e sql, over TCP as
+    // the kit's web applications connect; its output (see RunCapture).
+    bool query(const std::string& sql, std::string* output, const char* password = nullptr);
+    bool portOpen() const;
+    // The kit's mysqld.exe processes still alive.
+    std::vector<DWORD> servers() const;
+    // A clean shutdown: `count` "Shutdown complete" lines in the log and
+    // the port closed, within ms.
+    bool waitShutdown(int count, DWORD ms = 60000);
+    // Ends the kit's mysqld.exe processes (see above); their number.
+    int endServers();
+
+private:
+    bool initialise();
+    int port_;
+    bool hadMyIni_;
+    std::string savedMyIni_;
+    std::string problem_;
+    bool shipped_;
+};
+
+// Runs a command line hidden: its output (with plain line ends, and its
+// error output after it when it failed) to `output`; false when
+// it did not start or end within ms (it is then ended).
+bool RunCapture(const std::string& cmdLine, std::string* output, DWORD* exitCode, DWORD ms = 60000);
+
+}  // namespace realmysql
