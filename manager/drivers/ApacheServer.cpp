@@ -31,7 +31,7 @@ const DWORD checkWaitMs = 300;
 // Shorter output does not count as an answer yet.
 const size_t checkMinimumBytes = 10;
 // A running program is taken for Apache only by one of these file names.
-const char* const serverNames[] = {"apache.exe"};
+const char* const serverNames[] = {"apache.exe", "httpd.exe"};
 
 // A path as it stands in a command line: in double quotes when it holds a
 // blank or a character the command interpreter gives a meaning of its own
