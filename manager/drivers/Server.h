@@ -71,7 +71,7 @@ protected:
     // the new process's id is known; 0 when nothing was started.
     static DWORD runHiddenProcess(const char* cmdLine);
     // Runs a command line hidden and waits at most waitMs for its end;
-    // true when it was launched and ended within that time.
+    // true when it was launched.
     static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs);
     // The program a command line starts: its first word, or the text in
     // the quotes it begins with. CreateProcessA is given it as the
