@@ -345,9 +345,9 @@ bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs)
     ZeroMemory(&created, sizeof created);
     if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
         return false;
-    bool ended = WaitForSingleObject(created.hProcess, waitMs) == WAIT_OBJECT_0;
+    WaitForSingleObject(created.hProcess, waitMs);
     closeProcessHandles(&created);
-    return ended;
+    return true;
 }
 
 void Server::programOf(const char* cmdLine, char* program, int size)
@@ -395,10 +395,11 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
 
 bool Server::installWith(const char* cmdLine)
 {
-    runHiddenAndWait(cmdLine, serviceCommandWaitMs);
+    bool launched = runHiddenAndWait(cmdLine, serviceCommandWaitMs);
     // Whether it worked shows in the service manager, whatever the
-    // command said.
-    if (!reopenService())
+    // command said; a service of that name left by another program does
+    // not count when the command could not even start.
+    if (!reopenService() || !launched)
         return false;
     quoteImagePath();
     return true;

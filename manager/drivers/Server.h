@@ -100,7 +100,7 @@ protected:
     // and its id (pid may be null); null when nothing was started.
     static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
     // Runs a command line hidden and waits at most waitMs for its end;
-    // true when it was launched and ended within that time.
+    // true when it was launched.
     static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs);
     // The program a command line starts: its first word, or the text in
     // the quotes it begins with. CreateProcessA is given it as the

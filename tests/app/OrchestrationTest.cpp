@@ -276,7 +276,10 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
     ASSERT_TRUE(CopyFileA(kit->apacheExe().c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
     WriteSettings();
     HWND w = Open()->handle();
-    prompts.answer = [](const std::string&) { return IDOK; };
+    // OK for the notice; No for any question, which would show below.
+    prompts.answer = [](const std::string& text) {
+        return text.find("could not be installed") != std::string::npos ? IDOK : IDNO;
+    };
     CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
     SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
     ASSERT_TRUE(PumpUntil([&] { return !window->serviceSwitchPending; }, 30000));
@@ -290,6 +293,11 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
     EXPECT_FALSE(window->mysql.serviceMode());
     EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
     EXPECT_EQ(0u, testkit::ServiceState("MySql"));
+    // The servers come back as programs: Apache, then MySQL, whose program
+    // here is no server, so Apache is stopped again.
+    EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
+    for (const std::string& text : prompts.texts())
+        EXPECT_NE(std::string::npos, text.find("could not be installed")) << "another prompt: " << text;
 }
 
 // A MySQL that does not end after its stop (here one that ignores its

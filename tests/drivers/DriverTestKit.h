@@ -23,7 +23,7 @@ namespace drivertest {
 class TestServer : public Server {
 public:
     // A running program is adopted by the file name "<name>.exe".
-    explicit TestServer(const char* name) : Server(name), fileName(std::string(name) + ".exe")
+    explicit TestServer(const char* name) : Server(name), fileName(std::string(name ? name : "") + ".exe")
     {
         adoptName = fileName.c_str();
         adoptNames_ = &adoptName;
