@@ -20,6 +20,8 @@ namespace {
 
 // How long a service's install or removal command may take.
 const DWORD serviceCommandWaitMs = 15000;
+// How long a stopped service's process may take to end.
+const DWORD serviceProcessEndWaitMs = 5000;
 
 // Releases both handles of a launch whose process is not kept.
 void closeProcessHandles(PROCESS_INFORMATION* process)
@@ -82,6 +84,8 @@ Server::Server(const char* name)
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
     startChecked_ = false;
+    serviceProcess_ = nullptr;
+    serviceProcessId_ = 0;
     adoptNames_ = nullptr;
     adoptNameCount_ = 0;
     adoptFolder_[0] = '\0';
@@ -102,6 +106,8 @@ Server::~Server()
         service_ = nullptr;
     }
     dropProcess();
+    if (serviceProcess_)
+        CloseHandle(serviceProcess_);
     for (int i = 0; i < serverTableSize; ++i)
         if (serverTable[i] == this)
             serverTable[i] = nullptr;
@@ -121,6 +127,8 @@ DWORD Server::start()
         ServiceControl::startService(service_);
         return 0;
     }
+
+    awaitServiceProcessEnd();
 
     // A server already running, started by whatever means, is adopted; the
     // driver's own helpers (a syntax test still running, a shutdown tool)
@@ -222,9 +230,9 @@ void Server::monitorPass()
 {
     // Step 1: settle the state from the service status or the process.
     if (serviceMode_ && service_) {
-        SERVICE_STATUS status;
-        if (QueryServiceStatus(service_, &status))
-            setState(settleServiceState(state_, status.dwCurrentState));
+        DWORD current;
+        if (queryService(&current))
+            setState(settleServiceState(state_, current));
     } else {
         ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
@@ -237,6 +245,44 @@ void Server::monitorPass()
     // Step 2: watch the configuration file of a running server.
     if (state_ == Running && watchConfig_)
         watchConfigFile(registeredSlot());
+}
+
+bool Server::queryService(DWORD* currentState)
+{
+    // QueryServiceStatusEx (Windows 2000 and later) also names the
+    // service's process; looked up at run time for older systems.
+    typedef BOOL(WINAPI * QueryEx)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
+    static QueryEx queryEx = reinterpret_cast<QueryEx>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "QueryServiceStatusEx")));
+    if (!queryEx) {
+        SERVICE_STATUS status;
+        if (!QueryServiceStatus(service_, &status))
+            return false;
+        *currentState = status.dwCurrentState;
+        return true;
+    }
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (!queryEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status, &needed))
+        return false;
+    *currentState = status.dwCurrentState;
+    if (status.dwProcessId && status.dwProcessId != serviceProcessId_) {
+        if (serviceProcess_)
+            CloseHandle(serviceProcess_);
+        serviceProcess_ = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+        serviceProcessId_ = status.dwProcessId;
+    }
+    return true;
+}
+
+void Server::awaitServiceProcessEnd()
+{
+    if (!serviceProcess_)
+        return;
+    WaitForSingleObject(serviceProcess_, serviceProcessEndWaitMs);
+    CloseHandle(serviceProcess_);
+    serviceProcess_ = nullptr;
+    serviceProcessId_ = 0;
 }
 
 void Server::watchConfigFile(int slot)

@@ -178,6 +178,19 @@ private:
     bool processAlive() const;
     // Step 2 of a monitor pass, for a running watched server.
     void watchConfigFile(int slot);
+    // The service's status, and the process the service manager says runs
+    // it (kept as a handle); false when the status cannot be read.
+    bool queryService(DWORD* currentState);
+    // A service of this server that was stopped may leave its process a
+    // moment longer than its status says: a start in process mode waits for
+    // that process to end (bounded) before it looks for a running server,
+    // or it would take up the ending process as the server.
+    void awaitServiceProcessEnd();
+
+    // The process of this server's service as last seen running (null:
+    // none seen), and its id.
+    HANDLE serviceProcess_;
+    DWORD serviceProcessId_;
 
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -158,7 +158,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
         << "state " << apache.state() << "\n" << allRuns();
     const std::string checkProgram = quoted(apacheDir() + (row.httpd ? "bin\\httpd.exe" : "Apache.exe"));
     std::vector<kitrecord::Record> checks = runsWith(" -t");
-    ASSERT_EQ(checks.size(), 2u) << allRuns();
+    ASSERT_EQ(checks.size(), 1u) << "one syntax test per start\n" << allRuns();
     EXPECT_EQ(checks[0].cmdLine.find(checkProgram + " -t"), 0u) << checks[0].cmdLine;
     const std::string startLine = row.httpd ? program : program + " -k start";
     std::vector<kitrecord::Record> starts;
