@@ -133,11 +133,15 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     std::string conf = testkit::DefaultHttpdConf(kit->port());
     const int newPort = testkit::FreeTcpPort();
     kit->writeHttpdConf(testkit::DefaultHttpdConf(newPort));
-    EXPECT_TRUE(PumpUntil([&] { return CountLines("Apache : ") == 1; }, 5000))
-        << "the change is logged (its text exists in French only)";
+    EXPECT_TRUE(PumpUntil([&] { return CountLines("Apache : The configuration file has been modified") == 1; }, 5000))
+        << "the change is logged";
     EXPECT_TRUE(PumpUntil([&] { return window->apache.port() == newPort; }, 5000));
     ASSERT_TRUE(WaitStates(Running, Running)) << window->apache.state() << window->mysql.state() << Lines();
     ASSERT_TRUE(PumpUntil([&] { return Serving(newPort); }, 5000)) << "Apache follows the new port";
+
+    // The stop command acts once the window counts the servers started
+    // (its next status tick after both run).
+    ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 5000));
 
     // A broken file: the stop is refused with one prompt per write.
     prompts.answer = [](const std::string&) { return IDNO; };
