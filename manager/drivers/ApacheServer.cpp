@@ -12,8 +12,6 @@
 
 bool ApacheServer::checkBusy_ = false;
 char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
-DWORD ApacheServer::helpers_[ApacheServer::helperCount];
-int ApacheServer::nextHelper_;
 
 namespace {
 
@@ -59,17 +57,7 @@ ApacheServer::ApacheServer() : Server("Apache")
     stopRefused_ = false;
     ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
-    adoptExclusion_.helpers = helpers_;
-    adoptExclusion_.helperCount = helperCount;
     reloadConfig();
-}
-
-void ApacheServer::rememberHelper(DWORD pid)
-{
-    if (!pid)
-        return;
-    helpers_[nextHelper_] = pid;
-    nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
 DWORD ApacheServer::startProcess()

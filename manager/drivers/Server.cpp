@@ -17,6 +17,32 @@ Server* serverTable[serverTableSize];
 
 namespace {
 
+// QueryServiceStatusEx, looked up at run time (Windows 2000 and later):
+// it also names the service's process.
+typedef BOOL(WINAPI* QueryStatusExProc)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
+bool queryStatusExLooked;
+QueryStatusExProc queryStatusEx;
+
+// The service's status; *pid its process where the system says (else 0).
+bool queryService(SC_HANDLE service, SERVICE_STATUS* status, DWORD* pid)
+{
+    if (!queryStatusExLooked) {
+        queryStatusEx = reinterpret_cast<QueryStatusExProc>(
+            GetProcAddress(GetModuleHandleA("advapi32.dll"), "QueryServiceStatusEx"));
+        queryStatusExLooked = true;
+    }
+    *pid = 0;
+    SERVICE_STATUS_PROCESS full;
+    DWORD needed = 0;
+    if (queryStatusEx &&
+        queryStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&full), sizeof full, &needed)) {
+        CopyMemory(status, &full, sizeof *status);
+        *pid = full.dwProcessId;
+        return true;
+    }
+    return QueryServiceStatus(service, status) != 0;
+}
+
 }  // namespace
 
 ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending)
@@ -66,6 +92,10 @@ Server::Server(const char* name)
     configTime_.dwLowDateTime = 0;
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
+    ZeroMemory(helpers_, sizeof helpers_);
+    nextHelper_ = 0;
+    adoptExclusion_.helpers = helpers_;
+    adoptExclusion_.helperCount = helperCount;
     startChecked_ = false;
 
     // A full table leaves the driver working but unmonitored.
@@ -205,8 +235,14 @@ void Server::monitorPass()
     // Step 1: settle the state from the service status or the process.
     if (serviceMode_ && service_) {
         SERVICE_STATUS status;
-        if (QueryServiceStatus(service_, &status))
+        DWORD pid = 0;
+        if (queryService(service_, &status, &pid)) {
+            // The service's process may outlive its stop a moment: a start
+            // in process mode (after a switch) must not adopt it.
+            if (pid && pid != helpers_[(nextHelper_ + helperCount - 1) % helperCount])
+                rememberHelper(pid);
             setState(settleServiceState(state_, status.dwCurrentState));
+        }
     } else {
         ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
@@ -340,9 +376,30 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
     return 0;
 }
 
+void Server::rememberHelper(DWORD pid)
+{
+    if (!pid)
+        return;
+    helpers_[nextHelper_] = pid;
+    nextHelper_ = (nextHelper_ + 1) % helperCount;
+}
+
+bool Server::runServiceCommand(const char* cmdLine)
+{
+    // Launched as WinExec would, keeping the id: the command may still run
+    // when the server is started next (it bears the server's name).
+    DWORD pid = 0;
+    HANDLE command = runHiddenProcess(cmdLine, &pid);
+    if (!command)
+        return runHidden(cmdLine);
+    CloseHandle(command);
+    rememberHelper(pid);
+    return true;
+}
+
 bool Server::installWith(const char* cmdLine)
 {
-    bool launched = runHidden(cmdLine);
+    bool launched = runServiceCommand(cmdLine);
     bool opened = reopenService();
     return launched && opened;
 }
@@ -351,5 +408,5 @@ bool Server::uninstallWith(const char* cmdLine)
 {
     if (!closeService())
         return false;
-    return runHidden(cmdLine);
+    return runServiceCommand(cmdLine);
 }

@@ -109,6 +109,9 @@ protected:
     // keeps it to see the server end). Returns 0 or CreateProcessA's error.
     static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
                               PROCESS_INFORMATION* record);
+    // Runs a service command of the server hidden (as runHidden) and keeps
+    // it from being taken for the server; true when it was launched.
+    bool runServiceCommand(const char* cmdLine);
     // Runs the server's own install command, then takes up the service it
     // registered; true only when both succeeded.
     bool installWith(const char* cmdLine);
@@ -133,6 +136,11 @@ protected:
     // the driver itself runs besides the server (set by the subclasses;
     // empty in Server).
     ProcessExclusion adoptExclusion_;
+    // Remembers a program the driver ran besides the server: the command
+    // interpreter of a syntax test (one that gave no verdict in time may
+    // still run), a shutdown, restart or service command. A start never
+    // adopts one of the latest of them, nor a child of one, as the server.
+    void rememberHelper(DWORD pid);
     // True while start's startProcess runs: the configuration has just
     // passed start's own check, and a driver need not check it again.
     bool startChecked_;
@@ -146,6 +154,10 @@ protected:
     bool destroyedSince(int slot) const;
 
 private:
+    static const int helperCount = 8;
+    DWORD helpers_[helperCount];
+    int nextHelper_;
+
     // Takes up the process record a launch or an adoption filled: the
     // thread handle is closed, the process handle kept (the message loop
     // waits on it).

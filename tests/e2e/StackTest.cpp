@@ -280,9 +280,15 @@ TEST_F(EndToEnd, ServiceModeOnAndOffAndQuit)
     EXPECT_TRUE(PumpUntil([&] { return testkit::ServiceState("Apache") == 0 &&
                                        testkit::ServiceState("MySql") == 0; }, 30000)) << Status();
     ExpectStarted("services off");
+    // "Started" shows as soon as the processes live, maybe before the
+    // stand-ins have written their records.
     std::string live;
-    for (const std::string& process : run->liveStandIns())
-        live += process + " ";
+    PumpUntil([&] {
+        live.clear();
+        for (const std::string& process : run->liveStandIns())
+            live += process + " ";
+        return live.find("apache.exe") != std::string::npos && live.find("mysqld-nt.exe") != std::string::npos;
+    }, 5000);
     EXPECT_NE(std::string::npos, live.find("apache.exe")) << live;
     EXPECT_NE(std::string::npos, live.find("mysqld-nt.exe")) << live;
     ASSERT_TRUE(run->run("/quit"));
