@@ -13,8 +13,6 @@
 
 bool ApacheServer::checkBusy_ = false;
 char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
-DWORD ApacheServer::helpers_[ApacheServer::helperCount];
-int ApacheServer::nextHelper_;
 
 namespace {
 
@@ -82,20 +80,10 @@ ApacheServer::ApacheServer() : Server("Apache")
     stopRefused_ = false;
     ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
-    adoptExclusion_.helpers = helpers_;
-    adoptExclusion_.helperCount = helperCount;
     adoptNames_ = serverNames;
     adoptNameCount_ = sizeof serverNames / sizeof serverNames[0];
     lstrcpynA(adoptFolder_, directory_, sizeof adoptFolder_);
     reloadConfig();
-}
-
-void ApacheServer::rememberHelper(DWORD pid)
-{
-    if (!pid)
-        return;
-    helpers_[nextHelper_] = pid;
-    nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
 DWORD ApacheServer::launch(char* cmdLine, const char* title, PROCESS_INFORMATION* record)

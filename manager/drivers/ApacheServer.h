@@ -67,13 +67,4 @@ private:
     // Reads the test's output file into checkOutput_; true when it held an
     // answer (10 bytes or more), then judged into *valid.
     static bool readCheckOutput(const char* path, bool* valid);
-
-    // The latest programs the driver ran besides the server: the command
-    // interpreters of syntax tests (a test that gave no verdict in time
-    // may still run) and the shutdown and restart commands. A start never
-    // adopts one of them, nor a child of one, as the running server.
-    static const int helperCount = 4;
-    static DWORD helpers_[helperCount];
-    static int nextHelper_;
-    static void rememberHelper(DWORD pid);
 };

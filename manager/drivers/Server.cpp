@@ -34,6 +34,32 @@ void closeProcessHandles(PROCESS_INFORMATION* process)
     process->hProcess = nullptr;
 }
 
+// QueryServiceStatusEx, looked up at run time (Windows 2000 and later):
+// it also names the service's process.
+typedef BOOL(WINAPI* QueryStatusExProc)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
+bool queryStatusExLooked;
+QueryStatusExProc queryStatusEx;
+
+// The service's status; *pid its process where the system says (else 0).
+bool queryService(SC_HANDLE service, SERVICE_STATUS* status, DWORD* pid)
+{
+    if (!queryStatusExLooked) {
+        queryStatusEx = reinterpret_cast<QueryStatusExProc>(
+            GetProcAddress(GetModuleHandleA("advapi32.dll"), "QueryServiceStatusEx"));
+        queryStatusExLooked = true;
+    }
+    *pid = 0;
+    SERVICE_STATUS_PROCESS full;
+    DWORD needed = 0;
+    if (queryStatusEx &&
+        queryStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&full), sizeof full, &needed)) {
+        CopyMemory(status, &full, sizeof *status);
+        *pid = full.dwProcessId;
+        return true;
+    }
+    return QueryServiceStatus(service, status) != 0;
+}
+
 }  // namespace
 
 ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending)
@@ -83,6 +109,10 @@ Server::Server(const char* name)
     configTime_.dwLowDateTime = 0;
     configTime_.dwHighDateTime = 0;
     ZeroMemory(&adoptExclusion_, sizeof adoptExclusion_);
+    ZeroMemory(helpers_, sizeof helpers_);
+    nextHelper_ = 0;
+    adoptExclusion_.helpers = helpers_;
+    adoptExclusion_.helperCount = helperCount;
     startChecked_ = false;
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
@@ -230,9 +260,12 @@ void Server::monitorPass()
 {
     // Step 1: settle the state from the service status or the process.
     if (serviceMode_ && service_) {
-        DWORD current;
-        if (queryService(&current))
-            setState(settleServiceState(state_, current));
+        SERVICE_STATUS status;
+        DWORD pid = 0;
+        if (queryService(service_, &status, &pid)) {
+            noteServiceProcess(pid);
+            setState(settleServiceState(state_, status.dwCurrentState));
+        }
     } else {
         ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
@@ -247,32 +280,14 @@ void Server::monitorPass()
         watchConfigFile(registeredSlot());
 }
 
-bool Server::queryService(DWORD* currentState)
+void Server::noteServiceProcess(DWORD pid)
 {
-    // QueryServiceStatusEx (Windows 2000 and later) also names the
-    // service's process; looked up at run time for older systems.
-    typedef BOOL(WINAPI * QueryEx)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
-    static QueryEx queryEx = reinterpret_cast<QueryEx>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "QueryServiceStatusEx")));
-    if (!queryEx) {
-        SERVICE_STATUS status;
-        if (!QueryServiceStatus(service_, &status))
-            return false;
-        *currentState = status.dwCurrentState;
-        return true;
-    }
-    SERVICE_STATUS_PROCESS status;
-    DWORD needed = 0;
-    if (!queryEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status, &needed))
-        return false;
-    *currentState = status.dwCurrentState;
-    if (status.dwProcessId && status.dwProcessId != serviceProcessId_) {
-        if (serviceProcess_)
-            CloseHandle(serviceProcess_);
-        serviceProcess_ = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
-        serviceProcessId_ = status.dwProcessId;
-    }
-    return true;
+    if (!pid || pid == serviceProcessId_)
+        return;
+    if (serviceProcess_)
+        CloseHandle(serviceProcess_);
+    serviceProcess_ = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    serviceProcessId_ = pid;
 }
 
 void Server::awaitServiceProcessEnd()
@@ -437,6 +452,14 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
     else
         CloseHandle(created.hProcess);
     return 0;
+}
+
+void Server::rememberHelper(DWORD pid)
+{
+    if (!pid)
+        return;
+    helpers_[nextHelper_] = pid;
+    nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
 bool Server::installWith(const char* cmdLine)

@@ -147,6 +147,11 @@ protected:
     // the driver itself runs besides the server (set by the subclasses;
     // empty in Server).
     ProcessExclusion adoptExclusion_;
+    // Remembers a program the driver ran besides the server: the command
+    // interpreter of a syntax test (one that gave no verdict in time may
+    // still run), a shutdown, restart or service command. A start never
+    // adopts one of the latest of them, nor a child of one, as the server.
+    void rememberHelper(DWORD pid);
     // True while start's startProcess runs: the configuration has just
     // passed start's own check, and a driver need not check it again.
     bool startChecked_;
@@ -167,6 +172,10 @@ protected:
     bool destroyedSince(int slot) const;
 
 private:
+    static const int helperCount = 8;
+    DWORD helpers_[helperCount];
+    int nextHelper_;
+
     // Takes up the process record a launch or an adoption filled: the
     // thread handle is closed, the process handle kept (the message loop
     // waits on it).
@@ -178,9 +187,9 @@ private:
     bool processAlive() const;
     // Step 2 of a monitor pass, for a running watched server.
     void watchConfigFile(int slot);
-    // The service's status, and the process the service manager says runs
-    // it (kept as a handle); false when the status cannot be read.
-    bool queryService(DWORD* currentState);
+    // Keeps a handle on the process the service manager says runs the
+    // service (pid 0: none named).
+    void noteServiceProcess(DWORD pid);
     // A service of this server that was stopped may leave its process a
     // moment longer than its status says: a start in process mode waits for
     // that process to end (bounded) before it looks for a running server,
