@@ -27,9 +27,6 @@ const int candidateCount = sizeof candidates / sizeof candidates[0];
 // the server: a start made meanwhile must not take it for a running MySQL.
 const char* const helperNames[] = {"mysqladmin.exe"};
 
-// Waited after signalling the shutdown event.
-const DWORD shutdownWaitMs = 500;
-
 }  // namespace
 
 MySqlServer::MySqlServer() : Server("MySql")
@@ -98,10 +95,10 @@ DWORD MySqlServer::stopProcess()
     HANDLE shutdown = process_.dwProcessId ? OpenEventA(EVENT_MODIFY_STATE, FALSE, name) : nullptr;
     if (!shutdown)
         shutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+    // The server's end is seen on its process handle: nothing waits here.
     if (shutdown) {
         SetEvent(shutdown);
         CloseHandle(shutdown);
-        Sleep(shutdownWaitMs);
     }
     // mysqladmin, where the kit has it, for a server without such an event
     // (it fails once root has a password, which the event does not need).
