@@ -23,17 +23,6 @@ const DWORD serviceCommandWaitMs = 15000;
 // How long a stopped service's process may take to end.
 const DWORD serviceProcessEndWaitMs = 5000;
 
-// Releases both handles of a launch whose process is not kept.
-void closeProcessHandles(PROCESS_INFORMATION* process)
-{
-    if (process->hThread)
-        CloseHandle(process->hThread);
-    if (process->hProcess)
-        CloseHandle(process->hProcess);
-    process->hThread = nullptr;
-    process->hProcess = nullptr;
-}
-
 // QueryServiceStatusEx, looked up at run time (Windows 2000 and later):
 // it also names the service's process.
 typedef BOOL(WINAPI* QueryStatusExProc)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
@@ -396,18 +385,11 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
 
 bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs)
 {
-    char line[2 * MAX_PATH];
-    snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
-    char program[MAX_PATH];
-    programOf(line, program, sizeof program);
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, nullptr);
-    PROCESS_INFORMATION created;
-    ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
+    HANDLE process = runHiddenProcess(cmdLine, nullptr);
+    if (!process)
         return false;
-    WaitForSingleObject(created.hProcess, waitMs);
-    closeProcessHandles(&created);
+    WaitForSingleObject(process, waitMs);
+    CloseHandle(process);
     return true;
 }
 

@@ -223,17 +223,7 @@ bool AppTest::Kill(const char* program)
 
 bool AppTest::Serving(int port)
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    closesocket(s);
-    WSACleanup();
-    return ok;
+    return testkit::PortAnswers(port);
 }
 
 std::vector<MenuItem> OpenTrayMenu(HWND manager, const std::function<void()>& between)

@@ -11,6 +11,21 @@
 
 namespace testkit {
 
+bool PortAnswers(int port)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool open = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    closesocket(s);
+    WSACleanup();
+    return open;
+}
+
 int FreeTcpPort()
 {
     // Ports handed out already in this process, so that two kits of one

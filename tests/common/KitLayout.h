@@ -41,6 +41,8 @@ enum KitMysqld : unsigned {
 // when none can be had. Tests that run servers use it, since several test
 // programs, and other trees on the machine, run at the same time.
 int FreeTcpPort();
+// True when something listens on 127.0.0.1:port (a connection is taken).
+bool PortAnswers(int port);
 
 // The Apache layouts the manager knows: Apache 1.3's apache.exe in the
 // Apache folder, Apache 2.x's bin\httpd.exe below it.
