@@ -17,35 +17,6 @@ namespace {
 
 const char kManagerKey[] = "Software\\Tarvane";
 
-BOOL CALLBACK CollectBox(HWND window, LPARAM lParam)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    // Message boxes carry no manager property; the manager's dialog does.
-    if (pid == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(className, "#32770") &&
-        !GetPropA(window, ManagerWindowProperty))
-        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
-    return TRUE;
-}
-
-// The longest static text of a message box: its message.
-std::string BoxText(HWND box)
-{
-    std::string text;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char className[16] = "", buffer[4096] = "";
-        GetClassNameA(child, className, sizeof className);
-        if (!lstrcmpiA(className, "Static")) {
-            GetWindowTextA(child, buffer, sizeof buffer);
-            if (strlen(buffer) > text.size())
-                text = buffer;
-        }
-    }
-    return text;
-}
-
 }  // namespace
 
 PromptWatcher::PromptWatcher() : thread([this] { run(); }) {}
@@ -73,10 +44,8 @@ void PromptWatcher::run()
             if (stop)
                 return;
         }
-        std::vector<HWND> boxes;
-        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
-        for (HWND box : boxes) {
-            std::string text = BoxText(box);
+        for (HWND box : testkit::MessageBoxes(GetCurrentProcessId())) {
+            std::string text = testkit::MessageBoxText(box);
             if (text.empty())
                 continue;
             {

@@ -41,20 +41,6 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM lParam)
     return TRUE;
 }
 
-BOOL CALLBACK FindDecoy(HWND window, LPARAM lParam)
-{
-    Found* found = reinterpret_cast<Found*>(lParam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char title[32] = "";
-    GetWindowTextA(window, title, sizeof title);
-    if (pid == found->pid && !strcmp(title, "Tarvane")) {
-        found->window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Whether a process whose executable name contains one of the texts runs.
 bool Running(std::initializer_list<const char*> names)
 {
@@ -181,12 +167,9 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
     // A message box titled like the manager, in another process, is not
     // taken for it.
     std::thread box([] { MessageBoxA(nullptr, "decoy", "Tarvane", MB_OK); });
-    Found mine = {GetCurrentProcessId(), nullptr};
-    PumpUntil([&] {
-        EnumWindows(FindDecoy, reinterpret_cast<LPARAM>(&mine));
-        return mine.window != nullptr;
-    }, 5000);
-    HWND decoy = mine.window;
+    std::vector<HWND> mine;
+    PumpUntil([&] { return !(mine = testkit::MessageBoxes(GetCurrentProcessId(), "Tarvane")).empty(); }, 5000);
+    HWND decoy = mine.empty() ? nullptr : mine[0];
     EXPECT_TRUE(decoy != nullptr);
 
     EXPECT_EQ(0u, Run(""));

@@ -209,4 +209,80 @@ bool KillProcess(DWORD pid)
     return ended;
 }
 
+namespace {
+
+struct BoxSearch {
+    DWORD pid;
+    const char* title;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBoxPart(HWND child, LPARAM lParam)
+{
+    char className[16] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") && lstrcmpiA(className, "Button")) {
+        *reinterpret_cast<bool*>(lParam) = false;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM lParam)
+{
+    BoxSearch* s = reinterpret_cast<BoxSearch*>(lParam);
+    DWORD pid = 0;
+    DWORD thread = GetWindowThreadProcessId(window, &pid);
+    char className[16] = "", title[256] = "", textClass[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    HWND message = GetDlgItem(window, 0xFFFF);
+    if (message)
+        GetClassNameA(message, textClass, sizeof textClass);
+    bool onlyStaticsAndButtons = true;
+    if ((!s->pid || pid == s->pid) && !strcmp(className, "#32770") &&
+        (IsWindowVisible(window) || thread == GetCurrentThreadId()) &&
+        (!s->title || !strcmp(title, s->title)) && !lstrcmpiA(textClass, "Static")) {
+        EnumChildWindows(window, CollectBoxPart, reinterpret_cast<LPARAM>(&onlyStaticsAndButtons));
+        if (onlyStaticsAndButtons)
+            s->found.push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> MessageBoxes(DWORD pid, const char* title)
+{
+    BoxSearch s = {pid, title, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+std::string MessageBoxText(HWND box)
+{
+    char buffer[4096] = "";
+    GetWindowTextA(GetDlgItem(box, 0xFFFF), buffer, sizeof buffer);
+    return buffer;
+}
+
+HWND AnswerMessageBox(int button, DWORD pid, const char* title, DWORD waitMs, std::string* text)
+{
+    HWND box = nullptr;
+    auto look = [&] {
+        std::vector<HWND> found = MessageBoxes(pid, title);
+        box = found.empty() ? nullptr : found[0];
+        return box != nullptr;
+    };
+    // No wait, no pumping: a caller inside a box's own loop (a timer) is not
+    // re-entered.
+    if (!look() && waitMs)
+        PumpUntil(look, waitMs);
+    if (text)
+        *text = box ? MessageBoxText(box) : "";
+    if (box)
+        PostMessageA(box, WM_COMMAND, button, 0);
+    return box;
+}
+
 }  // namespace testkit

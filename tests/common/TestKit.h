@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testkit {
 
@@ -56,5 +57,17 @@ std::string ArtefactsDir();
 // Saves what the screen shows of a window (its whole rectangle) as a 24-bit
 // BMP file.
 bool SaveScreenshot(HWND window, const std::string& path);
+
+// Message boxes: dialogs (class #32770) of only statics and buttons, the
+// message in the static 0xFFFF, visible (another thread's box is whole only
+// then; one of the calling thread is, its loop runs). Those of a process
+// (pid 0: of every process), with the given title when one is given.
+std::vector<HWND> MessageBoxes(DWORD pid, const char* title = nullptr);
+std::string MessageBoxText(HWND box);
+// Waits (pumping) up to waitMs for such a box and presses its button (IDOK,
+// IDYES, IDNO...: WM_COMMAND posted, as a click does). Returns the box, or
+// null when none came; *text gets its message ("" when none).
+HWND AnswerMessageBox(int button, DWORD pid, const char* title = nullptr, DWORD waitMs = 0,
+                      std::string* text = nullptr);
 
 }  // namespace testkit

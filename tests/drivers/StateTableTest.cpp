@@ -289,13 +289,12 @@ DWORD boxOpened;
 
 void CALLBACK closeBox(HWND, UINT, UINT_PTR, DWORD)
 {
-    HWND box = FindWindowA(nullptr, "TvModalLoop");
-    if (!box)
+    if (testkit::MessageBoxes(GetCurrentProcessId(), "TvModalLoop").empty())
         return;
     if (modalServer->isRunning())
         runningSeenInBox = true;
     if (runningSeenInBox || GetTickCount() - boxOpened > 10000)
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        testkit::AnswerMessageBox(IDOK, GetCurrentProcessId(), "TvModalLoop");
 }
 }  // namespace
 

@@ -72,9 +72,8 @@ ManagerRun::~ManagerRun()
     if (process) {
         if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
             // A prompt left open by a failed test: No, or OK for a notice.
-            std::string text;
             for (int i = 0; i < 6; ++i)
-                if (HWND box = messageBox(&text))
+                for (HWND box : testkit::MessageBoxes(pid))
                     SendMessageTimeoutA(box, WM_COMMAND, i % 2 ? IDOK : IDNO, 0, SMTO_NORMAL, 2000, nullptr);
             run("/quit");
             if (!testkit::WaitProcess(process, 10000))
@@ -181,18 +180,6 @@ int ManagerRun::logCount(const std::string& text)
 bool ManagerRun::waitLog(const std::string& text, int count, DWORD ms)
 {
     return testkit::PumpUntil([&] { return logCount(text) >= count; }, ms) && logCount(text) == count;
-}
-
-HWND ManagerRun::messageBox(std::string* text)
-{
-    for (HWND box : Windows(pid, "#32770")) {
-        char buffer[4096] = "";
-        GetWindowTextA(GetDlgItem(box, 0xFFFF), buffer, sizeof buffer);
-        *text = buffer;
-        return box;
-    }
-    text->clear();
-    return nullptr;
 }
 
 std::vector<std::string> ManagerRun::liveStandIns()

@@ -55,9 +55,6 @@ public:
     int logCount(const std::string& text);
     bool waitLog(const std::string& text, int count, DWORD ms = 10000);
 
-    // A visible message box of the manager: its text; null when none.
-    HWND messageBox(std::string* text);
-
     // Stand-ins of the kit still running, "name pid" each.
     std::vector<std::string> liveStandIns();
     bool waitNoStandIns(DWORD ms = 15000);

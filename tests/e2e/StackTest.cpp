@@ -100,12 +100,8 @@ protected:
     std::string AnswerNo(DWORD ms = 10000)
     {
         std::string text;
-        HWND box = nullptr;
-        PumpUntil([&] { return (box = run->messageBox(&text)) != nullptr; }, ms);
-        if (box) {
-            PostMessageA(box, WM_COMMAND, IDNO, 0);
+        if (HWND box = testkit::AnswerMessageBox(IDNO, run->pid, nullptr, ms, &text))
             PumpUntil([&] { return !IsWindow(box); }, 5000);
-        }
         return text;
     }
 

@@ -65,9 +65,7 @@ private:
         self->recheckMs = GetTickCount() - before;
         self->batchDuringRecheck = testkit::FileExists(self->batchPath);
         self->recheckRan = true;
-        HWND box = FindWindowA("#32770", boxTitle);
-        if (box)
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        testkit::AnswerMessageBox(IDOK, GetCurrentProcessId(), boxTitle);
     }
 
     static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)

@@ -31,8 +31,7 @@ Prompt Check(HWND owner, int answer)
     webkit::OnDialog box([&](HWND b) {
         ++prompt.shown;
         prompt.caption = webkit::Text(b);
-        prompt.text = webkit::Text(GetDlgItem(b, 0xFFFF));  // the message box's text
-        SendMessageA(GetDlgItem(b, answer), BM_CLICK, 0, 0);
+        testkit::AnswerMessageBox(answer, GetCurrentProcessId(), nullptr, 0, &prompt.text);
     });
     char published[VersionTextSize];
     FetchPublishedVersion(published);
