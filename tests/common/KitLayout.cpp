@@ -95,13 +95,20 @@ std::string DefaultHttpdConf(int port, KitApache layout)
 }
 
 KitLayout::KitLayout(const char* tag, unsigned mysqlds, bool apache, bool mysqladmin)
-    : rootDir(MakeTempDir(tag)), webPort(FreeTcpPort()), complete(webPort != 0)
+    : KitLayout(MakeTempDir(tag), mysqlds, apache, mysqladmin)
+{
+}
+
+KitLayout::KitLayout(const std::string& folder, unsigned mysqlds, bool apache, bool mysqladmin)
+    : rootDir(folder.empty() || folder.back() == '\\' ? folder : folder + '\\'), webPort(FreeTcpPort()),
+      complete(webPort != 0)
 {
     const std::string bin = BinDir();
     auto copy = [&](const char* name, const std::string& to) {
         if (!CopyFileA((bin + name).c_str(), (to + name).c_str(), FALSE))
             complete = false;
     };
+    CreateDirectoryA(rootDir.c_str(), nullptr);
     CreateDirectoryA(apacheDir().c_str(), nullptr);
     CreateDirectoryA((apacheDir() + "conf").c_str(), nullptr);
     CreateDirectoryA((apacheDir() + "logs").c_str(), nullptr);

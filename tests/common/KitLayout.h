@@ -60,6 +60,9 @@ public:
     // apache and mysqladmin whether those programs are copied.
     explicit KitLayout(const char* tag, unsigned mysqlds = KitAllMysqlds, bool apache = true,
                        bool mysqladmin = true);
+    // The same in a folder of the caller's (created when missing, its
+    // parent must exist), e.g. one whose name holds blanks.
+    KitLayout(const std::string& folder, unsigned mysqlds, bool apache, bool mysqladmin);
     ~KitLayout();
 
     // True when every requested file was laid out.
@@ -123,6 +126,12 @@ bool RemoveServiceIfPresent(const char* name);
 
 // The image path of an installed service; empty when it does not exist.
 std::string ServiceImagePath(const char* name);
+
+// Whether a service of that name is registered.
+inline bool ServiceExists(const char* name)
+{
+    return !ServiceImagePath(name).empty();
+}
 
 // The current state of a service (SERVICE_RUNNING ...), 0 when it cannot
 // be queried.

@@ -46,6 +46,7 @@ void ServerKitTest::TearDown()
     testkit::RemoveServiceIfPresent("Apache");
     testkit::RemoveServiceIfPresent("MySql");
     KillKitProcesses();
+    layout.reset();
     HKEY key;
     if (RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
         if (hadPath)
@@ -66,25 +67,12 @@ void ServerKitTest::TearDown()
 
 void ServerKitTest::LayOut(const char* sub)
 {
-    kit = temp + sub;
-    if (kit.back() != '\\')
-        kit += '\\';
-    CreateDirectoryA(kit.c_str(), nullptr);
-    for (const char* dir : {"Apache", "Apache\\conf", "Apache\\logs", "MySql", "MySql\\bin"})
-        ASSERT_TRUE(CreateDirectoryA((kit + dir).c_str(), nullptr)) << dir << " error " << GetLastError();
-    std::string bin = testkit::BinDir();
-    CopyProgram(bin + "apache.exe", kit + "Apache\\apache.exe");
-    CopyProgram(bin + "mysqladmin.exe", kit + "MySql\\bin\\mysqladmin.exe");
-    // A port of its own: test programs here and in other trees run at the
-    // same time, and the stand-in apache.exe really listens.
-    webPort = testkit::FreeTcpPort();
+    layout.reset(new testkit::KitLayout(temp + sub, 0, true, true));
+    ASSERT_TRUE(layout->ok()) << "error " << GetLastError();
+    kit = layout->root();
+    kitShort = layout->shortRoot();
+    webPort = layout->port();
     WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(webPort) + "\n");
-
-    char shortPath[MAX_PATH] = "";
-    DWORD n = GetShortPathNameA(kit.c_str(), shortPath, sizeof shortPath);
-    ASSERT_TRUE(n > 0 && n < sizeof shortPath) << "error " << GetLastError();
-    kitShort = shortPath;
-
     SetInstallPath(kit);
 }
 
@@ -110,17 +98,14 @@ void ServerKitTest::UseCheckStub(const std::string& bytes)
 
 void ServerKitTest::UseHttpdLayout()
 {
-    ASSERT_TRUE(CreateDirectoryA((kit + "Apache\\bin").c_str(), nullptr)) << "error " << GetLastError();
-    ASSERT_TRUE(MoveFileA((kit + "Apache\\apache.exe").c_str(), (kit + "Apache\\bin\\httpd.exe").c_str()))
-        << "error " << GetLastError();
+    ASSERT_TRUE(layout->useApache24()) << "error " << GetLastError();
     WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nListen " + std::to_string(webPort) + "\n");
 }
 
 void ServerKitTest::WriteHttpdConf(const std::string& text)
 {
-    std::string path = kit + "Apache\\conf\\httpd.conf";
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_TRUE(testkit::WriteFileBytes(path, text));
+    SetFileAttributesA(layout->httpdConf().c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(layout->writeHttpdConf(text));
 }
 
 std::string ServerKitTest::RunProbe(const char* version, const char* action)
@@ -155,15 +140,15 @@ std::string ServerKitTest::RunProbe(const char* version, const char* action)
 std::vector<kitrecord::Record> ServerKitTest::apacheRuns() const
 {
     // apache.exe records beside itself, httpd.exe in Apache\bin.
-    std::vector<kitrecord::Record> runs = kitrecord::ReadRecords(kit + "Apache\\");
-    std::vector<kitrecord::Record> httpd = kitrecord::ReadRecords(kit + "Apache\\bin\\");
+    std::vector<kitrecord::Record> runs = kitrecord::ReadRecords(layout->apacheDir());
+    std::vector<kitrecord::Record> httpd = kitrecord::ReadRecords(layout->apacheDir() + "bin\\");
     runs.insert(runs.end(), httpd.begin(), httpd.end());
     return kitrecord::Select(runs, kitrecord::kEventRun);
 }
 
 std::vector<kitrecord::Record> ServerKitTest::mySqlRuns() const
 {
-    return kitrecord::Select(kitrecord::ReadRecords(kit + "MySql\\bin\\"), kitrecord::kEventRun);
+    return kitrecord::Select(layout->mysqlRecords(), kitrecord::kEventRun);
 }
 
 void KillKitProcesses()
@@ -186,18 +171,5 @@ void KillKitProcesses()
         testkit::KillProcess(entry.th32ProcessID);
     }
     CloseHandle(snapshot);
-}
-
-
-bool ServiceExists(const char* name)
-{
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager)
-        return false;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
-    if (service)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
 }
 

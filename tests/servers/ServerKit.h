@@ -1,11 +1,12 @@
-// A kit laid out in a temporary folder for the driver tests: the stand-in
-// programs copied to <kit>\Apache\ and <kit>\MySql\bin\, the registry's
-// install path pointed at it, and everything started from it ended again.
+// A kit (testkit::KitLayout, no mysqld) laid out in a temporary folder for
+// the driver tests, the registry's install path pointed at it, and
+// everything started from it ended again.
 #pragma once
 
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,13 +60,13 @@ protected:
     std::string kitShort;  // GetShortPathNameA of kit
 
 private:
+    std::unique_ptr<testkit::KitLayout> layout;
     bool hadPath = false;
     std::string oldPath;
 };
 
 // Ends every process of the stand-in programs (by their file names).
 void KillKitProcesses();
-// Whether a service of that name is registered.
-bool ServiceExists(const char* name);
+using testkit::ServiceExists;
 using testkit::ProcessAlive;
 using testkit::WaitProcessGone;

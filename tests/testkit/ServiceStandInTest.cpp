@@ -12,6 +12,7 @@
 #include "record.h"
 
 using kitrecord::Record;
+using testkit::ServiceExists;
 
 namespace {
 
@@ -44,8 +45,6 @@ protected:
     {
         return testkit::PumpUntil([&] { return testkit::ServiceState(name) == state; }, 20000);
     }
-
-    static bool ServiceExists(const char* name) { return !testkit::ServiceImagePath(name).empty(); }
 
     // Runs a command the way the manager's driver does: WinExec, hidden.
     static void WinExecAndWait(const std::string& cmd, const std::function<bool()>& done)
