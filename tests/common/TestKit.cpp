@@ -217,36 +217,29 @@ struct BoxSearch {
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK CollectBoxPart(HWND child, LPARAM lParam)
+BOOL CALLBACK BoxPart(HWND child, LPARAM lParam)
 {
-    char className[16] = "";
-    GetClassNameA(child, className, sizeof className);
-    if (lstrcmpiA(className, "Static") && lstrcmpiA(className, "Button")) {
-        *reinterpret_cast<bool*>(lParam) = false;
-        return FALSE;
-    }
-    return TRUE;
+    char name[16] = "";
+    GetClassNameA(child, name, sizeof name);
+    bool part = !lstrcmpiA(name, "Static") || !lstrcmpiA(name, "Button");
+    *reinterpret_cast<bool*>(lParam) &= part;
+    return part;
 }
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM lParam)
 {
     BoxSearch* s = reinterpret_cast<BoxSearch*>(lParam);
-    DWORD pid = 0;
-    DWORD thread = GetWindowThreadProcessId(window, &pid);
-    char className[16] = "", title[256] = "", textClass[16] = "";
-    GetClassNameA(window, className, sizeof className);
+    DWORD pid = 0, thread = GetWindowThreadProcessId(window, &pid);
+    char name[16] = "", title[256] = "", textClass[16] = "";
+    GetClassNameA(window, name, sizeof name);
     GetWindowTextA(window, title, sizeof title);
-    HWND message = GetDlgItem(window, 0xFFFF);
-    if (message)
-        GetClassNameA(message, textClass, sizeof textClass);
-    bool onlyStaticsAndButtons = true;
-    if ((!s->pid || pid == s->pid) && !strcmp(className, "#32770") &&
-        (IsWindowVisible(window) || thread == GetCurrentThreadId()) &&
-        (!s->title || !strcmp(title, s->title)) && !lstrcmpiA(textClass, "Static")) {
-        EnumChildWindows(window, CollectBoxPart, reinterpret_cast<LPARAM>(&onlyStaticsAndButtons));
-        if (onlyStaticsAndButtons)
-            s->found.push_back(window);
-    }
+    GetClassNameA(GetDlgItem(window, 0xFFFF), textClass, sizeof textClass);
+    bool box = (!s->pid || pid == s->pid) && !strcmp(name, "#32770") && !lstrcmpiA(textClass, "Static") &&
+               (IsWindowVisible(window) || thread == GetCurrentThreadId()) && (!s->title || !strcmp(title, s->title));
+    if (box)
+        EnumChildWindows(window, BoxPart, reinterpret_cast<LPARAM>(&box));
+    if (box)
+        s->found.push_back(window);
     return TRUE;
 }
 
@@ -268,16 +261,11 @@ std::string MessageBoxText(HWND box)
 
 HWND AnswerMessageBox(int button, DWORD pid, const char* title, DWORD waitMs, std::string* text)
 {
-    HWND box = nullptr;
-    auto look = [&] {
-        std::vector<HWND> found = MessageBoxes(pid, title);
-        box = found.empty() ? nullptr : found[0];
-        return box != nullptr;
-    };
+    std::vector<HWND> found;
+    auto look = [&] { return !(found = MessageBoxes(pid, title)).empty(); };
     // No wait, no pumping: a caller inside a box's own loop (a timer) is not
     // re-entered.
-    if (!look() && waitMs)
-        PumpUntil(look, waitMs);
+    HWND box = look() || (waitMs && PumpUntil(look, waitMs)) ? found[0] : nullptr;
     if (text)
         *text = box ? MessageBoxText(box) : "";
     if (box)
