@@ -11,7 +11,7 @@
 
 namespace testkit {
 
-bool PortAnswers(int port)
+SOCKET ConnectLoopback(int port)
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -20,8 +20,19 @@ bool PortAnswers(int port)
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool open = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    closesocket(s);
+    if (s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(s);
+        s = INVALID_SOCKET;
+    }
+    return s;
+}
+
+bool PortAnswers(int port)
+{
+    SOCKET s = ConnectLoopback(port);
+    bool open = s != INVALID_SOCKET;
+    if (open)
+        closesocket(s);
     WSACleanup();
     return open;
 }

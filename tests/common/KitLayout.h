@@ -43,6 +43,10 @@ enum KitMysqld : unsigned {
 int FreeTcpPort();
 // True when something listens on 127.0.0.1:port (a connection is taken).
 bool PortAnswers(int port);
+// A TCP connection to 127.0.0.1:port, INVALID_SOCKET when none is taken.
+// Winsock is started for it: the caller closes the socket (also an invalid
+// one is harmless to close) and calls WSACleanup.
+SOCKET ConnectLoopback(int port);
 
 // The Apache layouts the manager knows: Apache 1.3's apache.exe in the
 // Apache folder, Apache 2.x's bin\httpd.exe below it.

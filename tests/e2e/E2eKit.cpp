@@ -218,16 +218,10 @@ bool ManagerRun::kill(const char* program)
 
 bool HttpGet(int port, const char* path, int* status, std::string* body, double* firstByteAt)
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    SOCKET s = testkit::ConnectLoopback(port);
     std::string answer;
     double first = 0;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (s != INVALID_SOCKET) {
         std::string request = std::string("GET ") + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
         send(s, request.data(), static_cast<int>(request.size()), 0);
         char buffer[4096];
@@ -237,8 +231,8 @@ bool HttpGet(int port, const char* path, int* status, std::string* body, double*
                 first = NowMs();
             answer.append(buffer, got);
         }
+        closesocket(s);
     }
-    closesocket(s);
     WSACleanup();
     size_t head = answer.find("\r\n\r\n");
     if (answer.compare(0, 5, "HTTP/") != 0 || head == std::string::npos)
