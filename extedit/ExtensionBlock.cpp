@@ -37,18 +37,38 @@ TextBuffer::~TextBuffer()
         HeapFree(GetProcessHeap(), 0, data);
 }
 
+bool TextBuffer::reserve(DWORD needed)
+{
+    if (needed <= size)
+        return true;
+    DWORD grown = size ? size : 4096;
+    while (grown < needed) {
+        if (grown > 0x7FFFFFFF)
+            return false;
+        grown *= 2;
+    }
+    char* bigger = (char*)(data ? HeapReAlloc(GetProcessHeap(), 0, data, grown) : HeapAlloc(GetProcessHeap(), 0, grown));
+    if (!bigger)
+        return false;
+    data = bigger;
+    size = grown;
+    return true;
+}
+
 bool TextBuffer::append(char c)
 {
-    if (length == size) {
-        DWORD grown = size ? size * 2 : 4096;
-        char* bigger = (char*)(data ? HeapReAlloc(GetProcessHeap(), 0, data, grown)
-                                    : HeapAlloc(GetProcessHeap(), 0, grown));
-        if (!bigger)
-            return false;
-        data = bigger;
-        size = grown;
-    }
+    if (length == size && !reserve(length + 1))
+        return false;
     data[length++] = c;
+    return true;
+}
+
+bool TextBuffer::append(const void* bytes, DWORD count)
+{
+    if (length + count < length || !reserve(length + count))
+        return false;
+    memcpy(data + length, bytes, count);
+    length += count;
     return true;
 }
 
@@ -151,6 +171,25 @@ public:
             if (c != '\r' && !rest->append((char)c))
                 return false;
         return true;
+    }
+
+    // The whole file's bytes as they are, then back to its start for
+    // reading by lines. False on a read error or when it does not fit.
+    bool readAll(TextBuffer* bytes)
+    {
+        bytes->clear();
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr))
+                return false;
+            if (got == 0)
+                break;
+            if (!bytes->append(buffer, got))
+                return false;
+        }
+        pos = len = 0;
+        ended = failed = false;
+        return SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
     }
 
     bool hadIoError() const { return ioError; }
@@ -328,6 +367,73 @@ short ParseEntryLine(char* line)
     return 1;
 }
 
+const char ZendLabel[] = "[Zend] ";
+
+StandardKind ParseStandardLine(const char* line, DWORD length, bool* enabled, DWORD* nameAt)
+{
+    static const struct {
+        const char* prefix;
+        DWORD length;
+        StandardKind kind;
+    } forms[] = {{"extension=", 10, PlainExtension}, {"zend_extension=", 15, ZendExtension}};
+    DWORD skip = length > 0 && line[0] == ';' ? 1 : 0;
+    for (const auto& form : forms) {
+        if (length - skip >= form.length && memcmp(line + skip, form.prefix, form.length) == 0) {
+            *enabled = skip == 0;
+            *nameAt = skip + form.length;
+            return form.kind;
+        }
+    }
+    return NotExtension;
+}
+
+void StandardItemText(const char* line, DWORD length, char* buffer, int size)
+{
+    buffer[0] = '\0';
+    bool enabled;
+    DWORD at;
+    StandardKind kind = ParseStandardLine(line, length, &enabled, &at);
+    if (kind == NotExtension || size < 1)
+        return;
+    DWORD end = length;
+    while (end > at && line[end - 1] == '\r')
+        --end;
+    const char* nul = (const char*)memchr(line + at, '\0', end - at);
+    if (nul)
+        end = (DWORD)(nul - line);
+    snprintf(buffer, size, "%s%.*s", kind == ZendExtension ? ZendLabel : "", (int)(end - at), line + at);
+}
+
+bool HasStartMarker(const char* bytes, DWORD length)
+{
+    if (length == 0)
+        return false;
+    const char* stop = (const char*)memchr(bytes, 0x1A, length);
+    if (stop)
+        length = (DWORD)(stop - bytes);
+    const DWORD markerLength = sizeof StartMarker - 1;
+    for (DWORD at = 0; at < length;) {
+        const char* line = bytes + at;
+        const char* lf = (const char*)memchr(line, '\n', length - at);
+        DWORD lineLength = lf ? (DWORD)(lf - line) : length - at;
+        at += lineLength + 1;
+        if (lineLength < markerLength)
+            continue;
+        // The line without its CRs, as a load reads it.
+        DWORD matched = 0, i = 0;
+        for (; i < lineLength; ++i) {
+            if (line[i] == '\r')
+                continue;
+            if (matched == markerLength || line[i] != StartMarker[matched])
+                break;
+            ++matched;
+        }
+        if (i == lineLength && matched == markerLength)
+            return true;
+    }
+    return false;
+}
+
 bool ReplaceByRenames(const char* workPath, const char* iniPath, const char* backupPath)
 {
     bool hadIni = Exists(iniPath);
@@ -410,7 +516,8 @@ bool ReplaceIniFile(const char* workPath, const char* iniPath)
 }
 
 ExtensionBlock::ExtensionBlock(ExtensionView& view)
-    : view(view), curLength(0), headSaved(false), headBytes(0), stampKnown(false), loadedSize(), loadedWrite()
+    : view(view), curLength(0), headSaved(false), headBytes(0), stampKnown(false), loadedSize(), loadedWrite(),
+      standard(false), standardItems(0)
 {
     curLine[0] = outLine[0] = iniPath[0] = tmpPath[0] = errorText[0] = '\0';
 }
@@ -425,6 +532,10 @@ void ExtensionBlock::load()
     headBytes = 0;
     stampKnown = false;
     tail.clear();
+    standard = false;
+    standardItems = 0;
+    whole.clear();
+    lines.clear();
 
     // A path that does not fit is left empty rather than cut into the name
     // of some other file.
@@ -448,6 +559,14 @@ void ExtensionBlock::load()
     // What the list will show is php.ini as it stands now: an apply checks
     // that no other program has written it since.
     stampKnown = ini.stamp(&loadedSize, &loadedWrite);
+
+    // A php.ini without the start marker anywhere is read as PHP ships it,
+    // when it has extension lines; one with neither goes the block's way
+    // below, to its format error.
+    if (ini.readAll(&whole) && !HasStartMarker(whole.data, whole.length) && loadStandard()) {
+        standard = true;
+        return;
+    }
 
     // The head, up to and including the start marker, goes to the working
     // file. When that file cannot be written the list is still shown, but
@@ -499,6 +618,98 @@ void ExtensionBlock::load()
     headSaved = workOk && startFound && endFound && tailRead && !ini.hadIoError();
 }
 
+namespace {
+
+// The length of the line at offset at, up to its LF or the end.
+DWORD LineLength(const char* bytes, DWORD length, DWORD at)
+{
+    const char* lf = (const char*)memchr(bytes + at, '\n', length - at);
+    return lf ? (DWORD)(lf - (bytes + at)) : length - at;
+}
+
+// What a standard file's lines are read from: up to a Ctrl-Z.
+DWORD TextLength(const TextBuffer& bytes)
+{
+    const char* stop = bytes.length ? (const char*)memchr(bytes.data, 0x1A, bytes.length) : nullptr;
+    return stop ? (DWORD)(stop - bytes.data) : bytes.length;
+}
+
+}  // namespace
+
+bool ExtensionBlock::loadStandard()
+{
+    DWORD length = TextLength(whole);
+    char text[LineSize];
+    for (DWORD at = 0; at < length && standardItems < MaxEntries;) {
+        const char* line = whole.data + at;
+        DWORD lineLength = LineLength(whole.data, length, at);
+        bool enabled;
+        DWORD nameAt;
+        if (ParseStandardLine(line, lineLength, &enabled, &nameAt) != NotExtension) {
+            StandardItemText(line, lineLength, text, sizeof text);
+            // A list that takes no more shows fewer items; the lines of the
+            // others are never changed.
+            if (view.add(text) != standardItems || !lines.append(&at, sizeof at))
+                break;
+            if (enabled)
+                view.setChecked(standardItems, true);
+            ++standardItems;
+        }
+        at += lineLength + 1;
+    }
+    if (standardItems > 0)
+        return true;
+    view.clear();
+    return false;
+}
+
+int ExtensionBlock::writeStandardIni()
+{
+    if (!stampKnown || !iniPath[0] || !tmpPath[0])
+        return 0;
+    DWORD attributes = GetFileAttributesA(iniPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return 0;
+
+    // Item i stands for the line at offset i only while the list holds
+    // the items the load put there.
+    if (view.count() != standardItems)
+        return -1;
+    DWORD length = TextLength(whole);
+    char shown[LineSize], loaded[LineSize];
+    for (int i = 0; i < standardItems; ++i) {
+        DWORD at;
+        memcpy(&at, lines.data + i * sizeof at, sizeof at);
+        StandardItemText(whole.data + at, LineLength(whole.data, length, at), loaded, sizeof loaded);
+        if (!view.text(i, shown, sizeof shown) || strcmp(shown, loaded) != 0)
+            return -1;
+    }
+
+    FileWriter work;
+    if (!work.create(tmpPath))
+        return 0;
+    DWORD copied = 0;
+    for (int i = 0; i < standardItems; ++i) {
+        DWORD at;
+        memcpy(&at, lines.data + i * sizeof at, sizeof at);
+        bool wasEnabled = whole.data[at] != ';';
+        if (view.checked(i) == wasEnabled)
+            continue;
+        work.write(whole.data + copied, at - copied);
+        if (wasEnabled) {
+            work.write(";", 1);
+            copied = at;
+        } else {
+            copied = at + 1;  // the ";" goes
+        }
+    }
+    work.write(whole.data + copied, whole.length - copied);
+    if (work.close(true) && ReplaceIniFile(tmpPath, iniPath))
+        return 1;
+    DeleteFileA(tmpPath);
+    return 0;
+}
+
 void ExtensionBlock::formatError()
 {
     char caption[64], message[128];
@@ -536,6 +747,23 @@ bool ExtensionBlock::apply()
         // shows the file as it is now.
         LoadMessage(IDS_INI_CHANGED, message, sizeof message);
         view.showMessage(message, caption);
+        load();
+        return true;
+    }
+
+    if (standard) {
+        int written = writeStandardIni();
+        if (written < 0) {
+            LoadMessage(IDS_LIST_CHANGED, message, sizeof message);
+            view.showMessage(message, caption);
+            load();
+            return true;
+        }
+        if (written == 0) {
+            LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+            view.showMessage(message, caption);
+            return true;
+        }
         load();
         return true;
     }

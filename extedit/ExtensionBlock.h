@@ -21,6 +21,24 @@ enum { MaxEntries = 32767 };
 // -1 for any other line (the buffer is left as it was).
 short ParseEntryLine(char* line);
 
+// php.ini as PHP ships it has no block: its extensions are lines that
+// start, at their first character, with "extension=" or
+// "zend_extension=", disabled by a ";" in front ("; extension=" with a
+// blank is a comment that shows the syntax, not an extension).
+enum StandardKind { NotExtension = 0, PlainExtension = 1, ZendExtension = 2 };
+// Classifies one line (its bytes without the line end). For an extension
+// line, enabled tells whether it has no leading ";" and nameAt is the
+// offset of the text after "=".
+StandardKind ParseStandardLine(const char* line, DWORD length, bool* enabled, DWORD* nameAt);
+// The text the list shows for such a line: the text after "=" up to the
+// line end (trailing CRs dropped), cut at a NUL byte and to size - 1
+// characters; zend_extension items carry ZendLabel in front.
+void StandardItemText(const char* line, DWORD length, char* buffer, int size);
+extern const char ZendLabel[];
+// Is one line of the file, read by the text rules (CR dropped, Ctrl-Z ends
+// the file), exactly the start marker ";PHPExt"?
+bool HasStartMarker(const char* bytes, DWORD length);
+
 // What the block needs from the window: the list's operations and the
 // owner of its message boxes.
 class ExtensionView {
@@ -68,6 +86,9 @@ struct TextBuffer {
     TextBuffer() : data(nullptr), length(0), size(0) {}
     ~TextBuffer();
     bool append(char c);
+    bool append(const void* bytes, DWORD count);
+    // Room for at least needed bytes in all.
+    bool reserve(DWORD needed);
     void clear() { length = 0; }
 
     char* data;
@@ -97,8 +118,18 @@ public:
     const char* iniFile() const { return iniPath; }
     const char* workFile() const { return tmpPath; }
 
+    // The last load read a php.ini without the start marker as PHP ships it.
+    bool standardFile() const { return standard; }
+
 private:
     bool writeNewIni();
+    // The standard file: the list from its extension lines; false (and the
+    // list empty) when it has none.
+    bool loadStandard();
+    // Writes the loaded bytes with the leading ";" of every changed item's
+    // line added or taken away; 1 done, 0 failed, -1 the list no longer
+    // matches the lines it was loaded from.
+    int writeStandardIni();
     void formatError();
     // php.ini's size and last write time now, against the ones the last
     // load read: false when another program has written it since.
@@ -119,4 +150,9 @@ private:
     ULARGE_INTEGER loadedSize;
     FILETIME loadedWrite;
     char errorText[128];
+
+    bool standard;                   // the last load took the standard road:
+    TextBuffer whole;                // php.ini's bytes as loaded
+    TextBuffer lines;                // per item: the DWORD offset of its line in whole
+    int standardItems;
 };

@@ -19,6 +19,7 @@
 #define IDS_FORMAT_PROBLEM  2003
 #define IDS_LIST_INDEX      2004
 #define IDS_INI_CHANGED     2005
+#define IDS_LIST_CHANGED    2006
 
 // Strings: control texts
 #define IDS_QUITTER         2100
