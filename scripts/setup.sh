@@ -125,4 +125,6 @@ fetch_real_mysql() {
     touch "$real_mysql_dir/.unpacked"
 }
 fetch_real_mysql || exit 1
+# PHP 8.2's own php.ini files, the test data of Morvex (tests/extedit).
+bash "$root/scripts/fetch-php-ini.sh" || exit 1
 exit 0

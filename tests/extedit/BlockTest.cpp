@@ -219,7 +219,7 @@ TEST_F(BlockTest, MalformedBlocksShowTheFormatError)
         ";PHPExt\r\n; extension=php_gd.dll\r\n;/PHPExt",               // space after ;
         ";PHPExt\r\nextension=gd.dll\r\n;/PHPExt",                     // no php_
         ";PHPExt\r\n;PHPExt\r\n;/PHPExt",                              // second start
-        ";PHPExt \r\nextension=php_a.dll\r\n;/PHPExt",                 // trailing space
+        ";PHPExt \r\n;/PHPExt",                                       // trailing space, no extension line
         ";PHPExt\r\nextension=php_a.dll\r\n",                          // no end marker
         ";PHPExt\r\nextension=php_a.dll\r\n;/PHPExt \r\n",             // end marker with a space
         "[PHP]\r\nengine = On\r\n",                                    // no block at all
@@ -235,6 +235,88 @@ TEST_F(BlockTest, MalformedBlocksShowTheFormatError)
         EXPECT_EQ(view.messages.size(), 3u) << "got " << view.messages.size();
         EXPECT_EQ(files.readIni(), text);
     }
+}
+
+// PHP's own php.ini files, in the folder TARVANE_PHP_INI names.
+std::string RealIni(const char* name)
+{
+    char dir[MAX_PATH] = "";
+    GetEnvironmentVariableA("TARVANE_PHP_INI", dir, sizeof dir);
+    std::string bytes;
+    if (!dir[0] || !testkit::ReadFileBytes(std::string(dir) + "\\" + name, &bytes))
+        ADD_FAILURE() << name << " is not in '" << dir << "' (TARVANE_PHP_INI): scripts/fetch-php-ini.sh fetches it";
+    return bytes;
+}
+
+// php.ini as PHP ships it (no start marker): its extension lines are the
+// items, and an apply changes no byte but the leading ";" of the toggled
+// line. The last file has the marker: the block's way, its head untouched.
+TEST_F(BlockTest, StandardIniListsItsExtensionLinesAndAToggleChangesOneLine)
+{
+    const std::string php5 =
+        "[PHP]\r\n; Windows Extensions\r\n;   extension=php_mysql.dll\r\nextension=php_bz2.dll\r\n"
+        ";extension=php_curl.dll\r\n zend_extension=x\r\nExtension=php_a.dll\r\n;extension = php_b.dll\r\n"
+        "[Zend]\r\nzend_extension=\"C:\\php\\ext\\php_xdebug.dll\"";
+    const std::string mixed = "[PHP]\n;extension=gd\r\nextension=mysqli ; why\n;zend_extension=opcache\nx=1\n\x1A;extension=z";
+    struct Case {
+        const char* label;
+        std::string bytes;
+        size_t count;
+        std::vector<std::pair<size_t, Item>> some;  // index, text, mark
+        size_t toggle;
+        const char *from, *to;  // the toggled item's line before and after
+    } cases[] = {
+        {"php.ini-development", RealIni("php.ini-development"), 35,
+         {{0, {"bz2", false}}, {12, {"exif      ; Must be after mbstring as it depends on it", false}},
+          {34, {"[Zend] opcache", false}}},
+         2, "\n;extension=curl\n", "\nextension=curl\n"},
+        {"php.ini-production", RealIni("php.ini-production"), 35, {{2, {"curl", false}}, {34, {"[Zend] opcache", false}}},
+         34, "\n;zend_extension=opcache\n", "\nzend_extension=opcache\n"},
+        {"PHP 5, CR LF, no last line end", php5, 3,
+         {{0, {"php_bz2.dll", true}}, {1, {"php_curl.dll", false}}, {2, {"[Zend] \"C:\\php\\ext\\php_xdebug.dll\"", true}}},
+         2, "\nzend_extension=\"C:", "\n;zend_extension=\"C:"},
+        {"LF and CR LF, Ctrl-Z", mixed, 3,
+         {{0, {"gd", false}}, {1, {"mysqli ; why", true}}, {2, {"[Zend] opcache", false}}},
+         0, "\n;extension=gd\r", "\nextension=gd\r"},
+        {"the kit's block", ";extension=curl\r\n;PHPExt\r\nextension=php_a.dll\r\n;/PHPExt", 1, {{0, {"a.dll", true}}},
+         0, "\nextension=php_a.dll", "\n;extension=php_a.dll"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        view.messages.clear();
+        loadFrom(c.bytes);
+        ASSERT_EQ(view.items.size(), c.count);
+        for (const auto& item : c.some) {
+            EXPECT_EQ(view.items[item.first].text, item.second.text);
+            EXPECT_EQ(view.items[item.first].checked, item.second.checked) << item.second.text;
+        }
+        ASSERT_TRUE(block.apply());
+        EXPECT_TRUE(files.readIni() == c.bytes) << "an apply without change changed the file";
+        bool mark = !view.items[c.toggle].checked;
+        view.items[c.toggle].checked = mark;
+        ASSERT_TRUE(block.apply());
+        std::string expected = c.bytes;
+        size_t at = expected.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        expected.replace(at, strlen(c.from), c.to);
+        EXPECT_TRUE(files.readIni() == expected) << "got " << files.readIni().substr(at > 40 ? at - 40 : 0, 120);
+        EXPECT_TRUE(view.messages.empty());
+        EXPECT_EQ(view.items.size(), c.count);
+        EXPECT_EQ(view.items[c.toggle].checked, mark);
+    }
+}
+
+TEST_F(BlockTest, StandardIniIsNotWrittenWhenTheListNoLongerMatchesItsLines)
+{
+    const std::string text = ";extension=a\nextension=b\n";
+    loadFrom(text);
+    view.items.erase(view.items.begin());
+    view.items[0].checked = false;
+    ASSERT_TRUE(block.apply());
+    EXPECT_EQ(files.readIni(), text);
+    EXPECT_EQ(view.messages.size(), 1u);
+    ASSERT_EQ(view.items.size(), 2u);  // the file as it is
+    EXPECT_TRUE(view.items[1].checked);
 }
 
 TEST_F(BlockTest, LinesOf255CharactersAreReadWhole)
