@@ -502,6 +502,58 @@ public:
     std::vector<std::pair<std::string, std::string>> messages;
 };
 
+// php.ini without the start marker, read as PHP ships it: up to a Ctrl-Z,
+// each line (split at LF, CRs kept) that starts with "extension=" or
+// "zend_extension=", a ";" in front or not, is an item; its text is what
+// follows "=", without trailing CRs, up to a NUL, zend_extension ones
+// behind "[Zend] ", cut to 255 characters. starts: each item's line offset.
+struct StandardReading {
+    std::vector<Item> items;
+    std::vector<size_t> starts;
+};
+
+bool HasMarkerLine(const std::string& bytes)
+{
+    std::string text = bytes.substr(0, bytes.find('\x1A')), line;
+    for (size_t pos = 0; pos <= text.size(); ++pos) {
+        if (pos == text.size() || text[pos] == '\n') {
+            if (line == ";PHPExt")
+                return true;
+            line.clear();
+        } else if (text[pos] != '\r') {
+            line += text[pos];
+        }
+    }
+    return false;
+}
+
+StandardReading ReferenceStandard(const std::string& bytes)
+{
+    StandardReading reading;
+    if (HasMarkerLine(bytes))
+        return reading;
+    std::string text = bytes.substr(0, bytes.find('\x1A'));
+    for (size_t pos = 0; pos < text.size();) {
+        size_t eol = text.find('\n', pos);
+        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+        std::string rest = line[0] == ';' ? line.substr(1) : line, label;
+        if (StartsWith(rest, "extension="))
+            rest = rest.substr(10);
+        else if (StartsWith(rest, "zend_extension="))
+            rest = rest.substr(15), label = "[Zend] ";
+        else
+            rest = "\n";
+        if (rest != "\n") {
+            while (!rest.empty() && rest.back() == '\r')
+                rest.pop_back();
+            reading.items.push_back({(label + CString(rest)).substr(0, 255), line[0] != ';'});
+            reading.starts.push_back(pos);
+        }
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+    }
+    return reading;
+}
+
 struct LoadResult {
     bool formatError;
     std::vector<Item> items;
@@ -515,6 +567,9 @@ struct LoadResult {
 // written back) until ";/PHPExt"; a failed read is an empty line.
 LoadResult ReferenceLoad(const std::string& bytes)
 {
+    StandardReading standard = ReferenceStandard(bytes);
+    if (!standard.items.empty())
+        return {false, standard.items, ""};  // the working file is not written
     std::string text;
     for (char c : bytes.substr(0, bytes.find('\x1A')))
         if (c != '\r')
@@ -591,6 +646,7 @@ bool CheckIniLoad(const std::string& input, bool atEnd, std::string* why)
         *why = "cannot write php.ini";
         return false;
     }
+    DeleteFileA(workPath.c_str());
     MemoryView view;
     // The loader's buffers end at a guard page (or start at one).
     ExtensionBlock* block = new (OutputArea().room(sizeof(ExtensionBlock), atEnd)) ExtensionBlock(view);
@@ -611,6 +667,45 @@ bool CheckIniLoad(const std::string& input, bool atEnd, std::string* why)
            ")" + (view.items == want.items ? "" : " differ") + ", messages " + std::to_string(view.messages.size()) +
            (messagesRight ? "" : " wrong") + ", head " + (head == want.head ? "same" : "differs: \"" +
            Escaped(head) + "\" against \"" + Escaped(want.head) + "\"");
+    return false;
+}
+
+// A file without the start marker: the list is the reference reading, and
+// an apply that toggles some items (chosen by the input's length) writes
+// the input back with only those lines' leading ";" added or taken away.
+bool CheckStandardIni(const std::string& input, bool atEnd, std::string* why)
+{
+    StandardReading want = ReferenceStandard(input);
+    readValue = !want.items.empty();
+    if (!readValue)
+        return true;  // the block's way: the ini-load target's part
+    if (!WriteBytes(iniPath, input)) {
+        *why = "cannot write php.ini";
+        return false;
+    }
+    MemoryView view;
+    ExtensionBlock* block = new (OutputArea().room(sizeof(ExtensionBlock), atEnd)) ExtensionBlock(view);
+    block->load();
+    bool loaded = view.items == want.items && view.messages.empty();
+    std::string expected = input;
+    for (size_t i = view.items.size(); loaded && i-- > 0;) {
+        if ((i + input.size()) % 3 != 0)
+            continue;
+        view.items[i].checked = !view.items[i].checked;
+        if (want.items[i].checked)
+            expected.insert(want.starts[i], 1, ';');
+        else
+            expected.erase(want.starts[i], 1);
+    }
+    bool applied = loaded && block->apply() && view.messages.empty();
+    block->~ExtensionBlock();
+    std::string written;
+    ReadBytes(iniPath, &written);
+    if (loaded && applied && written == expected)
+        return true;
+    *why = "items " + std::to_string(view.items.size()) + " (reference " + std::to_string(want.items.size()) + ")" +
+           (loaded ? "" : " differ") + ", messages " + std::to_string(view.messages.size()) + ", written \"" +
+           Escaped(written) + "\" against \"" + Escaped(expected) + "\"";
     return false;
 }
 
@@ -672,6 +767,25 @@ const char PhpIni[] =
     ";extension=php_zip.dll\r\n"
     ";/PHPExt";
 
+// The Dynamic Extensions part of PHP 8.2's php.ini-development.
+const char StandardIni[] =
+    "[PHP]\n"
+    "; If you wish to have an extension loaded automatically, use the following\n"
+    "; syntax:\n"
+    ";\n"
+    ";   extension=modulename\n"
+    ";\n"
+    ";extension=bz2\n"
+    ";extension=curl\n"
+    ";extension=mbstring\n"
+    ";extension=exif      ; Must be after mbstring as it depends on it\n"
+    ";extension=mysqli\n"
+    ";extension=oci8_12c  ; Use with Oracle Database 12c Instant Client\n"
+    ";zend_extension=opcache\n"
+    "\n"
+    "[CLI Server]\n"
+    "cli_server.color = On\n";
+
 const char HttpdConf[] =
     "# httpd.conf of the kit\n"
     "ServerType standalone\n"
@@ -732,6 +846,15 @@ std::vector<Target> Targets()
            "\x1A", std::string(1, '\0'), "a.dll", ";PHPExt", "\r"},
           6000},
          CheckIniLoad,
+         true},
+        {"standard-ini",
+         {{StandardIni, ";extension=php_curl.dll\r\nextension=php_gd2.dll\r\n", "extension=", ";zend_extension=opcache",
+           "; extension=x\n;   extension=y\nextension=z", ";extension=a\r\r\n;PHPExt\r\n",
+           "extension=" + std::string(300, 'n') + "\n;extension=b"},
+          {"\nextension=", "\n;extension=", "zend_extension=", ";", "\r\n", "\n", "\r", "\x1A",
+           std::string(1, '\0'), "curl", " ; comment", ";PHPExt", "="},
+          6000},
+         CheckStandardIni,
          true},
     };
 }
