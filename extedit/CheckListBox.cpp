@@ -19,7 +19,7 @@ void Release(void* block)
 }  // namespace
 
 CheckListBox::CheckListBox()
-    : itemHeight(ItemHeight), checkWidth(CheckWidth), hwnd(nullptr), baseProc(nullptr), updating(false), items(0), boxed(0), copyValid(false), texts(nullptr),
+    : itemHeight(ItemHeight), checkWidth(CheckWidth), hwnd(nullptr), baseProc(nullptr), updating(false), redrawHeld(false), items(0), boxed(0), copyValid(false), texts(nullptr),
       textsSize(0), textsUsed(0), start(nullptr), mark(nullptr), boxMark(nullptr)
 {
 }
@@ -59,13 +59,21 @@ bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int
 
 LRESULT CheckListBox::call(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // Redraw goes off at the first change of the items in a reload, not
+    // before: turning it on again redraws the whole box at once (some
+    // milliseconds), which a reload that keeps every item need not pay.
+    if (updating && !redrawHeld &&
+        (message == LB_ADDSTRING || message == LB_DELETESTRING || message == LB_RESETCONTENT)) {
+        redrawHeld = true;
+        CallWindowProcA(baseProc, hwnd, WM_SETREDRAW, FALSE, 0);
+    }
     return CallWindowProcA(baseProc, hwnd, message, wParam, lParam);
 }
 
 void CheckListBox::beginUpdate()
 {
     updating = true;
-    call(WM_SETREDRAW, FALSE, 0);
+    redrawHeld = false;
 }
 
 void CheckListBox::settle()
@@ -89,7 +97,9 @@ void CheckListBox::endUpdate()
 {
     settle();
     updating = false;
-    call(WM_SETREDRAW, TRUE, 0);
+    if (redrawHeld)
+        call(WM_SETREDRAW, TRUE, 0);
+    redrawHeld = false;
     InvalidateRect(hwnd, nullptr, TRUE);
 }
 

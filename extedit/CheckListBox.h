@@ -28,8 +28,9 @@ public:
     bool create(HWND parent, int id, int left, int top, int width, int height, HFONT font, int dpi = 96);
     HWND handle() const { return hwnd; }
 
-    // A reload: redraw off; a clear keeps the items in the box, and the
-    // adds that follow take them over while their texts are the same.
+    // A reload: a clear keeps the items in the box, and the adds that
+    // follow take them over while their texts are the same; redraw is off
+    // from the first item added or removed.
     void beginUpdate();
     // Removes the items a reload did not take over and gives the box the
     // marks of the others (also before a message box shows the list);
@@ -64,6 +65,7 @@ private:
     HWND hwnd;
     WNDPROC baseProc;
     bool updating;
+    bool redrawHeld;  // the reload has turned the box's redraw off
 
     int items;        // the items of the list: 0 to items - 1
     int boxed;        // the items in the box: after a clear during an update,
