@@ -5,7 +5,13 @@
 // window is shown (as at start), and again over the same items (as after
 // an apply); the whole apply (which loads again). Each figure is the median of several runs. Not a
 // test: run it by hand under Wine.
+// Then PHP 8.2's php.ini-development (no start marker, read as PHP ships
+// it): the load and the apply through the form, next to the floor, the same
+// file work done bare (read; write the working file, commit it, move it over
+// php.ini; read again, as the apply's load does).
 //   morvex_bench.exe [runs]
+// The file is looked for in the folder TARVANE_PHP_INI names, as the tests
+// do: TARVANE_PHP_INI='Z:\root\.cache\tarvane\php-8.2' morvex_bench.exe
 #include <windows.h>
 
 #include <cstdio>
@@ -80,6 +86,72 @@ double Median(double* values, int count)
 }
 
 enum { MaxRuns = 15 };
+
+// The folder of PHP's php.ini files, as a Windows path (Wine passes the
+// variable from the Unix side; its drive Z: is the Unix root).
+std::string PhpIniDir()
+{
+    const char* dir = getenv("TARVANE_PHP_INI");
+    return dir ? dir : "";
+}
+
+// The bare file work of a load and an apply.
+bool ReadWriteBare(const std::string& ini, const std::string& work)
+{
+    std::string bytes, again;
+    if (!testkit::ReadFileBytes(ini, &bytes))
+        return false;
+    HANDLE file = CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD done = 0;
+    bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), (DWORD)bytes.size(), &done, nullptr) &&
+              FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok && MoveFileExA(work.c_str(), ini.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+           testkit::ReadFileBytes(ini, &again) && again == bytes;
+}
+
+// Load and apply of PHP's own php.ini-development against the floor.
+bool StandardIniFigures(IniFiles& files, int runs)
+{
+    std::string text;
+    std::string path = PhpIniDir() + "\\php.ini-development";
+    if (!testkit::ReadFileBytes(path, &text)) {
+        printf("%s not found (TARVANE_PHP_INI): scripts/fetch-php-ini.sh fetches it\n", path.c_str());
+        return false;
+    }
+    double floor[MaxRuns], loadApply[MaxRuns];
+    bool same = true;
+    int items = 0;
+    for (int run = 0; run < runs; ++run) {
+        files.writeIni(text);
+        TfrmMain form(GetModuleHandleA(nullptr));
+        if (!form.create())
+            return false;
+        form.show();
+        Drain();
+        files.writeIni(text);
+        double start = Now();
+        form.FormCreate();
+        form.bValiderClick();
+        Drain();
+        loadApply[run] = Now() - start;
+        items = form.count();
+        std::string after;
+        testkit::ReadFileBytes(files.ini, &after);
+        same = same && after == text;
+
+        start = Now();
+        same = ReadWriteBare(files.ini, files.work) && same;
+        floor[run] = Now() - start;
+    }
+    double figure = Median(loadApply, runs), bare = Median(floor, runs);
+    printf("\nphp.ini-development (%u bytes, %d items): load and apply %.2f ms, floor (read, write, move, read "
+           "bare) %.2f ms, ratio %.2f (goal at most 2)\n%s\n",
+           (unsigned)text.size(), items, figure, bare, figure / bare,
+           same ? "php.ini-development rewritten byte for byte" : "CONTENT DIFFERS");
+    return same;
+}
 
 }  // namespace
 
@@ -180,5 +252,6 @@ int main(int argc, char** argv)
                Median(reload, runs), Median(apply, runs));
     }
     printf("%s\n", same ? "php.ini rewritten unchanged, every entry listed" : "CONTENT DIFFERS");
+    same = StandardIniFigures(files, runs) && same;
     return same ? 0 : 1;
 }
