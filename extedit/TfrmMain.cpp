@@ -250,6 +250,15 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         break;
+    case WM_SETFOCUS:
+        // The form itself takes no keys: when it is given the focus (as
+        // Wine does on some activations), the control that had it gets it
+        // back, as in a dialog.
+        if (focused && IsWindow(focused) && IsWindowEnabled(focused) && IsWindowVisible(focused)) {
+            SetFocus(focused);
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         // The close box ends the editor as "&Quitter" does: nothing of it
         // stays in the Windows directory.

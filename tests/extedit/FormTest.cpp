@@ -33,4 +33,8 @@ TEST(MorvexForm, FontAndIcons)
     form.show();
     EXPECT_TRUE(IsWindowVisible(hwnd));
     EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, 1000));
+    // The form given the focus passes it on to its control, or the keys
+    // would reach no control.
+    SetFocus(hwnd);
+    EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, 1000));
 }
