@@ -91,16 +91,21 @@ void CheckListBox::setBoxMark(int index, bool checked)
 {
     call(LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
     boxMark[index] = checked ? 1 : 0;
+    // With redraw on, only the item whose mark changed is drawn again.
+    RECT item;
+    if (!redrawHeld && call(LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
+        InvalidateRect(hwnd, &item, FALSE);
 }
 
 void CheckListBox::endUpdate()
 {
     settle();
     updating = false;
-    if (redrawHeld)
+    if (redrawHeld) {
         call(WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(hwnd, nullptr, TRUE);
+    }
     redrawHeld = false;
-    InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 void CheckListBox::clear()
