@@ -178,18 +178,22 @@ public:
     bool readAll(TextBuffer* bytes)
     {
         bytes->clear();
+        bool ok = true;
         for (;;) {
             DWORD got = 0;
-            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr))
-                return false;
-            if (got == 0)
+            if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr) || (got > 0 && !bytes->append(buffer, got)))
+                ok = false;
+            if (!ok || got == 0)
                 break;
-            if (!bytes->append(buffer, got))
-                return false;
         }
         pos = len = 0;
         ended = failed = false;
-        return SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+        // Reading by lines starts over from the first byte, or not at all.
+        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+            ioError = failed = true;
+            return false;
+        }
+        return ok;
     }
 
     bool hadIoError() const { return ioError; }
