@@ -15,6 +15,35 @@ const UINT toolInfoSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
 static_assert(toolInfoSize == 44, "first tool record layout");
 #endif
 
+// A tooltip looks whether the pointer has left its tool for as long as the
+// pointer rests on the tool, even once the tip has gone (Wine's common
+// controls every 100 ms, asking itself TTM_WINDOWFROMPOINT each time). The
+// tooltip whose tip went while the pointer rested on its tool is told once
+// that no window is under the pointer: it then ends its look and shows
+// again when the pointer moves on the tool.
+HWND restingTooltip = nullptr;
+
+LRESULT CALLBACK TooltipProc(HWND tip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR control)
+{
+    if (message == TTM_WINDOWFROMPOINT && tip == restingTooltip) {
+        restingTooltip = nullptr;
+        return 0;
+    }
+    if (message == WM_WINDOWPOSCHANGED && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_HIDEWINDOW)) {
+        POINT pointer;
+        RECT tool;
+        if (GetCursorPos(&pointer) && GetWindowRect(reinterpret_cast<HWND>(control), &tool) &&
+            PtInRect(&tool, pointer))
+            restingTooltip = tip;
+    }
+    if (message == WM_NCDESTROY) {
+        if (restingTooltip == tip)
+            restingTooltip = nullptr;
+        RemoveWindowSubclass(tip, TooltipProc, 0);
+    }
+    return DefSubclassProc(tip, message, wParam, lParam);
+}
+
 }  // namespace
 
 HINSTANCE AppInstance()
@@ -106,4 +135,5 @@ void DialogWindow::addTooltip(HWND control, const char* text)
     tool.hinst = AppInstance();
     tool.lpszText = const_cast<char*>(text);
     SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    SetWindowSubclass(tip, TooltipProc, 0, reinterpret_cast<DWORD_PTR>(control));
 }

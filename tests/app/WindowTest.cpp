@@ -37,6 +37,23 @@ BOOL CALLBACK CountTooltip(HWND window, LPARAM count)
     return TRUE;
 }
 
+// The tooltip of a control (in: the control); and a count of a tooltip's
+// looks for the pointer.
+BOOL CALLBACK FindTooltip(HWND window, LPARAM found)
+{
+    char name[32] = "", text[1024] = "";
+    TOOLINFOA tool = {TTTOOLINFOA_V1_SIZE, 0, nullptr, 0, {}, nullptr, text};
+    GetClassNameA(window, name, sizeof name);
+    if (!strcmp(name, TOOLTIPS_CLASSA) && SendMessageA(window, TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&tool)) && tool.hwnd == *(HWND*)found)
+        *reinterpret_cast<HWND*>(found) = window;
+    return TRUE;
+}
+LRESULT CALLBACK CountLooks(HWND tip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR looks)
+{
+    *reinterpret_cast<int*>(looks) += message == TTM_WINDOWFROMPOINT;
+    return DefSubclassProc(tip, message, wParam, lParam);
+}
+
 bool Enabled(HWND dialog, int id)
 {
     return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
@@ -400,6 +417,29 @@ TEST_F(WindowTest, StatusTooltipsFieldHelpAndArgumentsLimit)
     SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_SETSEL, 0, -1);
     SendDlgItemMessageA(w, IDC_MYSQL_ARGUMENTS, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(std::string(300, 'b').c_str()));
     EXPECT_EQ(MaxMySqlArguments, GetWindowTextLengthA(GetDlgItem(w, IDC_MYSQL_ARGUMENTS)));
+}
+
+// A status text's tip comes under the pointer and goes; then, the pointer
+// resting, its tooltip stops looking for it (Wine's looks every 100 ms),
+// and a move brings the tip back.
+TEST_F(WindowTest, TooltipQuietUnderARestingPointer)
+{
+    WriteSettings();
+    HWND status = GetDlgItem(Open()->handle(), IDC_APACHE_STATUS), tip = status;
+    EnumThreadWindows(GetCurrentThreadId(), FindTooltip, reinterpret_cast<LPARAM>(&tip));
+    SendMessageA(tip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 300);
+    int looks = 0;
+    SetWindowSubclass(tip, CountLooks, 1, reinterpret_cast<DWORD_PTR>(&looks));
+    RECT r;
+    GetWindowRect(status, &r);
+    for (int move = 0; move < 2; ++move) {
+        SetCursorPos((r.left + r.right) / 2 + move, (r.top + r.bottom) / 2);
+        EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(tip); }, 5000) &&
+                    PumpUntil([&] { return !IsWindowVisible(tip) && !(looks = 0); }, 5000)) << move;
+        PumpFor(1000);
+        EXPECT_LE(looks, 1) << move;
+    }
+    SetCursorPos(0, 0);
 }
 
 // The service option needs the NT family: run this program again as a

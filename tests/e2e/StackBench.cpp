@@ -1,24 +1,30 @@
 // Figures of the stack on the stand-in kit, run by hand:
 //   stack_bench [runs=5] [idle seconds=60]
 // Each figure is printed next to its floor, the same system work done bare
-// in the same run, and the ratio of the two. For each run, from the launch
-// of a further start with /start: both new server processes alive, and
-// "Started" in both status texts (floor: a short program run, Apache's
-// syntax test through cmd.exe waited for, both servers created); the first
+// in the same run, and the ratio of the two. The floors come from
+// idlefloor.exe, a bare program copied into the kit beside Tarvane.exe and
+// driven and watched the same way: a further start of it with /start or
+// /stop hands it the word, and it does the manager's system work (its one
+// table of steps follows the manager's) and shows "Started" or "Stopped".
+// For each run, from the launch of a further start with /start: both new
+// server processes alive, and "Started" in both status texts; the first
 // byte of the local web page asked for as soon as "Started" shows (a
 // connection refused while Apache is not listening yet is tried again);
-// and from /stop to "Stopped" with no server process left (floor: the
-// shutdown event for MySQL, Apache's shutdown command, both processes
-// ended). Medians over the runs. Then, with the stack running, the
-// manager's CPU time over the idle period and its private memory beside
-// those of idlefloor.exe (a window, a tray icon blinking on a 500 ms
-// timer, a thread looking at both servers every 700 ms) over the same
-// period; the manager's handles, GDI and USER objects.
+// and from the launch of a further start with /stop to "Stopped" with no
+// server process left. Medians over the runs. Then, with the stack
+// running, the manager's CPU time over the idle period, with the pointer
+// away from the windows and then resting over the manager's window (on a
+// status text, which has a tooltip), beside that of idlefloor.exe (a
+// window, a tray icon blinking on a 500 ms timer, a thread looking at both
+// servers every 700 ms) over a period as long with the pointer away and
+// then resting over its window; the private memory of both; the manager's
+// handles, GDI and USER objects.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,85 +48,37 @@ size_t Servers(const testkit::KitLayout& kit, DWORD* apache, DWORD* mysql)
     return n;
 }
 
-// Runs a program hidden; its process handle, or null.
-HANDLE Launch(const std::string& cmdLine, const std::string& dir, bool newConsole)
+// Launches a further start (a program with its command word) and polls
+// every 2 ms: the ms from the launch until alive() holds (when asked) and
+// until done() holds. False when that takes more than 30 s.
+bool TimeUntil(const std::string& further, const std::function<bool()>& done, double* doneMs,
+               const std::function<bool()>& alive = nullptr, double* aliveMs = nullptr)
 {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION created = {};
-    std::string line = cmdLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, newConsole ? CREATE_NEW_CONSOLE : 0, nullptr,
-                        dir.empty() ? nullptr : dir.c_str(), &startup, &created))
-        return nullptr;
-    CloseHandle(created.hThread);
-    return created.hProcess;
-}
-
-bool MySqlReady()
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
-    if (event)
-        CloseHandle(event);
-    return event != nullptr;
-}
-
-// The bare start: a short program run to its end, Apache's syntax test
-// through a batch file waited for, both servers created. Their handles
-// come back in servers; the time in ms, or a negative one on failure.
-double FloorStart(const testkit::KitLayout& kit, const std::string& shortProgram, HANDLE servers[2])
-{
-    const std::string batch = kit.apacheDir() + "floorchk.bat", output = kit.apacheDir() + "floorchk.txt";
-    testkit::WriteFileBytes(batch, kit.apacheDir() + "Apache.exe -t 2> " + output + "\r\n");
-    double t0 = e2e::NowMs();
-    DWORD code = 0;
-    if (!testkit::RunProcess("\"" + shortProgram + "\" -", &code))
-        return -1;
-    HANDLE check = Launch(batch, "", false);
-    if (!check)
-        return -1;
-    WaitForSingleObject(check, 10000);
-    CloseHandle(check);
-    std::string answer;
-    testkit::ReadFileBytes(output, &answer);
-    servers[0] = Launch(kit.apacheExe() + " -k start", kit.apacheDir(), true);
-    servers[1] = Launch(kit.mysqlBin() + "mysqld-nt.exe --basedir=" + kit.mysqlDir() +
-                            "  --skip-name-resolve --language=english",
-                        "", false);
-    double t = e2e::NowMs() - t0;
-    DeleteFileA(batch.c_str());
-    DeleteFileA(output.c_str());
-    return servers[0] && servers[1] && answer.find("Syntax OK") != std::string::npos ? t : -1;
-}
-
-// The bare stop of the servers FloorStart made, once both serve: MySQL's
-// shutdown event, Apache's shutdown command, both processes ended.
-double FloorStop(const testkit::KitLayout& kit, HANDLE servers[2])
-{
-    int status = 0;
-    std::string body;
-    double start = e2e::NowMs();
-    while (e2e::NowMs() - start < 10000 && !(e2e::HttpGet(kit.port(), "/", &status, &body) && status == 200 &&
-                                             MySqlReady()))
+    double t0 = e2e::NowMs(), tAlive = 0, tDone = 0;
+    HANDLE process = testkit::StartProcess(further);
+    while (process && e2e::NowMs() - t0 < 30000 && !(tDone && (tAlive || !alive))) {
+        if (alive && !tAlive && alive())
+            tAlive = e2e::NowMs();
+        if (!tDone && done())
+            tDone = e2e::NowMs();
         Sleep(2);
-    double t0 = e2e::NowMs();
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
-    if (event) {
-        SetEvent(event);
-        CloseHandle(event);
     }
-    HANDLE shutdown = Launch(kit.apacheExe() + "  -k shutdown", kit.apacheDir(), true);
-    bool ended = WaitForMultipleObjects(2, servers, TRUE, 30000) == WAIT_OBJECT_0;
-    double t = e2e::NowMs() - t0;
-    if (shutdown)
-        CloseHandle(shutdown);
-    for (int i = 0; i < 2; ++i) {
-        if (!ended)
-            TerminateProcess(servers[i], 1);
-        CloseHandle(servers[i]);
-    }
-    return ended ? t : -1;
+    if (process)
+        CloseHandle(process);
+    *doneMs = tDone - t0;
+    if (aliveMs)
+        *aliveMs = tAlive - t0;
+    return tDone && (tAlive || !alive);
+}
+
+// The text of another process's window, asked of its thread as the
+// manager's status texts are.
+std::string WindowText(HWND window)
+{
+    char text[64] = "";
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000, &length);
+    return text;
 }
 
 double Median(std::vector<double> values)
@@ -156,59 +114,72 @@ int main(int argc, char** argv)
         fprintf(stderr, "stack_bench: idlefloor.exe is missing\n");
         return 1;
     }
-    std::vector<double> alive, started, firstByte, stopped, floorStarted, floorStopped;
+    HANDLE floor = testkit::StartProcess("\"" + floorExe + "\"", run.kit.root().c_str());
+    HWND floorWindow = nullptr;
+    testkit::PumpUntil([&] { return (floorWindow = FindWindowA("TvIdleFloor", nullptr)) != nullptr; }, 15000);
+    if (!floor || !floorWindow) {
+        fprintf(stderr, "stack_bench: idlefloor.exe did not come up\n");
+        return 1;
+    }
+    std::vector<double> alive, started, firstByte, stopped, floorAlive, floorStarted, floorStopped;
     for (int i = 0; i < runs; ++i) {
+        // The manager, then the floor program, each started and stopped by
+        // a further start of its own, watched the same way.
+        double tAlive = 0, tStarted = 0, tStopped = 0, tFloorAlive = 0, tFloorStarted = 0, tFloorStopped = 0;
         DWORD apache = 0, mysql = 0;
-        const size_t before = Servers(run.kit, &apache, &mysql);
-        double t0 = e2e::NowMs(), tAlive = 0, tStarted = 0;
-        HANDLE word = testkit::StartProcess("\"" + run.exe + "\" /start");
-        while (e2e::NowMs() - t0 < 30000 && !(tAlive && tStarted)) {
-            if (!tAlive && Servers(run.kit, &apache, &mysql) == before + 2 && testkit::ProcessAlive(apache) && testkit::ProcessAlive(mysql))
-                tAlive = e2e::NowMs();
-            if (!tStarted && run.text(1027).find("Started") != std::string::npos &&
-                run.text(1026).find("Started") != std::string::npos)
-                tStarted = e2e::NowMs();
-            Sleep(2);
-        }
-        if (word)
-            CloseHandle(word);
+        size_t before = Servers(run.kit, &apache, &mysql);
+        auto serversAlive = [&] {
+            return Servers(run.kit, &apache, &mysql) == before + 2 && testkit::ProcessAlive(apache) &&
+                   testkit::ProcessAlive(mysql);
+        };
+        bool ok = TimeUntil("\"" + run.exe + "\" /start", [&] {
+            return run.text(1027).find("Started") != std::string::npos &&
+                   run.text(1026).find("Started") != std::string::npos;
+        }, &tStarted, serversAlive, &tAlive);
+        const double startedAt = e2e::NowMs();
         int status = 0;
         std::string body;
         double tFirstByte = 0;
-        while (tStarted && e2e::NowMs() - tStarted < 10000 &&
+        while (ok && e2e::NowMs() - startedAt < 10000 &&
                !(e2e::HttpGet(port, "/", &status, &body, &tFirstByte) && status == 200))
             Sleep(2);
-        if (!tAlive || !tStarted || status != 200) {
+        if (!ok || status != 200) {
             fprintf(stderr, "stack_bench: run %d: not started (%s / %s)\n", i + 1, run.text(1027).c_str(),
                     run.text(1026).c_str());
             return 1;
         }
-        alive.push_back(tAlive - t0);
-        started.push_back(tStarted - t0);
-        firstByte.push_back(tFirstByte - tStarted);
-
-        t0 = e2e::NowMs();
-        run.run("/stop");
-        if (!run.waitStatus("Stopped", 30000) || !run.waitNoStandIns()) {
+        if (!TimeUntil("\"" + run.exe + "\" /stop", [&] {
+                return run.text(1027).find("Stopped") != std::string::npos &&
+                       run.text(1026).find("Stopped") != std::string::npos && run.liveStandIns().empty();
+            }, &tStopped)) {
             fprintf(stderr, "stack_bench: run %d: not stopped\n", i + 1);
             return 1;
         }
-        stopped.push_back(e2e::NowMs() - t0);
-
-        HANDLE servers[2] = {nullptr, nullptr};
-        double floorStart = FloorStart(run.kit, floorExe, servers);
-        double floorStop = floorStart >= 0 ? FloorStop(run.kit, servers) : -1;
-        if (floorStart < 0 || floorStop < 0 || !run.waitNoStandIns()) {
-            fprintf(stderr, "stack_bench: run %d: the bare start or stop failed\n", i + 1);
+        before = Servers(run.kit, &apache, &mysql);
+        if (!TimeUntil("\"" + floorExe + "\" /start", [&] { return WindowText(floorWindow) == "Started"; },
+                       &tFloorStarted, serversAlive, &tFloorAlive) ||
+            !TimeUntil("\"" + floorExe + "\" /stop", [&] {
+                return WindowText(floorWindow) == "Stopped" && run.liveStandIns().empty();
+            }, &tFloorStopped)) {
+            fprintf(stderr, "stack_bench: run %d: the bare start or stop failed (%s)\n", i + 1,
+                    WindowText(floorWindow).c_str());
             return 1;
         }
-        floorStarted.push_back(floorStart);
-        floorStopped.push_back(floorStop);
+        alive.push_back(tAlive);
+        started.push_back(tStarted);
+        firstByte.push_back(tFirstByte - startedAt);
+        stopped.push_back(tStopped);
+        floorAlive.push_back(tFloorAlive);
+        floorStarted.push_back(tFloorStarted);
+        floorStopped.push_back(tFloorStopped);
     }
+    PostMessageA(floorWindow, WM_CLOSE, 0, 0);
+    testkit::WaitProcess(floor, 10000);
+    CloseHandle(floor);
     printf("stack_bench: %d runs on the stand-in kit, ms: median (min - max), floor (the same system work done "
            "bare in this run) and ratio\n",
            runs);
-    Print("/start -> both server processes alive", alive, floorStarted);
+    Print("/start -> both server processes alive", alive, floorAlive);
     Print("/start -> \"Started\" in both status texts", started, floorStarted);
     Print("\"Started\" -> first byte of http://127.0.0.1:<port>/", firstByte);
     Print("/stop -> \"Stopped\" in both texts, no server process", stopped, floorStopped);
@@ -222,32 +193,71 @@ int main(int argc, char** argv)
     Servers(run.kit, &apache, &mysql);
     char words[32];
     snprintf(words, sizeof words, " %lu %lu", static_cast<unsigned long>(apache), static_cast<unsigned long>(mysql));
-    HANDLE floor = testkit::StartProcess("\"" + floorExe + "\"" + words, run.kit.root().c_str());
-    if (!floor) {
+    floor = testkit::StartProcess("\"" + floorExe + "\"" + words, run.kit.root().c_str());
+    floorWindow = nullptr;
+    testkit::PumpUntil([&] { return (floorWindow = FindWindowA("TvIdleFloor", nullptr)) != nullptr; }, 15000);
+    if (!floor || !floorWindow) {
         fprintf(stderr, "stack_bench: idlefloor.exe did not start\n");
         return 1;
     }
-    // The pointer rests away from both windows, as when nobody uses them: a
-    // tooltip shown under a resting pointer watches it (Wine's every 100 ms),
-    // which is the tooltip's work, not the idle manager's.
+    // The floor's window beside the manager's, where the pointer can rest
+    // over it alone.
+    RECT managerRect, floorRect;
+    GetWindowRect(run.window, &managerRect);
+    GetWindowRect(floorWindow, &floorRect);
+    int x = managerRect.right + 20 + (floorRect.right - floorRect.left) <= GetSystemMetrics(SM_CXSCREEN)
+                ? managerRect.right + 20
+                : 0;
+    SetWindowPos(floorWindow, HWND_TOPMOST, x, managerRect.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    GetWindowRect(floorWindow, &floorRect);
+    RECT status;
+    GetWindowRect(GetDlgItem(run.window, 1027), &status);
+    // Three periods: the pointer rests away from both windows, as when
+    // nobody uses them; then over the manager's Apache status text, which
+    // has a tooltip; then over the floor's window.
+    const struct {
+        const char* where;
+        POINT at;
+        bool manager, floor;
+    } periods[] = {
+        {"pointer away", {GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1}, true, true},
+        {"pointer over the window", {(status.left + status.right) / 2, (status.top + status.bottom) / 2}, true, false},
+        {"pointer over the window", {(floorRect.left + floorRect.right) / 2, (floorRect.top + floorRect.bottom) / 2},
+         false, true},
+    };
+    double cpu[2] = {0, 0}, floorCpu[2] = {0, 0};
+    e2e::Usage after, floorAfter;
+    for (size_t p = 0; p < sizeof periods / sizeof periods[0]; ++p) {
+        SetCursorPos(periods[p].at.x, periods[p].at.y);
+        Sleep(2000);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(WindowFromPoint(periods[p].at), &pid);
+        if (p && pid != (periods[p].manager ? run.pid : GetProcessId(floor)))
+            fprintf(stderr, "stack_bench: the pointer is not over the window it should be over\n");
+        e2e::Usage before = e2e::ReadUsage(run.process, run.kit.root());
+        e2e::Usage floorBefore = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
+        Sleep(idleSeconds * 1000);
+        after = e2e::ReadUsage(run.process, run.kit.root());
+        floorAfter = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
+        if (before.cpuMs < 0 || after.cpuMs < 0 || floorBefore.cpuMs < 0 || floorAfter.cpuMs < 0) {
+            fprintf(stderr, "stack_bench: the CPU time cannot be read\n");
+            return 1;
+        }
+        if (periods[p].manager)
+            cpu[p ? 1 : 0] = after.cpuMs - before.cpuMs;
+        if (periods[p].floor)
+            floorCpu[p ? 1 : 0] = floorAfter.cpuMs - floorBefore.cpuMs;
+    }
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-    Sleep(2000);
-    e2e::Usage before = e2e::ReadUsage(run.process, run.kit.root());
-    e2e::Usage floorBefore = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
-    Sleep(idleSeconds * 1000);
-    e2e::Usage after = e2e::ReadUsage(run.process, run.kit.root());
-    e2e::Usage floorAfter = e2e::ReadUsage(floor, run.kit.root(), "idlefloor.exe");
     TerminateProcess(floor, 0);
     WaitForSingleObject(floor, 5000);
     CloseHandle(floor);
-    if (before.cpuMs < 0 || after.cpuMs < 0 || floorBefore.cpuMs < 0 || floorAfter.cpuMs < 0) {
-        fprintf(stderr, "stack_bench: the CPU time cannot be read\n");
-        return 1;
-    }
-    double cpu = after.cpuMs - before.cpuMs, floorCpu = floorAfter.cpuMs - floorBefore.cpuMs;
-    printf("idle over %d s with the stack running: manager CPU %.0f ms (%.2f %% of one core), floor %.0f ms, x%.2f%s\n",
-           idleSeconds, cpu, idleSeconds ? 100.0 * cpu / (idleSeconds * 1000.0) : 0.0, floorCpu,
-           floorCpu > 0 ? cpu / floorCpu : 0.0, after.cpuFromUnix ? " (Wine's Unix processes, 10 ms ticks)" : "");
+    for (int i = 0; i < 2; ++i)
+        printf("idle over %d s with the stack running, %s: manager CPU %.0f ms (%.2f %% of one core), floor %.0f ms, "
+               "x%.2f%s\n",
+               idleSeconds, periods[i].where, cpu[i], idleSeconds ? 100.0 * cpu[i] / (idleSeconds * 1000.0) : 0.0,
+               floorCpu[i], floorCpu[i] > 0 ? cpu[i] / floorCpu[i] : 0.0,
+               after.cpuFromUnix ? " (Wine's Unix processes, 10 ms ticks)" : "");
     printf("private memory: manager %lu KB, floor %lu KB, x%.2f\n", static_cast<unsigned long>(after.privateBytes / 1024),
            static_cast<unsigned long>(floorAfter.privateBytes / 1024),
            floorAfter.privateBytes ? static_cast<double>(after.privateBytes) / floorAfter.privateBytes : 0.0);
