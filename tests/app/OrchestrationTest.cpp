@@ -168,7 +168,8 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     StartBoth(kit->port());
     kit->writeHttpdConf(conf + "<Directory\r\n");
     SendMessageA(window->handle(), WM_COMMAND, ID_CMD_RESTART, 0);
-    EXPECT_EQ(3u, prompts.texts().size());
+    // Asked once the check has returned: its report is posted.
+    EXPECT_TRUE(PumpUntil([&] { return prompts.texts().size() == 3; }, 5000));
     PumpFor(1000);
     EXPECT_EQ(Running, window->apache.state());
     EXPECT_EQ(Running, window->mysql.state());
