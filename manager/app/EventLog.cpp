@@ -9,9 +9,6 @@
 
 namespace {
 
-// The line being written; a line is cut at 255 characters.
-char eventLine[256];
-
 // The log file is started afresh once it reaches this size; the one before
 // is kept beside it as Tarvane.old.log.
 const DWORD LogRotateBytes = 1024 * 1024;
@@ -105,6 +102,8 @@ void formatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource 
 
 void ManagerWindow::logEvent(const char* message, EventSource source)
 {
+    // A line is cut at 255 characters.
+    char eventLine[256];
     SYSTEMTIME now;
     GetSystemTime(&now);
     formatEventLine(eventLine, sizeof eventLine, now, source, message);

@@ -20,22 +20,6 @@ const int expansionHeights[3] = {82, 305, 393};
 const int DesignDialogUnits = 238;
 const int DesignDialogPixels = 387;
 
-// The template's height in pixels as this screen and font lay it out
-// (DesignDialogPixels until the window exists).
-int dialogPixels = DesignDialogPixels;
-
-// The screen's dots per inch, read once the window exists (96 until then).
-int screenDpi = 96;
-
-int Scaled(int pixels)
-{
-    return MulDiv(pixels, screenDpi, 96);
-}
-
-// The states last written into the status texts; -1: never.
-int shownApacheState = -1;
-int shownMySqlState = -1;
-
 COLORREF LampColour(ServerState state)
 {
     if (state == Running)
@@ -45,15 +29,19 @@ COLORREF LampColour(ServerState state)
     return RGB(255, 128, 0);
 }
 
-// Paints a lamp into the whole-window area of a status control.
+// Paints a lamp into the whole-window area of a status control, sized for
+// the screen's dots per inch.
 void PaintLamp(HWND control, ServerState state, int left)
 {
     HDC dc = GetWindowDC(control);
     if (!dc)
         return;
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    if (dpi <= 0)
+        dpi = 96;
     HBRUSH brush = CreateSolidBrush(LampColour(state));
     HGDIOBJ old = SelectObject(dc, brush);
-    Ellipse(dc, Scaled(left), Scaled(2), Scaled(left + 10), Scaled(12));
+    Ellipse(dc, MulDiv(left, dpi, 96), MulDiv(2, dpi, 96), MulDiv(left + 10, dpi, 96), MulDiv(12, dpi, 96));
     SelectObject(dc, old);
     DeleteObject(brush);
     ReleaseDC(control, dc);
@@ -62,7 +50,9 @@ void PaintLamp(HWND control, ServerState state, int left)
 // The status controls paint their lamp over their own painting, so a lamp
 // is drawn exactly when its control is: when its state text changes (a
 // lamp's colour changes with its text) and when the window shows again.
+// The control keeps the state it shows (plus one; none: never shown).
 const char LampProcProperty[] = "TarvaneLampProc";
+const char LampStateProperty[] = "TarvaneLampState";
 
 LRESULT CALLBACK LampControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -72,14 +62,15 @@ LRESULT CALLBACK LampControlProc(HWND control, UINT message, WPARAM wParam, LPAR
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
         RemovePropA(control, LampProcProperty);
+        RemovePropA(control, LampStateProperty);
         return CallWindowProcA(original, control, message, wParam, lParam);
     }
     LRESULT result = CallWindowProcA(original, control, message, wParam, lParam);
     if (message == WM_PAINT) {
         bool apache = GetDlgCtrlID(control) == IDC_APACHE_STATUS;
-        int shown = apache ? shownApacheState : shownMySqlState;
-        if (shown >= 0)
-            PaintLamp(control, static_cast<ServerState>(shown), apache ? 45 : 40);
+        INT_PTR shown = reinterpret_cast<INT_PTR>(GetPropA(control, LampStateProperty));
+        if (shown > 0)
+            PaintLamp(control, static_cast<ServerState>(shown - 1), apache ? 45 : 40);
     }
     return result;
 }
@@ -145,33 +136,30 @@ HWND FindManagerWindow()
 }
 
 ManagerWindow::ManagerWindow(HWND parent)
-    : trayIcons(), serversStarted(false), serviceSwitchPending(false), promptDepth_(0),
-      quitAfterStart_(false), quitRequestedAt_(0), quitPending_(false), quitDone_(false), trayAdded_(false),
-      taskbarCreatedMessage_(0), trayShownIcon_(nullptr), trayShownTip_(), bannerImages_(), fieldTips_(0)
+    : trayIcons_(), stack_(static_cast<StackView&>(*this)), promptDepth_(0), quitPending_(false), quitDone_(false),
+      trayAdded_(false), taskbarCreatedMessage_(0), trayShownIcon_(nullptr), trayShownTip_(), blinkCounter_(0),
+      shownApacheState_(-1), shownMySqlState_(-1), screenDpi_(96), dialogPixels_(DesignDialogPixels),
+      bannerImages_(), fieldTips_(0)
 {
-    ZeroMemory(&trayData, sizeof trayData);
-    // A new window shows every state afresh.
-    shownApacheState = -1;
-    shownMySqlState = -1;
+    ZeroMemory(&trayData_, sizeof trayData_);
     const UINT icons[4] = {IDI_TRAY_IDLE, IDI_TRAY_APACHE, IDI_TRAY_MYSQL, IDI_TRAY_BOTH};
     for (int i = 0; i < 4; ++i)
-        trayIcons[i] = LoadIconA(AppInstance(), MAKEINTRESOURCEA(icons[i]));
+        trayIcons_[i] = LoadIconA(AppInstance(), MAKEINTRESOURCEA(icons[i]));
 
-    CopyText(caption, sizeof caption, IDS_APP_NAME);
+    CopyText(caption_, sizeof caption_, IDS_APP_NAME);
 
-    apache.setServiceMode(settings.StartAsServices);
-    mysql.setServiceMode(settings.StartAsServices);
-    apache.setWatchConfig(settings.AutoReloadConf);
-    mysql.setWatchConfig(settings.AutoReloadConf);
-    apache.setSsl(settings.SslMode);
+    stack_.setServices(settings_.StartAsServices);
+    stack_.apacheDriver.setWatchConfig(settings_.AutoReloadConf);
+    stack_.mysqlDriver.setWatchConfig(settings_.AutoReloadConf);
+    stack_.apacheDriver.setSsl(settings_.SslMode);
 
-    if (settings.MySqlArguments[0] == '\0')
-        CopyText(settings.MySqlArguments, 250, IDS_MYSQL_DEFAULT_ARGS);
-    mysql.setArguments(settings.MySqlArguments);
+    if (settings_.MySqlArguments[0] == '\0')
+        CopyText(settings_.MySqlArguments, 250, IDS_MYSQL_DEFAULT_ARGS);
+    stack_.mysqlDriver.setArguments(settings_.MySqlArguments);
 
     char windows[MAX_PATH] = "";
     GetWindowsDirectoryA(windows, sizeof windows);
-    snprintf(phpConfigPath, sizeof phpConfigPath, "%s\\php.ini", windows);
+    snprintf(phpConfigPath_, sizeof phpConfigPath_, "%s\\php.ini", windows);
 
     taskbarCreatedMessage_ = RegisterWindowMessageA("TaskbarCreated");
     showDialog(IDD_MANAGER, parent, false);
@@ -189,13 +177,13 @@ ManagerWindow::~ManagerWindow()
         SendDlgItemMessageA(handle_, IDC_BANNER_LINE, STM_SETIMAGE, IMAGE_BITMAP, 0);
         // The icon normally went with the quit; never leave it behind.
         if (trayAdded_)
-            Shell_NotifyIconA(NIM_DELETE, &trayData);
+            Shell_NotifyIconA(NIM_DELETE, &trayData_);
     }
     for (HANDLE image : bannerImages_)
         if (image)
             DeleteObject(image);
-    // Members go in reverse order: settings (saved), apache, mysql; the
-    // dialog base detaches last.
+    // Members go in reverse order: settings (saved), the stack with its
+    // drivers (Apache, then MySQL); the dialog base detaches last.
 }
 
 BOOL ManagerWindow::onInitDialog()
@@ -203,18 +191,18 @@ BOOL ManagerWindow::onInitDialog()
     HICON icon = LoadIconA(AppInstance(), MAKEINTRESOURCEA(IDI_WINDOW));
     SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    SetWindowTextA(handle_, caption);
+    SetWindowTextA(handle_, caption_);
     SetPropA(handle_, ManagerWindowProperty, reinterpret_cast<HANDLE>(1));
     PaintLampWith(GetDlgItem(handle_, IDC_APACHE_STATUS));
     PaintLampWith(GetDlgItem(handle_, IDC_MYSQL_STATUS));
 
     addTrayIcon();
 
-    apache.setNotifyWindow(handle_);
-    mysql.setNotifyWindow(handle_);
+    stack_.apache().setNotifyWindow(handle_);
+    stack_.mysql().setNotifyWindow(handle_);
 
-    if (settings.AutoStartServers || settings.StartAsServices)
-        startAll();
+    if (settings_.AutoStartServers || settings_.StartAsServices)
+        stack_.startAll();
 
     SetTimer(handle_, StatusTimer, 500, nullptr);
     SetTimer(handle_, StartupCheckTimer, 0, nullptr);
@@ -222,29 +210,29 @@ BOOL ManagerWindow::onInitDialog()
     EnableMenuItem(GetSystemMenu(handle_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
     HDC screen = GetDC(nullptr);
-    screenDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    screenDpi_ = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen)
         ReleaseDC(nullptr, screen);
-    if (screenDpi <= 0)
-        screenDpi = 96;
+    if (screenDpi_ <= 0)
+        screenDpi_ = 96;
     // The heights follow the dialog's units, which follow the screen's dpi
     // and the font the system gives the template.
     RECT units = {0, 0, 0, DesignDialogUnits};
     if (MapDialogRect(handle_, &units) && units.bottom > 0)
-        dialogPixels = units.bottom;
+        dialogPixels_ = units.bottom;
     scaleBanner();
-    setExpansion(settings.ExpandPos);
+    setExpansion(settings_.ExpandPos);
 
     setPinImage();
-    SetWindowPos(handle_, settings.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+    SetWindowPos(handle_, settings_.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE);
-    if (settings.ShowAlways)
+    if (settings_.ShowAlways)
         ShowWindow(handle_, SW_SHOW);
 
     HWND slider = GetDlgItem(handle_, IDC_EXPANSION);
     SendMessageA(slider, TBM_SETRANGE, FALSE, MAKELPARAM(0, 2));
     SendMessageA(slider, TBM_SETTICFREQ, 1, 0);
-    SendMessageA(slider, TBM_SETPOS, TRUE, settings.ExpandPos);
+    SendMessageA(slider, TBM_SETPOS, TRUE, settings_.ExpandPos);
 
     SetButtonImage(GetDlgItem(handle_, IDC_MENU_BUTTON), IDB_MENU_BUTTON);
     SetButtonImage(GetDlgItem(handle_, IDC_HELP_BUTTON), IDB_HELP_BUTTON);
@@ -288,11 +276,10 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_TIMER:
         if (wParam == StatusTimer) {
-            onStackChanged(true);
-            watchMySqlStop();
+            stack_.tick();
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
-            if (settings.CheckVersion)
+            if (settings_.CheckVersion)
                 CheckForNewVersion();
         }
         return 0;
@@ -308,22 +295,24 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         onVersionFetched(wParam, lParam);
         return 0;
     case TrayCallbackMessage:
+        // Its value is also the dialog manager's DM_SETDEFID: handled here,
+        // it must not reach the dialog manager, which would make button 0
+        // the default and leave Enter without its Close.
         if (lParam == WM_LBUTTONDBLCLK)
             bringToFront();
         else if (lParam == WM_RBUTTONDOWN)
             showTrayMenu();
-        return 0;
+        SetWindowLongPtrA(handle_, DWLP_MSGRESULT, 0);
+        return TRUE;
     default:
         break;
     }
-    if (message == apache.messageId())
-        onServerNotification(&apache, wParam, lParam);
-    else if (message == mysql.messageId())
-        onServerNotification(&mysql, wParam, lParam);
-    else if (taskbarCreatedMessage_ && message == taskbarCreatedMessage_ && trayAdded_)
+    if (stack_.onMessage(message, wParam, lParam))
+        return 0;
+    if (taskbarCreatedMessage_ && message == taskbarCreatedMessage_ && trayAdded_)
         // The shell started again: its notification area knows nothing of
         // the icon any more.
-        Shell_NotifyIconA(NIM_ADD, &trayData);
+        Shell_NotifyIconA(NIM_ADD, &trayData_);
     return 0;
 }
 
@@ -337,24 +326,25 @@ const ManagerWindow::Command ManagerWindow::commands[] = {
     {IDC_MENU_BUTTON, [](ManagerWindow& w) { w.showTrayMenu(); }, Always},
     {IDC_PIN, [](ManagerWindow& w) { w.togglePin(); }, Always},
     {IDC_HELP_BUTTON, [](ManagerWindow& w) { w.enterContextHelp(); }, Always},
-    {ID_CMD_START, [](ManagerWindow& w) { w.toggleServers(); }, WhileNotStarted},
-    {ID_CMD_STOP, [](ManagerWindow& w) { w.toggleServers(); }, WhileStarted},
-    {ID_CMD_TOGGLE, [](ManagerWindow& w) { w.toggleServers(); }, WhileSettled},
+    {ID_CMD_START, [](ManagerWindow& w) { w.stack_.toggle(); }, WhileNotStarted},
+    {ID_CMD_STOP, [](ManagerWindow& w) { w.stack_.toggle(); }, WhileStarted},
+    {ID_CMD_TOGGLE, [](ManagerWindow& w) { w.stack_.toggle(); }, WhileSettled},
     {ID_CMD_QUIT, [](ManagerWindow& w) { w.quitManager(); }, Always},
     {ID_CMD_SHOW_WINDOW, [](ManagerWindow& w) { w.bringToFront(); }, Always},
-    {ID_CMD_RESTART, [](ManagerWindow& w) { w.restartAll(); }, WhileStarted},
-    {ID_CMD_EDIT_APACHE_CONF, [](ManagerWindow& w) { EditApacheConfig(w.apache.configPath()); }, Always},
-    {ID_CMD_EDIT_MYSQL_CONF, [](ManagerWindow& w) { EditMySqlConfig(w.mysql.configPath()); }, Always},
-    {ID_CMD_EDIT_PHP_CONF, [](ManagerWindow& w) { EditPhpConfig(w.phpConfigPath); }, WhileNotStarted},
-    {ID_CMD_EXTENSION_EDITOR, [](ManagerWindow& w) { LaunchExtensionEditor(w.phpConfigPath); }, WhileNotStarted},
+    {ID_CMD_RESTART, [](ManagerWindow& w) { w.stack_.restartAll(); }, WhileStarted},
+    {ID_CMD_EDIT_APACHE_CONF, [](ManagerWindow& w) { EditApacheConfig(w.stack_.apache().configPath()); }, Always},
+    {ID_CMD_EDIT_MYSQL_CONF, [](ManagerWindow& w) { EditMySqlConfig(w.stack_.mysql().configPath()); }, Always},
+    {ID_CMD_EDIT_PHP_CONF, [](ManagerWindow& w) { EditPhpConfig(w.phpConfigPath_); }, WhileNotStarted},
+    {ID_CMD_EXTENSION_EDITOR, [](ManagerWindow& w) { LaunchExtensionEditor(w.phpConfigPath_); }, WhileNotStarted},
     {ID_CMD_APACHE_ERROR_LOG, [](ManagerWindow&) { OpenApacheErrorLog(); }, Always},
     {ID_CMD_APACHE_ACCESS_LOG, [](ManagerWindow&) { OpenApacheAccessLog(); }, Always},
     {ID_CMD_MYSQL_ERROR_LOG, [](ManagerWindow&) { OpenMySqlErrorLog(); }, Always},
     {ID_CMD_MANAGER_LOG, [](ManagerWindow&) { OpenManagerLog(); }, Always},
-    {ID_CMD_BROWSE, [](ManagerWindow& w) { BrowseLocalWeb(w.serversStarted, w.apache.port()); }, WhileStarted},
-    {ID_CMD_PHPMYADMIN, [](ManagerWindow& w) { OpenPhpMyAdmin(w.apache.port()); }, WhileStarted},
-    {ID_CMD_ADMINISTRATION, [](ManagerWindow& w) { OpenAdministration(w.serversStarted, w.apache.port()); },
+    {ID_CMD_BROWSE, [](ManagerWindow& w) { BrowseLocalWeb(w.stack_.started(), w.stack_.apache().port()); },
      WhileStarted},
+    {ID_CMD_PHPMYADMIN, [](ManagerWindow& w) { OpenPhpMyAdmin(w.stack_.apache().port()); }, WhileStarted},
+    {ID_CMD_ADMINISTRATION,
+     [](ManagerWindow& w) { OpenAdministration(w.stack_.started(), w.stack_.apache().port()); }, WhileStarted},
     {ID_CMD_INTRODUCTION, [](ManagerWindow&) { ShowIntroduction(); }, Always},
     {ID_CMD_FAQ, [](ManagerWindow&) { OpenFaq(); }, Always},
     {ID_CMD_PHP_START_SITE, [](ManagerWindow&) { OpenPhpStartSite(); }, Always},
@@ -363,13 +353,14 @@ const ManagerWindow::Command ManagerWindow::commands[] = {
 
 bool ManagerWindow::commandEnabled(CommandWhen when) const
 {
+    StackSnapshot shot = stack_.snapshot();
     switch (when) {
     case WhileStarted:
-        return serversStarted;
+        return shot.started;
     case WhileNotStarted:
-        return !serversStarted;
+        return !shot.started;
     case WhileSettled:
-        return serversStarted || (apache.state() == Stopped && mysql.state() == Stopped);
+        return shot.settled;
     default:
         return true;
     }
@@ -398,17 +389,20 @@ void ManagerWindow::drawStatus()
 {
     // Only a state that changed rewrites its text; the control's painting
     // that follows draws its lamp.
-    ServerState apacheState = apache.state();
-    ServerState mysqlState = mysql.state();
+    StackSnapshot shot = stack_.snapshot();
     char text[64];
-    if (apacheState != shownApacheState) {
-        shownApacheState = apacheState;
-        snprintf(text, sizeof text, "Apache       %-20s", stateName(apacheState));
+    if (shot.apache != shownApacheState_) {
+        shownApacheState_ = shot.apache;
+        snprintf(text, sizeof text, "Apache       %-20s", stateName(shot.apache));
+        SetPropA(GetDlgItem(handle_, IDC_APACHE_STATUS), LampStateProperty,
+                 reinterpret_cast<HANDLE>(static_cast<INT_PTR>(shot.apache) + 1));
         SetDlgItemTextA(handle_, IDC_APACHE_STATUS, text);
     }
-    if (mysqlState != shownMySqlState) {
-        shownMySqlState = mysqlState;
-        snprintf(text, sizeof text, "MySql        %-20s", stateName(mysqlState));
+    if (shot.mysql != shownMySqlState_) {
+        shownMySqlState_ = shot.mysql;
+        snprintf(text, sizeof text, "MySql        %-20s", stateName(shot.mysql));
+        SetPropA(GetDlgItem(handle_, IDC_MYSQL_STATUS), LampStateProperty,
+                 reinterpret_cast<HANDLE>(static_cast<INT_PTR>(shot.mysql) + 1));
         SetDlgItemTextA(handle_, IDC_MYSQL_STATUS, text);
     }
 }
@@ -431,6 +425,8 @@ void ManagerWindow::quitManager()
 {
     if (quitDone_)
         return;
+    // From here on the stack makes no step of its own.
+    stack_.beginQuit();
     if (inPrompt()) {
         // The open prompts end at once; the quit is carried out once they
         // have returned (leavePrompt).
@@ -438,25 +434,16 @@ void ManagerWindow::quitManager()
         closeOpenPrompts();
         return;
     }
-    if (deferQuitForStartingServers())
+    // Servers still starting: the stack says when (stackQuitDue).
+    if (!stack_.quit())
         return;
-    quitAfterStart_ = false;
     quitDone_ = true;
     quitPending_ = false;
     versionFetch_.cancel();
-    // The drivers' actual mode decides: an applied switch to services that
-    // has not happened yet leaves processes that must end with the manager.
-    if (!apache.serviceMode() || !mysql.serviceMode()) {
-        logEvent("Arret des serveurs", SourceManager);
-        if (!apache.serviceMode())
-            apache.stop();
-        if (!mysql.serviceMode())
-            mysql.stop();
-        trayData.hIcon = trayIcons[0];
-    }
+    trayData_.hIcon = trayIcons_[0];
     keepSettingsAtQuit();
     if (trayAdded_) {
-        Shell_NotifyIconA(NIM_DELETE, &trayData);
+        Shell_NotifyIconA(NIM_DELETE, &trayData_);
         trayAdded_ = false;
     }
     PostQuitMessage(0);
@@ -466,16 +453,16 @@ void ManagerWindow::setExpansion(int position)
 {
     if (position < 0 || position > 2)
         return;
-    settings.ExpandPos = position;
+    settings_.ExpandPos = position;
     RECT frame;
     GetWindowRect(handle_, &frame);
-    SetWindowPos(handle_, settings.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0,
-                 frame.right - frame.left, ExpansionHeight(position, dialogPixels), SWP_NOMOVE);
+    SetWindowPos(handle_, settings_.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0,
+                 frame.right - frame.left, ExpansionHeight(position, dialogPixels_), SWP_NOMOVE);
 }
 
 void ManagerWindow::scaleBanner()
 {
-    if (screenDpi == 96)
+    if (screenDpi_ == 96)
         return;  // the template's pictures are drawn for it
     // Above 96 dpi the banner drawn at 150 %, fitted to the screen (exact
     // at 144 dpi); the line under it stretched to the same width.
@@ -484,8 +471,8 @@ void ManagerWindow::scaleBanner()
         UINT picture;
         int width, height;  // of the picture at this dpi
     } pictures[2] = {
-        {IDC_BANNER, IDB_BANNER_150, Scaled(600), Scaled(33)},
-        {IDC_BANNER_LINE, IDB_BANNER_LINE, Scaled(600), Scaled(1)},
+        {IDC_BANNER, IDB_BANNER_150, scaled(600), scaled(33)},
+        {IDC_BANNER_LINE, IDB_BANNER_LINE, scaled(600), scaled(1)},
     };
     for (int i = 0; i < 2; ++i) {
         HANDLE image = LoadImageA(AppInstance(), MAKEINTRESOURCEA(pictures[i].picture), IMAGE_BITMAP,
@@ -503,13 +490,13 @@ void ManagerWindow::scaleBanner()
 
 void ManagerWindow::setPinImage()
 {
-    SetButtonImage(GetDlgItem(handle_, IDC_PIN), settings.ShowAlways ? IDB_PIN_ON : IDB_PIN_OFF);
+    SetButtonImage(GetDlgItem(handle_, IDC_PIN), settings_.ShowAlways ? IDB_PIN_ON : IDB_PIN_OFF);
 }
 
 void ManagerWindow::togglePin()
 {
-    settings.ShowAlways = !settings.ShowAlways;
-    SetWindowPos(handle_, settings.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+    settings_.ShowAlways = !settings_.ShowAlways;
+    SetWindowPos(handle_, settings_.ShowAlways ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE);
     setPinImage();
 }
@@ -526,7 +513,7 @@ int ManagerWindow::prompt(const char* text, UINT type)
     if (quitArrived())
         return promptAnswerWithoutAsking(type);
     enterPrompt();
-    int answer = MessageBoxA(handle_, text, caption, type);
+    int answer = MessageBoxA(handle_, text, caption_, type);
     leavePrompt();
     return answer;
 }
@@ -539,7 +526,41 @@ void ManagerWindow::leavePrompt()
         PostMessageA(handle_, WM_COMMAND, ID_CMD_QUIT, 0);
 }
 
-bool ManagerWindow::quitArrived()
+bool ManagerWindow::quitArrived() const
 {
-    return quitPending_ || quitDone_ || quitAfterStart_;
+    return quitPending_ || quitDone_ || stack_.quitting();
+}
+
+void ManagerWindow::stackChanged()
+{
+    drawStatus();
+    refreshTray(stack_.started());
+}
+
+void ManagerWindow::stackLog(const char* text, EventSource source)
+{
+    logEvent(text, source);
+}
+
+int ManagerWindow::stackAsk(const StackQuestion& question)
+{
+    int answer = prompt(question.text, question.type);
+    // A quit that came meanwhile answers for the user.
+    if (quitArrived())
+        return promptAnswerWithoutAsking(question.type);
+    if (answer == IDYES && question.commandOnYes)
+        PostMessageA(handle_, WM_COMMAND, question.commandOnYes, 0);
+    return answer;
+}
+
+void ManagerWindow::stackServicesChanged(bool services)
+{
+    settings_.StartAsServices = services;
+    CheckDlgButton(handle_, IDC_START_AS_SERVICES, services ? BST_CHECKED : BST_UNCHECKED);
+    onServicesToggled();
+}
+
+void ManagerWindow::stackQuitDue()
+{
+    quitManager();
 }

@@ -1,24 +1,17 @@
 // The manager's one window: a modeless dialog without a title bar that
-// owns the two server drivers, the settings and the tray icon, shows the
-// servers' state, the settings page and the event log, and performs every
-// command of the manager.
+// shows the stack (the servers' states and lamps, the tray icon, the event
+// log), holds the settings page, asks the stack's questions, and routes
+// every command of the manager. The stack itself (KitStack) owns the two
+// drivers.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
 
-#include "ApacheServer.h"
 #include "DialogWindow.h"
-#include "MySqlServer.h"
+#include "KitStack.h"
 #include "Settings.h"
 #include "VersionCheck.h"
-
-// Source of an event-log line; each label is 7 characters wide.
-enum EventSource {
-    SourceManager = 0,
-    SourceMySql = 1,
-    SourceApache = 2,
-};
 
 // The display name of a server state (for the status texts).
 const char* stateName(int state);
@@ -67,9 +60,9 @@ const UINT VersionCheckMessage = WM_APP + 1;
 // The window property by which a second start finds the manager.
 extern const char ManagerWindowProperty[];
 
-class ManagerWindow : public DialogWindow {
+class ManagerWindow : public DialogWindow, private StackView {
 public:
-    // Builds the drivers and the settings and creates the hidden (or, with
+    // Builds the stack and the settings and creates the hidden (or, with
     // ShowAlways, shown) dialog.
     explicit ManagerWindow(HWND parent);
 
@@ -77,6 +70,27 @@ public:
     BOOL onInitDialog() override;
     ~ManagerWindow() override;
     virtual bool onCommand(WPARAM id);
+
+    KitStack& stack() { return stack_; }
+    const ManagerSettings& settings() const { return settings_; }
+    // The tray record as last written, and the tray's icons by index:
+    // 2 x (MySQL runs) + (Apache runs).
+    const NOTIFYICONDATAA& tray() const { return trayData_; }
+    HICON trayIcon(int index) const { return trayIcons_[index & 3]; }
+    // The tray's icon and tooltip for a stack started or not (the blink
+    // advances while started); the shell is asked only for a change.
+    void refreshTray(bool started);
+    void logEvent(const char* message, EventSource source);
+    // The quit was carried out (the message loop is told to end).
+    bool hasQuit() const { return quitDone_; }
+
+private:
+    // What the stack tells its view.
+    void stackChanged() override;
+    void stackLog(const char* text, EventSource source) override;
+    int stackAsk(const StackQuestion& question) override;
+    void stackServicesChanged(bool services) override;
+    void stackQuitDue() override;
 
     // Window.
     void drawStatus();
@@ -86,14 +100,8 @@ public:
     void setExpansion(int position);
     void togglePin();
     void enterContextHelp();
-
-    // Tray icon and menu.
     void addTrayIcon();
-    void refreshTray();
     void showTrayMenu();
-
-    // Event log.
-    void logEvent(const char* message, EventSource source);
 
     // Settings page.
     void loadSettingsPage();
@@ -103,51 +111,13 @@ public:
     void onExpertToggled();
     void showFieldHelp(const HELPINFO* info);
 
-    // Orchestration of the two servers.
-    void startAll();
-    void stopAll();
-    void toggleServers();
-    void restartAll();
-    // statusTick: called on the status timer (restarts wait for it).
-    void superviseServers(bool statusTick = true);
-    // A MySQL stop that has not ended mySqlStopLimitMs after the request:
-    // logged, and the user asked whether to end the process (once a stop).
-    void watchMySqlStop();
-    // How long a MySQL stop may take before the user is told.
-    DWORD mySqlStopLimitMs = 30000;
-    // Installs or removes both services as StartAsServices says; the mode
-    // changes only when both worked, otherwise the option goes back and
-    // the user is told.
-    void switchServiceMode();
-    void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
-    // A server's state changed, or the status timer is due: the supervision
-    // step, the status texts and the tray, in this order.
-    void onStackChanged(bool statusTick);
-
     // Version check (on demand and after start-up): the fetch runs on its
     // own thread; its result comes back as VersionCheckMessage.
     void CheckForNewVersion();
     void onVersionFetched(WPARAM found, LPARAM fetch);
 
-    // Fields, in this order.
-    char caption[100];
-    NOTIFYICONDATAA trayData;
-    HICON trayIcons[4];
-    MySqlServer mysql;
-    ApacheServer apache;
-    ManagerSettings settings;
-    bool serversStarted;
-    bool serviceSwitchPending;
-    char phpConfigPath[MAX_PATH];
-
     // True while a prompt, a dialog or the tray menu runs its own loop.
     bool inPrompt() const { return promptDepth_ > 0; }
-    // A quit that came while a prompt was open, waiting for it to close.
-    bool quitPending() const { return quitPending_; }
-    // The quit was carried out (the message loop is told to end).
-    bool hasQuit() const { return quitDone_; }
-
-private:
     // Shows a message box owned by the window, titled with the caption;
     // a quit that arrives meanwhile closes it (as No or Cancel) and is
     // carried out afterwards. Once a quit has come nothing is asked: the
@@ -161,19 +131,13 @@ private:
     void closeOpenPrompts();
     // Commands that arrive after a quit are dropped.
     bool ignoresCommand(WPARAM id) const;
-    // True when the quit waits for a server that is still starting (at
-    // most 10 s); checkDeferredQuit, on the status tick, carries it out.
-    bool deferQuitForStartingServers();
-    void checkDeferredQuit();
-    // WM_ENDSESSION: no prompt, MySQL asked to stop first, Apache stopped
-    // without its syntax test, a bounded wait, settings saved, loop ended.
+    // WM_ENDSESSION: no prompt, the stack's session end, settings saved,
+    // loop ended.
     void endSession();
-    void stopForSessionEnd();
     // The settings page and the service option as they are kept at a quit.
     void keepSettingsAtQuit();
-    // After a prompt: true when a quit came meanwhile; the quit is then
-    // carried out from the message loop and the caller must stop.
-    bool quitArrived();
+    // A quit has come (maybe waiting for a prompt or a starting server).
+    bool quitArrived() const;
     void enterPrompt() { ++promptDepth_; }
     void leavePrompt();
     // Writes the tray record with NIM_MODIFY, adding the icon again when
@@ -183,11 +147,7 @@ private:
     void setPinImage();
     // Above 96 dpi: the banner and its line as drawn for the screen.
     void scaleBanner();
-    // Apache's start, with the message the user needs when it failed.
-    void startApache();
-    // The lines that tell why a server did not come up or ended.
-    void explainPortHolder();
-    void logErrorTail(Server* server);
+    int scaled(int pixels) const { return MulDiv(pixels, screenDpi_, 96); }
     void showAbout();
 
     // The commands of the window, whatever their source (buttons, the tray
@@ -196,8 +156,8 @@ private:
     // it greyed.
     enum CommandWhen {
         Always,
-        WhileStarted,     // serversStarted
-        WhileNotStarted,  // serversStarted false
+        WhileStarted,     // the stack counts as started
+        WhileNotStarted,  // it does not
         WhileSettled,     // started, or both servers Stopped
     };
     struct Command {
@@ -210,17 +170,32 @@ private:
     // Greys the tray menu's items of the commands that are not enabled.
     void greyMenu(HMENU menu) const;
 
+    // Fields, in this order.
+    char caption_[100];
+    NOTIFYICONDATAA trayData_;
+    HICON trayIcons_[4];
+    KitStack stack_;
+    ManagerSettings settings_;
+    char phpConfigPath_[MAX_PATH];
+
     VersionFetch versionFetch_;
     int promptDepth_;
-    bool quitAfterStart_;
-    DWORD quitRequestedAt_;
-    bool quitPending_;
+    bool quitPending_;  // a quit came while a prompt was open
     bool quitDone_;
     bool trayAdded_;
     UINT taskbarCreatedMessage_;
     // What the tray shows (icon and tooltip) as last handed to the shell.
     HICON trayShownIcon_;
     char trayShownTip_[64];
+    // Advanced on every status tick while the stack counts as started.
+    int blinkCounter_;
+    // The states last written into the status texts; -1: never.
+    int shownApacheState_;
+    int shownMySqlState_;
+    // The screen's dots per inch, and the template's height in pixels as
+    // this screen and font lay it out.
+    int screenDpi_;
+    int dialogPixels_;
     HANDLE bannerImages_[2];
     // The fields whose F1 help tooltip exists (one bit each).
     unsigned fieldTips_;

@@ -29,38 +29,33 @@ void ManagerWindow::loadSettingsPage()
 {
     for (const PageFlag& flag : pageFlags)
         CheckDlgButton(handle_, flag.control,
-                       (settings.*flag.field) ? BST_CHECKED : BST_UNCHECKED);
+                       (settings_.*flag.field) ? BST_CHECKED : BST_UNCHECKED);
     // No more than the setting holds: a longer text would be cut unseen.
     SendDlgItemMessageA(handle_, IDC_MYSQL_ARGUMENTS, EM_LIMITTEXT, MaxMySqlArguments, 0);
-    SetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings.MySqlArguments);
+    SetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings_.MySqlArguments);
     EnableWindow(GetDlgItem(handle_, IDC_START_AS_SERVICES),
                  ServiceControl::isAdministrator() && ServiceControl::isNtFamily());
-    EnableWindow(GetDlgItem(handle_, IDC_AUTO_START_SERVERS), !settings.StartAsServices);
-    EnableWindow(GetDlgItem(handle_, IDC_MYSQL_ARGUMENTS), !settings.StartAsServices);
+    EnableWindow(GetDlgItem(handle_, IDC_AUTO_START_SERVERS), !settings_.StartAsServices);
+    EnableWindow(GetDlgItem(handle_, IDC_MYSQL_ARGUMENTS), !settings_.StartAsServices);
 }
 
 void ManagerWindow::storeSettingsPage()
 {
     for (const PageFlag& flag : pageFlags)
-        settings.*flag.field = IsDlgButtonChecked(handle_, flag.control) == BST_CHECKED;
-    GetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings.MySqlArguments,
+        settings_.*flag.field = IsDlgButtonChecked(handle_, flag.control) == BST_CHECKED;
+    GetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings_.MySqlArguments,
                     MaxMySqlArguments + 1);
 }
 
 void ManagerWindow::applySettings()
 {
-    bool services = IsDlgButtonChecked(handle_, IDC_START_AS_SERVICES) == BST_CHECKED;
-    if (services != settings.StartAsServices) {
-        if (serversStarted) {
-            apache.stop();
-            mysql.stop();
-        }
-        serviceSwitchPending = true;
-    }
+    // A change of the service option stops a started stack; the switch
+    // follows once both servers have stopped.
+    stack_.applyServices(IsDlgButtonChecked(handle_, IDC_START_AS_SERVICES) == BST_CHECKED);
     storeSettingsPage();
-    apache.setWatchConfig(settings.AutoReloadConf);
-    apache.setSsl(settings.SslMode);
-    mysql.setArguments(settings.MySqlArguments);
+    stack_.apacheDriver.setWatchConfig(settings_.AutoReloadConf);
+    stack_.apacheDriver.setSsl(settings_.SslMode);
+    stack_.mysqlDriver.setArguments(settings_.MySqlArguments);
 }
 
 void ManagerWindow::onServicesToggled()

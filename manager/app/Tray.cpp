@@ -17,22 +17,19 @@ const DWORD trayRecordSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
 static_assert(trayRecordSize == 88, "first notification icon record layout");
 #endif
 
-// Advanced on every status tick while the stack counts as started.
-int blinkCounter = 0;
-
 }  // namespace
 
 void ManagerWindow::addTrayIcon()
 {
-    ZeroMemory(&trayData, sizeof trayData);
-    trayData.cbSize = trayRecordSize;
-    trayData.hWnd = handle_;
-    trayData.uID = 0;
-    trayData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    trayData.uCallbackMessage = TrayCallbackMessage;
-    trayData.hIcon = trayIcons[0];
-    lstrcpynA(trayData.szTip, caption, 64);
-    Shell_NotifyIconA(NIM_ADD, &trayData);
+    ZeroMemory(&trayData_, sizeof trayData_);
+    trayData_.cbSize = trayRecordSize;
+    trayData_.hWnd = handle_;
+    trayData_.uID = 0;
+    trayData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    trayData_.uCallbackMessage = TrayCallbackMessage;
+    trayData_.hIcon = trayIcons_[0];
+    lstrcpynA(trayData_.szTip, caption_, 64);
+    Shell_NotifyIconA(NIM_ADD, &trayData_);
     // Kept even when the shell was not there yet: the next update adds it.
     trayAdded_ = true;
 }
@@ -43,28 +40,29 @@ void ManagerWindow::updateTray()
         return;
     // What the shell took is remembered; after a refusal (no shell yet)
     // the next refresh asks again.
-    if (Shell_NotifyIconA(NIM_MODIFY, &trayData) || Shell_NotifyIconA(NIM_ADD, &trayData)) {
-        trayShownIcon_ = trayData.hIcon;
-        lstrcpynA(trayShownTip_, trayData.szTip, sizeof trayShownTip_);
+    if (Shell_NotifyIconA(NIM_MODIFY, &trayData_) || Shell_NotifyIconA(NIM_ADD, &trayData_)) {
+        trayShownIcon_ = trayData_.hIcon;
+        lstrcpynA(trayShownTip_, trayData_.szTip, sizeof trayShownTip_);
     } else {
         trayShownIcon_ = nullptr;
     }
 }
 
-void ManagerWindow::refreshTray()
+void ManagerWindow::refreshTray(bool started)
 {
-    if (serversStarted) {
-        int n = blinkCounter++;
-        int index = 2 * (mysql.state() == Running) + (apache.state() == Running);
-        trayData.hIcon = (n % 2) ? trayIcons[0] : trayIcons[index];
+    if (started) {
+        int n = blinkCounter_++;
+        StackSnapshot shot = stack_.snapshot();
+        int index = 2 * (shot.mysql == Running) + (shot.apache == Running);
+        trayData_.hIcon = (n % 2) ? trayIcons_[0] : trayIcons_[index];
     } else {
-        trayData.hIcon = trayIcons[0];
+        trayData_.hIcon = trayIcons_[0];
     }
     char state[MaxTextLength + 1];
-    CopyText(state, sizeof state, serversStarted ? IDS_STATE_STARTED : IDS_STATE_STOPPED);
-    snprintf(trayData.szTip, 64, "%s (%s)", caption, state);
+    CopyText(state, sizeof state, started ? IDS_STATE_STARTED : IDS_STATE_STOPPED);
+    snprintf(trayData_.szTip, 64, "%s (%s)", caption_, state);
     // The shell is asked only for a change.
-    if (trayData.hIcon != trayShownIcon_ || strcmp(trayData.szTip, trayShownTip_) != 0)
+    if (trayData_.hIcon != trayShownIcon_ || strcmp(trayData_.szTip, trayShownTip_) != 0)
         updateTray();
 }
 
@@ -89,12 +87,12 @@ void ManagerWindow::showTrayMenu()
             DestroyMenu(bar);
         return;
     }
-    bool bothStopped = apache.state() == Stopped && mysql.state() == Stopped;
+    StackSnapshot shot = stack_.snapshot();
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
 
-    UINT label = serversStarted ? IDS_MENU_STOP : IDS_MENU_START;
-    if (!serversStarted && !bothStopped)
+    UINT label = shot.started ? IDS_MENU_STOP : IDS_MENU_START;
+    if (!shot.settled)
         label = IDS_STATE_PENDING;
     char text[MaxTextLength + 1];
     CopyText(text, sizeof text, label);
@@ -103,7 +101,7 @@ void ManagerWindow::showTrayMenu()
 
     // Outside expert mode the configuration submenu (the one with Apache's
     // configuration file) gives way to one item that shows the window.
-    int configuration = settings.ExpertMode ? -1 : SubmenuHolding(menu, ID_CMD_EDIT_APACHE_CONF);
+    int configuration = settings_.ExpertMode ? -1 : SubmenuHolding(menu, ID_CMD_EDIT_APACHE_CONF);
     if (configuration >= 0) {
         DeleteMenu(menu, configuration, MF_BYPOSITION);
         CopyText(text, sizeof text, IDS_MENU_CONFIGURATION);

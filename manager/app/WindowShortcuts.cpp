@@ -26,6 +26,6 @@ void ManagerWindow::onVersionFetched(WPARAM found, LPARAM fetch)
     if (!found || !published || quitDone_ || quitPending_)
         return;
     enterPrompt();
-    OfferNewVersion(handle_, caption, published);
+    OfferNewVersion(handle_, caption_, published);
     leavePrompt();
 }

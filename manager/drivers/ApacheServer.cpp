@@ -11,12 +11,11 @@
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
-bool ApacheServer::checkBusy_ = false;
 char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
 
 namespace {
 
-// Command lines of start, stop and restart: at most 359 characters.
+// Command lines of start and stop: at most 359 characters.
 const int controlLineSize = 360;
 // The syntax-test command written into the batch file: at most 519.
 const int checkLineSize = 520;
@@ -78,6 +77,7 @@ ApacheServer::ApacheServer() : Server("Apache")
     setConfigPath(path);
     ssl_ = false;
     stopRefused_ = false;
+    configError_[0] = '\0';
     ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
     adoptNames_ = serverNames;
@@ -144,16 +144,10 @@ DWORD ApacheServer::stopProcess()
 {
     if (stopRefusedLately())
         return 1;
-    // A check turned away because another one runs has shown nothing: it
-    // does not count as a refusal.
-    bool busy = checkBusy_;
-    int slot = registeredSlot();
     if (!checkConfig()) {
-        if (!busy && !destroyedSince(slot)) {
-            stopRefused_ = true;
-            if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
-                ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
-        }
+        stopRefused_ = true;
+        if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
+            ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
         return 1;
     }
     return shutdownUnchecked();
@@ -166,37 +160,6 @@ DWORD ApacheServer::shutdownUnchecked()
     char line[controlLineSize];
     snprintf(line, sizeof line, "%s  -k shutdown", program);
     return launchHelper(line, "Stopping Apache");
-}
-
-DWORD ApacheServer::restart()
-{
-    if (serviceMode_) {
-        ServiceControl::stopService(service_);
-        restartPending_ = true;
-        return 0;
-    }
-
-    char program[MAX_PATH + 2];
-    CommandPath(program, sizeof program, executable_);
-    char line[controlLineSize];
-    snprintf(line, sizeof line, "%s -k restart", program);
-    if (!ServiceControl::isWindowsXp())
-        return launchHelper(line, "Restarting Apache") == 0;
-
-    // On Windows XP the restart runs without any console, in a process
-    // group of its own. The program is named by its full path, since an
-    // application name is neither searched for nor given an extension.
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, "Restarting Apache");
-    PROCESS_INFORMATION created;
-    ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(executable_, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
-                        nullptr, directory_, &startup, &created))
-        return 0;
-    CloseHandle(created.hThread);
-    CloseHandle(created.hProcess);
-    rememberHelper(created.dwProcessId);
-    return 1;
 }
 
 // Apache 2.x names its service "Apache2.4" (after its version) unless
@@ -243,17 +206,12 @@ DWORD ApacheServer::reloadConfig()
 
 bool ApacheServer::checkConfig()
 {
-    if (checkBusy_)
-        return false;
-
     // Without the program no verdict can be had; running the batch file
     // would only bring back the command interpreter's complaint about the
     // missing program, which is no configuration error. The launch that
     // follows reports the missing file itself.
     if (GetFileAttributesA(executable_) == INVALID_FILE_ATTRIBUTES)
         return true;
-
-    checkBusy_ = true;
 
     // Apache 1.3's test has always been written "Apache.exe".
     char program[MAX_PATH];
@@ -316,9 +274,10 @@ bool ApacheServer::checkConfig()
     // A configuration that passes ends an earlier refusal to stop.
     if (valid)
         stopRefused_ = false;
-    if (!valid && notifyWindow_)
-        SendMessageA(notifyWindow_, messageId_, ConfigError, (LPARAM)checkOutput_);
-
-    checkBusy_ = false;
+    if (!valid) {
+        lstrcpynA(configError_, checkOutput_, sizeof configError_);
+        if (notifyWindow_)
+            PostMessageA(notifyWindow_, messageId_, ConfigError, reinterpret_cast<LPARAM>(configError_));
+    }
     return valid;
 }

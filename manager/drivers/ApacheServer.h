@@ -16,7 +16,6 @@ class ApacheServer : public Server {
 public:
     ApacheServer();
 
-    DWORD restart() override;
     bool installService() override;
     bool uninstallService() override;
     bool checkConfig() override;
@@ -34,7 +33,9 @@ public:
     bool httpd() const { return httpd_; }
     // Asks the running Apache to shut down without its syntax test, for the
     // end of the session, when no prompt may open; 0 or the launch's error.
-    DWORD shutdownUnchecked();
+    DWORD shutdownUnchecked() override;
+    // The output of the last check that failed (empty before any).
+    const char* configError() const { return configError_; }
 
 private:
     char directory_[MAX_PATH];
@@ -58,12 +59,11 @@ private:
     // remembered as a helper, its handles closed.
     DWORD launchHelper(char* cmdLine, const char* title);
 
-    // One check at a time for the whole process: the window's message box
-    // for a ConfigError lets the monitor's timer run again meanwhile.
-    static bool checkBusy_;
-    // The last check's output; ConfigError's lParam points here and the
-    // text is valid only during that call.
+    // The last check's output, as read.
     static char checkOutput_[apacheCheckOutputSize + 1];
+    // The driver's own copy of a failed check's output, which ConfigError
+    // points to: it lives with the driver, not with the check's call.
+    char configError_[apacheCheckOutputSize + 1];
     // Reads the test's output file into checkOutput_; true when it held an
     // answer (10 bytes or more), then judged into *valid.
     static bool readCheckOutput(const char* path, bool* valid);

@@ -48,8 +48,6 @@ MySqlServer::MySqlServer() : Server("MySql")
     setConfigPath(path);
 
     arguments_[0] = '\0';
-    stopRequestedAt_ = 0;
-    stopOverdueTold_ = false;
     adoptExclusion_.names = helperNames;
     adoptExclusion_.nameCount = sizeof helperNames / sizeof helperNames[0];
     adoptNames_ = candidates;
@@ -113,30 +111,7 @@ DWORD MySqlServer::stopProcess()
         if (admin)
             CloseHandle(admin);
     }
-    stopRequestedAt_ = GetTickCount();
-    stopOverdueTold_ = false;
     return 0;
-}
-
-DWORD MySqlServer::restart()
-{
-    if (serviceMode_) {
-        bool stopped = ServiceControl::stopService(service_);
-        restartPending_ = true;
-        return stopped ? 1 : 0;
-    }
-
-    // A running server cannot be started again before it has ended: ask it
-    // to stop, and have it started again once it is Stopped (stop clears
-    // the flag, so it is set afterwards).
-    if (state_ == Running) {
-        DWORD code = stop();
-        if (code == 0)
-            restartPending_ = true;
-        return code;
-    }
-    stop();
-    return start();
 }
 
 bool MySqlServer::installService()
@@ -152,16 +127,6 @@ bool MySqlServer::uninstallService()
     char line[MAX_PATH + 32];
     snprintf(line, sizeof line, "\"%s\" --remove %s", executable_, name_);
     return uninstallWith(line);
-}
-
-bool MySqlServer::stopOverdue(DWORD now, DWORD limitMs)
-{
-    if (state_ != StopPending || serviceMode_ || stopOverdueTold_ || !process_.dwProcessId)
-        return false;
-    if (now - stopRequestedAt_ < limitMs)
-        return false;
-    stopOverdueTold_ = true;
-    return true;
 }
 
 int MySqlServer::endProcess()

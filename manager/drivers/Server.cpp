@@ -108,6 +108,8 @@ Server::Server(const char* name)
     adoptNames_ = nullptr;
     adoptNameCount_ = 0;
     adoptFolder_[0] = '\0';
+    stopRequestedAt_ = 0;
+    stopOverdueTold_ = false;
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -166,11 +168,8 @@ DWORD Server::start()
     }
 
     // A failed launch leaves process id 0, which the monitor reads as gone.
-    int slot = registeredSlot();
     startChecked_ = true;
     DWORD code = startProcess();
-    if (destroyedSince(slot))
-        return code;
     startChecked_ = false;
     takeProcess();
     return code;
@@ -184,29 +183,36 @@ DWORD Server::stop()
             ServiceControl::stopService(service_);
             setState(StopPending);
         } else {
-            int slot = registeredSlot();
             result = stopProcess();
-            if (destroyedSince(slot))
-                return result;
-            if (result == 0)
+            if (result == 0) {
                 setState(StopPending);
+                stopRequestedAt_ = GetTickCount();
+                stopOverdueTold_ = false;
+            }
         }
     }
     restartPending_ = false;
     return result;
 }
 
-int Server::registeredSlot() const
+bool Server::stopOverdue(DWORD now, DWORD limitMs)
 {
-    for (int i = 0; i < serverTableSize; ++i)
-        if (serverTable[i] == this)
-            return i;
-    return -1;
+    if (state_ != StopPending || serviceMode_ || stopOverdueTold_ || !process_.dwProcessId)
+        return false;
+    if (now - stopRequestedAt_ < limitMs)
+        return false;
+    stopOverdueTold_ = true;
+    return true;
 }
 
-bool Server::destroyedSince(int slot) const
+int Server::endProcess()
 {
-    return slot >= 0 && serverTable[slot] != this;
+    HANDLE process = process_.dwProcessId ? OpenProcess(PROCESS_TERMINATE, FALSE, process_.dwProcessId) : nullptr;
+    if (!process)
+        return 0;
+    int ended = TerminateProcess(process, 1) != 0;
+    CloseHandle(process);
+    return ended;
 }
 
 void Server::setState(ServerState state)
@@ -227,14 +233,22 @@ void Server::takeProcess()
         CloseHandle(process_.hThread);
         process_.hThread = nullptr;
     }
+    waitOnHandle(process_.hProcess, processEnded, this);
+}
+
+void Server::processEnded(void* server)
+{
+    static_cast<Server*>(server)->monitorPass();
 }
 
 void Server::dropProcess()
 {
     if (process_.hThread)
         CloseHandle(process_.hThread);
-    if (process_.hProcess)
+    if (process_.hProcess) {
+        stopWaitingOn(process_.hProcess);
         CloseHandle(process_.hProcess);
+    }
     ZeroMemory(&process_, sizeof process_);
 }
 
@@ -266,7 +280,7 @@ void Server::monitorPass()
 
     // Step 2: watch the configuration file of a running server.
     if (state_ == Running && watchConfig_)
-        watchConfigFile(registeredSlot());
+        watchConfigFile();
 }
 
 void Server::noteServiceProcess(DWORD pid)
@@ -289,7 +303,7 @@ void Server::awaitServiceProcessEnd()
     serviceProcessId_ = 0;
 }
 
-void Server::watchConfigFile(int slot)
+void Server::watchConfigFile()
 {
     FILETIME written;
     ServiceControl::fileWriteTime(configPath_, &written);
@@ -301,16 +315,9 @@ void Server::watchConfigFile(int slot)
         return;
     if (notifyWindow_)
         PostMessageA(notifyWindow_, messageId_, ConfigChanged, 0);
-    // The check may show a message box, and so may stop (Apache checks
-    // again before its shutdown): their loops dispatch further passes and
-    // window messages, which may have destroyed the driver.
-    bool valid = checkConfig();
-    if (destroyedSince(slot))
-        return;
-    if (valid) {
+    // A check that fails posts its report: nothing runs meanwhile.
+    if (checkConfig()) {
         stop();
-        if (destroyedSince(slot))
-            return;
         restartPending_ = true;  // after stop, which clears it
         reloadConfig();
     }

@@ -13,8 +13,12 @@ enum ServerState : LONG {
     StopPending = 3,
 };
 
+// Every notification is posted: the receiver handles it after the driver's
+// call has returned.
 enum ServerNotification : WPARAM {
     UnexpectedEnd = 0,
+    // lParam: the check's output, a copy the driver keeps until its next
+    // failed check (valid as long as the driver lives).
     ConfigError = 2,
     ConfigChanged = 3,
     // The state changed (posted); lParam: MAKELPARAM(old state, new state).
@@ -50,7 +54,6 @@ public:
     // Virtual operations, in this slot order.
     virtual DWORD start();
     virtual DWORD stop();
-    virtual DWORD restart() = 0;
     virtual bool installService() = 0;
     virtual bool uninstallService() = 0;
     virtual bool checkConfig();
@@ -69,6 +72,17 @@ public:
     bool watchConfig() const { return watchConfig_; }
 
     bool setServiceMode(bool flag);
+
+    // Asks the server to end without any check of its configuration (for
+    // the end of the session, when nothing may be asked); 0 or the code of
+    // the failed request.
+    virtual DWORD shutdownUnchecked() { return stopProcess(); }
+    // True once (per stop) when a process-mode stop asked for at least
+    // limitMs before `now` (GetTickCount) has not ended the server.
+    bool stopOverdue(DWORD now, DWORD limitMs);
+    // Ends the server's process by force; the number of processes ended.
+    // Only on the user's word: a hard end can lose data.
+    virtual int endProcess();
     void setRestartPending(bool flag) { restartPending_ = flag; }
     void setWatchConfig(bool flag) { watchConfig_ = flag; }
     void setNotifyWindow(HWND window) { notifyWindow_ = window; }
@@ -76,11 +90,11 @@ public:
 
     // The monitor's pass over this driver, on the user-interface thread:
     // the state settled from the service status or the process, then the
-    // configuration watch of a running server. A driver destroyed by a
-    // message box shown meanwhile is not touched again.
+    // configuration watch of a running server.
     void monitorPass();
     // The process handle of the server in process mode (null: none known,
-    // or only its id); the message loop wakes the monitor when it ends.
+    // or only its id); the message loop waits on it while the driver holds
+    // it, and runs this driver's pass when it ends.
     HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
 
 protected:
@@ -149,7 +163,7 @@ protected:
     ProcessExclusion adoptExclusion_;
     // Remembers a program the driver ran besides the server: the command
     // interpreter of a syntax test (one that gave no verdict in time may
-    // still run), a shutdown, restart or service command. A start never
+    // still run), a shutdown or service command. A start never
     // adopts one of the latest of them, nor a child of one, as the server.
     void rememberHelper(DWORD pid);
     // True while start's startProcess runs: the configuration has just
@@ -163,13 +177,10 @@ protected:
     int adoptNameCount_;
     char adoptFolder_[MAX_PATH];
 
-    // checkConfig, startProcess and stopProcess may show a message box
-    // (Apache's check sends ConfigError), and the window may destroy the
-    // driver inside its loop. The slot is taken before such a call; a
-    // registered driver whose slot no longer holds it afterwards is gone
-    // and must not be touched.
-    int registeredSlot() const;
-    bool destroyedSince(int slot) const;
+    // The process-mode stop asked for last: when (GetTickCount), and
+    // whether its being overdue was reported.
+    DWORD stopRequestedAt_;
+    bool stopOverdueTold_;
 
 private:
     static const int helperCount = 8;
@@ -177,16 +188,17 @@ private:
     int nextHelper_;
 
     // Takes up the process record a launch or an adoption filled: the
-    // thread handle is closed, the process handle kept (the message loop
-    // waits on it).
+    // thread handle is closed, the process handle kept and handed to the
+    // message loop's wait.
     void takeProcess();
+    static void processEnded(void* server);
     // Lets go of the process: the handles, the whole record.
     void dropProcess();
     // The server's process lives: by its handle when there is one (a
     // reused id cannot stand for it), else by its id.
     bool processAlive() const;
     // Step 2 of a monitor pass, for a running watched server.
-    void watchConfigFile(int slot);
+    void watchConfigFile();
     // Keeps a handle on the process the service manager says runs the
     // service (pid 0: none named).
     void noteServiceProcess(DWORD pid);

@@ -12,6 +12,14 @@ HWND wakeWindow;
 volatile LONG wakePosted;
 const UINT WakeMessage = WM_APP;
 
+struct HandleWait {
+    HANDLE handle;
+    HandleSignalled callback;
+    void* context;
+};
+HandleWait waits[handleWaitSize];
+int waitCount;
+
 LRESULT CALLBACK wakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message != WakeMessage)
@@ -48,17 +56,46 @@ void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD)
             serverTable[slot]->monitorPass();
 }
 
+bool waitOnHandle(HANDLE handle, HandleSignalled callback, void* context)
+{
+    if (!handle || waitCount == handleWaitSize)
+        return false;
+    waits[waitCount++] = HandleWait{handle, callback, context};
+    return true;
+}
+
+void stopWaitingOn(HANDLE handle)
+{
+    for (int i = 0; i < waitCount; ++i) {
+        if (waits[i].handle == handle) {
+            waits[i] = waits[--waitCount];
+            return;
+        }
+    }
+}
+
 bool waitForMessageOrServerEnd(DWORD timeoutMs)
 {
-    HANDLE processes[serverTableSize];
-    DWORD count = 0;
-    for (int slot = 0; slot < serverTableSize; ++slot)
-        if (serverTable[slot] && serverTable[slot]->processHandle())
-            processes[count++] = serverTable[slot]->processHandle();
-    DWORD result = MsgWaitForMultipleObjects(count, processes, FALSE, timeoutMs, QS_ALLINPUT);
+    HANDLE handles[handleWaitSize];
+    DWORD count = static_cast<DWORD>(waitCount);
+    for (DWORD i = 0; i < count; ++i)
+        handles[i] = waits[i].handle;
+    DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, timeoutMs, QS_ALLINPUT);
     if (result >= WAIT_OBJECT_0 + count)
         return false;
-    monitorTick(nullptr, 0, 0, 0);
+    HANDLE signalled = handles[result - WAIT_OBJECT_0];
+    for (int i = 0; i < waitCount; ++i) {
+        if (waits[i].handle == signalled) {
+            HandleWait wait = waits[i];
+            wait.callback(wait.context);
+            break;
+        }
+    }
+    // An owner that kept its signalled handle would have the loop spin:
+    // the handle is left to the owner's timer from here on.
+    for (int i = 0; i < waitCount; ++i)
+        if (waits[i].handle == signalled && WaitForSingleObject(signalled, 0) == WAIT_OBJECT_0)
+            stopWaitingOn(signalled);
     return true;
 }
 

@@ -1,7 +1,7 @@
 // The monitor: settles the state of every driver in serverTable and reacts
 // to configuration changes, every 700 ms at the latest, and at once when a
-// server's process ends (the message loop waits on the processes) or a
-// start or stop is under way.
+// server's process ends (the message loop waits on the handles their
+// owners registered) or a start or stop is under way.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +22,20 @@ UINT_PTR startServerMonitor();
 // requests made before the pass ran count as one.
 void requestMonitorPass();
 
+// The handles the message loop waits on besides its messages, each with
+// its owner's callback and context: an owner registers a handle when it
+// takes it and removes it before it closes it. A handle that is signalled
+// runs its own callback, nothing else. False when the wait is full (the
+// 700 ms timer then sees the end).
+typedef void (*HandleSignalled)(void* context);
+const int handleWaitSize = 16;
+bool waitOnHandle(HANDLE handle, HandleSignalled callback, void* context);
+void stopWaitingOn(HANDLE handle);
+
 // Waits up to timeoutMs until the calling thread has a message to read or
-// the process of a registered server has ended; for an end, runs a pass
-// (which lets go of the ended process) and returns true.
+// a registered handle is signalled; for a handle, runs its owner's callback
+// (a driver's: a pass over that driver, which lets go of the ended
+// process) and returns true.
 bool waitForMessageOrServerEnd(DWORD timeoutMs);
 
 // GetMessageA for the message loop of the manager: while no message is

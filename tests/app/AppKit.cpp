@@ -175,7 +175,7 @@ int AppTest::CountLines(const std::string& text)
 bool AppTest::WaitStates(ServerState apache, ServerState mysql, DWORD ms)
 {
     return testkit::PumpUntil(
-        [&] { return window->apache.state() == apache && window->mysql.state() == mysql; }, ms);
+        [&] { return window->stack().apache().state() == apache && window->stack().mysql().state() == mysql; }, ms);
 }
 
 bool AppTest::Kill(const char* program)

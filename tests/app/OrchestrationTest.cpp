@@ -31,16 +31,16 @@ protected:
     {
         SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
         ASSERT_TRUE(WaitStates(Running, Running))
-            << "Apache " << window->apache.state() << ", MySQL " << window->mysql.state() << "\n" << Lines();
-        ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 3000));
+            << "Apache " << window->stack().apache().state() << ", MySQL " << window->stack().mysql().state() << "\n" << Lines();
+        ASSERT_TRUE(PumpUntil([&] { return window->stack().started(); }, 3000));
         // Running means the processes live; their shutdown doors (the pid
         // file, the shutdown event) open a moment later.
         ASSERT_TRUE(PumpUntil([&] {
             HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
             if (event)
                 CloseHandle(event);
-            return event && Serving(port ? port : window->apache.port());
-        }, 5000)) << "port " << window->apache.port() << " kit " << kit->port() << "\n" << Lines();
+            return event && Serving(port ? port : window->stack().apache().port());
+        }, 5000)) << "port " << window->stack().apache().port() << " kit " << kit->port() << "\n" << Lines();
     }
     std::string Text(int id)
     {
@@ -78,12 +78,12 @@ TEST_F(OrchestrationTest, StartCrashAndRestart)
     std::vector<std::string> file = FileLines();
     ASSERT_FALSE(file.empty());
     EXPECT_EQ(ListLines()[0], file[0]);
-    EXPECT_STREQ("Tarvane (Started)", window->trayData.szTip);
+    EXPECT_STREQ("Tarvane (Started)", window->tray().szTip);
     // The icon blinks: idle and both-servers icons in turn.
     bool idle = false, both = false;
     PumpUntil([&] {
-        idle = idle || window->trayData.hIcon == window->trayIcons[0];
-        both = both || window->trayData.hIcon == window->trayIcons[3];
+        idle = idle || window->tray().hIcon == window->trayIcon(0);
+        both = both || window->tray().hIcon == window->trayIcon(3);
         return idle && both;
     }, 3000);
     EXPECT_TRUE(idle && both);
@@ -109,7 +109,7 @@ TEST_F(OrchestrationTest, StartCrashAndRestart)
 
     // A crash of each: the line, and the partner stopped on the next tick.
     for (const char* program : {"apache.exe", "mysqld-nt.exe"}) {
-        if (!window->serversStarted)
+        if (!window->stack().started())
             StartBoth();
         ASSERT_TRUE(Kill(program)) << program;
         const char* line = program[0] == 'a' ? "Apache : Unexpected end of Apache !"
@@ -135,22 +135,22 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     kit->writeHttpdConf(testkit::DefaultHttpdConf(newPort));
     EXPECT_TRUE(PumpUntil([&] { return CountLines("Apache : The configuration file has been modified") == 1; }, 5000))
         << "the change is logged";
-    EXPECT_TRUE(PumpUntil([&] { return window->apache.port() == newPort; }, 5000));
-    ASSERT_TRUE(WaitStates(Running, Running)) << window->apache.state() << window->mysql.state() << Lines();
+    EXPECT_TRUE(PumpUntil([&] { return window->stack().apache().port() == newPort; }, 5000));
+    ASSERT_TRUE(WaitStates(Running, Running)) << window->stack().apache().state() << window->stack().mysql().state() << Lines();
     ASSERT_TRUE(PumpUntil([&] { return Serving(newPort); }, 5000)) << "Apache follows the new port";
 
     // The stop command acts once the window counts the servers started
     // (its next status tick after both run).
-    ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return window->stack().started(); }, 5000));
 
     // A broken file: the stop is refused with one prompt per write.
     prompts.answer = [](const std::string&) { return IDNO; };
-    window->apache.setWatchConfig(false);
+    window->stack().apache().setWatchConfig(false);
     kit->writeHttpdConf(conf + "<Directory\r\n");
     SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
-    PumpUntil([&] { return window->mysql.state() == Stopped; }, 5000);
+    PumpUntil([&] { return window->stack().mysql().state() == Stopped; }, 5000);
     PumpFor(2000);
-    EXPECT_EQ(Running, window->apache.state()) << Lines();
+    EXPECT_EQ(Running, window->stack().apache().state()) << Lines();
     ASSERT_EQ(1u, prompts.texts().size());
     EXPECT_EQ(0u, prompts.texts()[0].find("Error in Apache configuration file:\n\n\""));
     EXPECT_EQ(1, CountLines("Tarvane: Erreur dans le fichier de configuration d'Apache"));
@@ -168,10 +168,11 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     StartBoth(kit->port());
     kit->writeHttpdConf(conf + "<Directory\r\n");
     SendMessageA(window->handle(), WM_COMMAND, ID_CMD_RESTART, 0);
-    EXPECT_EQ(3u, prompts.texts().size());
+    // Asked once the check has returned: its report is posted.
+    EXPECT_TRUE(PumpUntil([&] { return prompts.texts().size() == 3; }, 5000));
     PumpFor(1000);
-    EXPECT_EQ(Running, window->apache.state());
-    EXPECT_EQ(Running, window->mysql.state());
+    EXPECT_EQ(Running, window->stack().apache().state());
+    EXPECT_EQ(Running, window->stack().mysql().state());
     kit->writeHttpdConf(conf);
 }
 
@@ -185,20 +186,9 @@ TEST_F(OrchestrationTest, MySqlMissingPromptAndQuitWhileOpen)
                                  "\n\nWould you like to launch Apache ?";
     WriteSettings();
     Open();
-    // No: nothing starts. Yes: Apache starts, and is taken down again.
-    for (int button : {IDNO, IDYES}) {
-        prompts.answer = [button](const std::string&) { return button; };
-        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
-        ASSERT_FALSE(prompts.texts().empty());
-        EXPECT_EQ(expected, prompts.texts().back());
-        if (button == IDNO)
-            EXPECT_EQ(Stopped, window->apache.state());
-        else
-            EXPECT_NE(Stopped, window->apache.state());
-        EXPECT_TRUE(WaitStates(Stopped, Stopped));
-    }
-    // A quit while the prompt is open: Yes then starts nothing, and the
-    // quit follows once the prompt has gone.
+    // (No and Yes are rows of the stack's table.) A quit while the prompt
+    // is open: Yes then starts nothing, and the quit follows once the
+    // prompt has gone.
     HWND w = window->handle();
     prompts.hook = [w](const std::string&) {
         PostMessageA(w, WM_COMMAND, ID_CMD_QUIT, 0);
@@ -206,11 +196,12 @@ TEST_F(OrchestrationTest, MySqlMissingPromptAndQuitWhileOpen)
     };
     prompts.answer = [](const std::string&) { return IDYES; };
     SendMessageA(w, WM_COMMAND, ID_CMD_START, 0);
-    EXPECT_EQ(3u, prompts.texts().size());
-    EXPECT_EQ(Stopped, window->apache.state());
+    ASSERT_EQ(1u, prompts.texts().size());
+    EXPECT_EQ(expected, prompts.texts()[0]);
+    EXPECT_EQ(Stopped, window->stack().apache().state());
     EXPECT_TRUE(PumpUntil([&] { return window->hasQuit(); }, 3000));
     PumpFor(1000);
-    EXPECT_EQ(Stopped, window->apache.state());
+    EXPECT_EQ(Stopped, window->stack().apache().state());
     HideMysqld(false);
 }
 
@@ -259,12 +250,12 @@ TEST_F(OrchestrationTest, ServiceSwitchBothWays)
     HWND w = Open()->handle();
     StartBoth();
     for (bool services : {true, false}) {
-        ASSERT_TRUE(PumpUntil([&] { return window->serversStarted; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return window->stack().started(); }, 5000));
         CheckDlgButton(w, IDC_START_AS_SERVICES, services ? BST_CHECKED : BST_UNCHECKED);
         SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
-        EXPECT_TRUE(window->serviceSwitchPending);
-        EXPECT_TRUE(PumpUntil([&] { return window->apache.serviceMode() == services &&
-                                           window->mysql.serviceMode() == services; }, 20000))
+        EXPECT_TRUE(window->stack().switchPending());
+        EXPECT_TRUE(PumpUntil([&] { return window->stack().apache().serviceMode() == services &&
+                                           window->stack().mysql().serviceMode() == services; }, 20000))
             << "services " << services;
         EXPECT_TRUE(WaitStates(Running, Running, 30000)) << "services " << services;
         EXPECT_EQ(services ? SERVICE_RUNNING : 0u, testkit::ServiceState("Apache"));
@@ -286,15 +277,15 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
     };
     CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
     SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !window->serviceSwitchPending; }, 30000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->stack().switchPending(); }, 30000));
     ASSERT_FALSE(prompts.texts().empty());
     EXPECT_EQ("The service of MySql could not be installed: the servers keep running as programs.",
               prompts.texts().back());
     EXPECT_EQ(1, CountLines("The service of MySql could not be installed"));
-    EXPECT_FALSE(window->settings.StartAsServices);
+    EXPECT_FALSE(window->settings().StartAsServices);
     EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
-    EXPECT_FALSE(window->apache.serviceMode());
-    EXPECT_FALSE(window->mysql.serviceMode());
+    EXPECT_FALSE(window->stack().apache().serviceMode());
+    EXPECT_FALSE(window->stack().mysql().serviceMode());
     EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
     EXPECT_EQ(0u, testkit::ServiceState("MySql"));
     // The servers come back as programs: Apache, then MySQL, whose program
@@ -302,34 +293,4 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
     EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
     for (const std::string& text : prompts.texts())
         EXPECT_NE(std::string::npos, text.find("could not be installed")) << "another prompt: " << text;
-}
-
-// A MySQL that does not end after its stop (here one that ignores its
-// events): logged and asked once per stop; only Yes ends the process.
-TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
-{
-    ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
-    WriteSettings();
-    Open();
-    window->mySqlStopLimitMs = 1500;
-    const std::string asked = "MySql has not ended 1 s after it was asked to stop.\n\nEnding its process now can lose "
-                              "data it has not written yet.\nEnd MySql's process ?";
-    for (int button : {IDYES, IDNO}) {
-        StartBoth();
-        size_t before = prompts.texts().size();
-        prompts.answer = [button](const std::string&) { return button; };
-        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
-        ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 1; }, 10000)) << Lines();
-        EXPECT_EQ(asked, prompts.texts().back());
-        if (button == IDYES) {
-            EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
-            EXPECT_EQ(1, CountLines("MySql  : MySql's process was ended at the user's request")) << Lines();
-        } else {
-            PumpFor(3000);
-            EXPECT_EQ(before + 1, prompts.texts().size()) << "asked once a stop";
-            EXPECT_EQ(StopPending, window->mysql.state());
-        }
-    }
-    EXPECT_EQ(2, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
-    EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
 }

@@ -93,9 +93,6 @@ TEST_F(WindowTest, HeightsByExpansionPosition)
         WriteSettings({{"ExpandPos", c.stored}});
         Open();
         EXPECT_EQ(c.height, Height(window->handle())) << "ExpandPos " << c.stored;
-        window->setExpansion(-1);
-        window->setExpansion(3);
-        EXPECT_EQ(c.height, Height(window->handle())) << "other values change nothing";
         Close();
         EXPECT_EQ(c.stored, ReadSetting("ExpandPos"));
     }
@@ -107,7 +104,7 @@ TEST_F(WindowTest, HeightsByExpansionPosition)
     SendMessageA(slider, TBM_SETPOS, TRUE, 2);
     SendMessageA(window->handle(), WM_VSCROLL, SB_THUMBPOSITION, reinterpret_cast<LPARAM>(slider));
     EXPECT_EQ(h[2], Height(window->handle()));
-    EXPECT_EQ(2, window->settings.ExpandPos);
+    EXPECT_EQ(2, window->settings().ExpandPos);
 }
 
 TEST_F(WindowTest, PinCloseCommandAndEscape)
@@ -127,7 +124,7 @@ TEST_F(WindowTest, PinCloseCommandAndEscape)
     SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
     HGDIOBJ unpinned = reinterpret_cast<HGDIOBJ>(SendMessageA(pin, BM_GETIMAGE, IMAGE_BITMAP, 0));
     EXPECT_FALSE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
-    EXPECT_FALSE(window->settings.ShowAlways);
+    EXPECT_FALSE(window->settings().ShowAlways);
     EXPECT_TRUE(unpinned != nullptr && unpinned != pinned);
     EXPECT_EQ(0u, GetObjectType(pinned)) << "the replaced image is freed";
     SendMessageA(w, WM_COMMAND, IDC_PIN, 0);
@@ -145,6 +142,19 @@ TEST_F(WindowTest, PinCloseCommandAndEscape)
     SendMessageA(w, TrayCallbackMessage, 0, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(IsWindowVisible(w));
     EXPECT_EQ(GetDlgItem(w, IDCANCEL), GetFocus());
+
+    // The tray's message has the value of DM_SETDEFID: mouse events over
+    // the icon leave Close the default button, so Enter on a check box
+    // still closes the window.
+    for (LPARAM mouse : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MOUSEMOVE})
+        SendMessageA(w, TrayCallbackMessage, 0, mouse);
+    EXPECT_EQ(IDCANCEL, LOWORD(SendMessageA(w, DM_GETDEFID, 0, 0)));
+    SetFocus(GetDlgItem(w, IDC_EXPERT_MODE));
+    MSG enter = {GetDlgItem(w, IDC_EXPERT_MODE), WM_KEYDOWN, VK_RETURN, 1};
+    EXPECT_TRUE(IsDialogMessageA(w, &enter));
+    PumpFor(50);
+    EXPECT_FALSE(IsWindowVisible(w)) << "Enter closes the window";
+    SendMessageA(w, TrayCallbackMessage, 0, WM_LBUTTONDBLCLK);
     Close();
     EXPECT_EQ("Y", ReadSetting("ShowAlways"));
 
@@ -195,9 +205,9 @@ TEST_F(WindowTest, QuitBeforeAnAppliedServiceSwitchKeepsProcesses)
     // next start must start processes, not services that were never made.
     WriteSettings({{"StartAsServices", "N"}});
     Open();
-    window->settings.StartAsServices = true;
-    window->serviceSwitchPending = true;
     CheckDlgButton(window->handle(), IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(window->handle(), WM_COMMAND, IDC_APPLY, 0);
+    ASSERT_TRUE(window->stack().switchPending());
     SendMessageA(window->handle(), WM_COMMAND, ID_CMD_QUIT, 0);
     ASSERT_TRUE(window->hasQuit());
     // Commands after the quit are dropped.
@@ -238,11 +248,11 @@ TEST_F(WindowTest, SettingsPage)
     CheckDlgButton(w, IDC_AUTO_RELOAD_CONF, BST_CHECKED);
     SetDlgItemTextA(w, IDC_MYSQL_ARGUMENTS, "--console");
     SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
-    EXPECT_TRUE(window->apache.watchConfig());
-    EXPECT_FALSE(window->mysql.watchConfig());
-    EXPECT_STREQ("--console", window->mysql.arguments());
-    EXPECT_TRUE(window->settings.ExpertMode);
-    EXPECT_FALSE(window->serviceSwitchPending) << "the service option did not change";
+    EXPECT_TRUE(window->stack().apache().watchConfig());
+    EXPECT_FALSE(window->stack().mysql().watchConfig());
+    EXPECT_STREQ("--console", window->stack().mysqlDriver.arguments());
+    EXPECT_TRUE(window->settings().ExpertMode);
+    EXPECT_FALSE(window->stack().switchPending()) << "the service option did not change";
 
     // Context help on the three fields.
     for (int id : {IDC_AUTO_START_SERVERS, IDC_START_AS_SERVICES, IDC_MYSQL_ARGUMENTS, IDC_EXPERT_MODE}) {
@@ -295,23 +305,21 @@ TEST_F(WindowTest, TrayIconTooltipAndLoss)
 {
     WriteSettings();
     HWND w = Open()->handle();
-    PumpUntil([&] { return strstr(window->trayData.szTip, "(") != nullptr; }, 3000);
-    EXPECT_STREQ("Tarvane (Stopped)", window->trayData.szTip);
-    EXPECT_EQ(window->trayIcons[0], window->trayData.hIcon);
+    PumpUntil([&] { return strstr(window->tray().szTip, "(") != nullptr; }, 3000);
+    EXPECT_STREQ("Tarvane (Stopped)", window->tray().szTip);
+    EXPECT_EQ(window->trayIcon(0), window->tray().hIcon);
 #if !defined(_WIN64)
-    EXPECT_EQ(88u, window->trayData.cbSize);
+    EXPECT_EQ(88u, window->tray().cbSize);
 #endif
     // Wine answers a change of an unknown icon with FALSE, as Windows does.
-    NOTIFYICONDATAA probe = window->trayData;
+    NOTIFYICONDATAA probe = window->tray();
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &probe));
     ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &probe));
     // Nothing changes, nothing is asked of the shell.
     PumpFor(1200);
     EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &probe));
     // Gone without a word from the shell: its next change adds it again.
-    window->serversStarted = true;
-    window->refreshTray();
-    window->serversStarted = false;
+    window->refreshTray(true);
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &probe));
     // Gone with a new taskbar: the broadcast brings it back at once.
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &probe));

@@ -42,7 +42,6 @@ public:
     // Called by checkConfig before it answers (e.g. to show a message box).
     void (*onCheck)(TestServer*) = nullptr;
 
-    DWORD restart() override { return 0; }
     bool installService() override { return false; }
     bool uninstallService() override { return false; }
     bool checkConfig() override;

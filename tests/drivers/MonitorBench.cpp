@@ -115,7 +115,6 @@ public:
     DWORD pid() const { return process_.dwProcessId; }
     SC_HANDLE serviceHandle() const { return service_; }
 
-    DWORD restart() override { return 0; }
     bool installService() override { return false; }
     bool uninstallService() override { return false; }
     DWORD startProcess() override

@@ -175,6 +175,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     // check says it again).
     WriteHttpdConf(confText + row.refused);
     EXPECT_FALSE(apache.checkConfig());
+    testkit::PumpUntil([] { return !Notes::texts.empty(); }, 2000);
     ASSERT_EQ(Notes::texts.size(), 1u);
     EXPECT_NE(Notes::texts[0].find(row.refusal), std::string::npos) << Notes::texts[0];
     std::string slashed = conf;
@@ -183,6 +184,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     EXPECT_NE(Notes::texts[0].find(slashed), std::string::npos) << Notes::texts[0];
     EXPECT_EQ(apache.stop(), 1u);
     EXPECT_EQ(apache.state(), Running);
+    testkit::PumpUntil([] { return Notes::texts.size() == 2; }, 2000);
     ASSERT_EQ(Notes::texts.size(), 2u);
     EXPECT_EQ(Notes::texts[1], Notes::texts[0]);
     EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.bat"));

@@ -105,38 +105,6 @@ TEST_F(ApacheLaunchTest, StopRunsTheShutdownCommandWithTwoBlanks)
     EXPECT_TRUE(WaitProcessGone(server, 10000)) << "Apache ends";
 }
 
-TEST_F(ApacheLaunchTest, RestartInProcessModeRunsTheRestartCommand)
-{
-    LayOut();
-    TestApache apache;
-    ASSERT_EQ(apache.startProcess(), 0u);
-    DWORD server = apache.pid();
-    ASSERT_TRUE(waitServing());
-
-    EXPECT_NE(apache.restart(), 0u);
-    EXPECT_EQ(apache.pid(), server);
-    ASSERT_TRUE(waitRun("-k restart"));
-    auto restart = runsWith("-k restart")[0];
-    EXPECT_EQ(restart.cmdLine, apacheDir() + "apache.exe -k restart");
-    EXPECT_EQ(restart.title, "Restarting Apache");
-    EXPECT_EQ(restart.show, SW_HIDE) << "got " << restart.show;
-    EXPECT_EQ(restart.curDir, apacheCurDir());
-    EXPECT_EQ(runsWith(" -t").size(), 1u) << "restart runs no check of its own";
-}
-
-// On Windows XP the restart runs apache.exe without a console window.
-TEST_F(ApacheLaunchTest, RestartOnWindowsXpLaunchesApacheWithoutConsole)
-{
-    LayOut();
-    std::string report = RunProbe("winxp", "apacherestart");
-    EXPECT_NE(report.find("xp=1\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("restart=1\n"), std::string::npos) << report;
-    ASSERT_TRUE(waitRun("-k restart"));
-    auto restart = runsWith("-k restart")[0];
-    EXPECT_EQ(restart.cmdLine, apacheDir() + "apache.exe -k restart");
-    EXPECT_EQ(restart.curDir, apacheCurDir());
-}
-
 TEST_F(ApacheLaunchTest, StartAndStopThroughTheMonitor)
 {
     LayOut();
@@ -191,7 +159,6 @@ TEST_F(ApacheLaunchTest, MissingApacheFailsWithFileNotFound)
     SetLastError(0xdead);
     code = apache.stopProcess();
     EXPECT_EQ(code, (DWORD)ERROR_FILE_NOT_FOUND) << "got " << code;
-    EXPECT_EQ(apache.restart(), 0u) << "not launched";
     testkit::PumpFor(100);
     EXPECT_EQ(notes, 0) << "no ConfigError";
     EXPECT_FALSE(testkit::FileExists(apacheDir() + "chkap.bat"));

@@ -1,15 +1,13 @@
 // Builds a driver in a process of its own, so that a test can run it under
 // another Windows version, and writes what it saw to a report:
-//   servers_familyprobe REPORT choose|stop|apacherestart
+//   servers_familyprobe REPORT choose|stop
 // "choose" reports the MySQL build chosen; "stop" also launches it, waits
-// for its shutdown event and stops it through the driver; "apacherestart"
-// runs the Apache driver's process-mode restart.
+// for its shutdown event and stops it through the driver.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "ApacheServer.h"
 #include "MySqlServer.h"
 #include "ServiceControl.h"
 
@@ -22,10 +20,7 @@ int main(int argc, char** argv)
         return 3;
     ServiceControl::acquire();
     int result = 0;
-    if (!strcmp(argv[2], "apacherestart")) {
-        ApacheServer apache;
-        fprintf(report, "xp=%d\nrestart=%lu\n", ServiceControl::isWindowsXp() ? 1 : 0, apache.restart());
-    } else {
+    {
         MySqlServer mysql;
         fprintf(report, "nt=%d\nexecutable=%s\n", ServiceControl::isNtFamily() ? 1 : 0, mysql.executable());
         if (!strcmp(argv[2], "stop")) {

@@ -138,7 +138,7 @@ TEST_F(ServiceTest, MySqlInstallsWithTheChosenBuildAndQuotesABareImagePath)
     EXPECT_FALSE(ServiceExists("MySql"));
 }
 
-TEST_F(ServiceTest, ApacheServiceModeStartsAndRestartStopsWithRestartPending)
+TEST_F(ServiceTest, ApacheServiceModeStartsTheService)
 {
     LayOut();
     Exposed<ApacheServer> apache;
@@ -148,11 +148,6 @@ TEST_F(ServiceTest, ApacheServiceModeStartsAndRestartStopsWithRestartPending)
     EXPECT_EQ(apache.start(), 0u);
     EXPECT_EQ(apache.state(), StartPending);
     ASSERT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_RUNNING; }, 15000))
-        << "service state " << testkit::ServiceState("Apache");
-
-    EXPECT_EQ(apache.restart(), 0u);
-    EXPECT_TRUE(apache.restartPending());
-    EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_STOPPED; }, 15000))
         << "service state " << testkit::ServiceState("Apache");
 }
 
@@ -175,35 +170,6 @@ TEST_F(ServiceTest, MySqlInstallsAndRemovesItsServiceWithTheNtBuild)
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].cmdLine, "\"" + mySqlBin() + "mysqld-nt.exe\" --remove MySql");
     EXPECT_EQ(runs[1].show, SW_HIDE) << "got " << runs[1].show;
-}
-
-TEST_F(ServiceTest, MySqlRestartInServiceMode)
-{
-    LayOut();
-    AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    Exposed<MySqlServer> mysql;
-    ASSERT_TRUE(mysql.setServiceMode(true));
-    // No service: the stop control cannot be sent.
-    EXPECT_EQ(mysql.restart(), 0u);
-    EXPECT_TRUE(mysql.restartPending());
-
-    InstallFresh(mysql, "MySql");
-    mysql.setRestartPending(false);
-    EXPECT_EQ(mysql.start(), 0u);
-    ASSERT_NE(mysql.handle(), nullptr);
-    ASSERT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("MySql") == SERVICE_RUNNING; }, 15000))
-        << "service state " << testkit::ServiceState("MySql");
-
-    // A running service accepts the stop control.
-    EXPECT_EQ(mysql.restart(), 1u);
-    EXPECT_TRUE(mysql.restartPending());
-    EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("MySql") == SERVICE_STOPPED; }, 15000))
-        << "service state " << testkit::ServiceState("MySql");
-
-    // A stopped service counts as stopped: accepted as well.
-    mysql.setRestartPending(false);
-    EXPECT_EQ(mysql.restart(), 1u);
-    EXPECT_TRUE(mysql.restartPending());
 }
 
 }  // namespace

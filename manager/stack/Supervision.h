@@ -1,5 +1,5 @@
 // The supervision of the stack as a decision: from the two servers' states
-// and the window's flags, the one step the window carries out next.
+// and the stack's flags, the one step the stack carries out next.
 #pragma once
 
 #include "Server.h"
@@ -33,7 +33,8 @@ enum StackStep {
 // take that process for a running server.
 StackStep nextStackStep(const StackFacts& facts);
 
-// The servers count as started: both are Running.
+// The servers count as started: both are Running. The one definition the
+// whole manager follows.
 inline bool stackStarted(ServerState apache, ServerState mysql)
 {
     return apache == Running && mysql == Running;

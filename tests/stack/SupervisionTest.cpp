@@ -1,5 +1,5 @@
 // The supervision of the stack as a table: the two states and the flags,
-// and the one step the window carries out next.
+// and the one step the stack carries out next.
 #include <gtest/gtest.h>
 
 #include "Supervision.h"

@@ -1,0 +1,401 @@
+#include "Stack.h"
+
+#include <cstdio>
+
+#include "Diagnostics.h"
+#include "InstallDir.h"
+#include "Shortcuts.h"
+#include "Texts.h"
+#include "resource.h"
+
+namespace {
+
+// How long a quit waits for a server that is still starting to be seen
+// running (and then stopped), and how long the end of a session waits for
+// the servers to end: Windows gives a logoff about five seconds.
+const DWORD StartWaitMs = 10000;
+const DWORD SessionEndWaitMs = 4000;
+
+// The system's text for an error code; "error N" when it has none.
+void SystemMessage(DWORD code, char* out, size_t size)
+{
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length && text)
+        lstrcpynA(out, text, static_cast<int>(size));
+    else
+        snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
+    if (text)
+        LocalFree(text);
+}
+
+}  // namespace
+
+Stack::Stack(Server& apache, Server& mysql, StackView& view)
+    : stopLimitMs(30000), apache_(apache), mysql_(mysql), view_(view), services_(false),
+      switchPending_(false), quitting_(false), quitAfterStart_(false), quitRequestedAt_(0)
+{
+}
+
+StackSnapshot Stack::snapshot() const
+{
+    StackSnapshot shot;
+    shot.apache = apache_.state();
+    shot.mysql = mysql_.state();
+    shot.started = stackStarted(shot.apache, shot.mysql);
+    shot.settled = shot.started || (shot.apache == Stopped && shot.mysql == Stopped);
+    return shot;
+}
+
+void Stack::log(UINT textId, EventSource source)
+{
+    char text[MaxTextLength + 1];
+    CopyText(text, sizeof text, textId);
+    view_.stackLog(text, source);
+}
+
+int Stack::ask(StackQuestion& question, UINT type, WPARAM commandOnYes)
+{
+    question.type = type;
+    question.commandOnYes = commandOnYes;
+    return view_.stackAsk(question);
+}
+
+void Stack::setServices(bool services)
+{
+    services_ = services;
+    apache_.setServiceMode(services);
+    mysql_.setServiceMode(services);
+}
+
+void Stack::applyServices(bool services)
+{
+    if (services == services_)
+        return;
+    if (started()) {
+        apache_.stop();
+        mysql_.stop();
+    }
+    services_ = services;
+    switchPending_ = true;
+}
+
+void Stack::startAll()
+{
+    view_.stackLog("Demarrage des serveurs", SourceManager);
+    if (services_) {
+        apache_.start();
+        mysql_.start();
+        return;
+    }
+    DWORD code = mysql_.start();
+    if (code == 1 || code == 2) {
+        char system[200];
+        StackQuestion question;
+        SystemMessage(code, system, sizeof system);
+        FormatText(question.text, 200, IDS_MYSQL_START_FAILED, system);
+        // Only Yes goes on; a prompt ended by a quit ends the start too.
+        if (ask(question, MB_YESNO) != IDYES || quitting_)
+            return;
+    }
+    startApache();
+}
+
+void Stack::startApache()
+{
+    DWORD code = apache_.start();
+    if (code == 0)
+        return;
+    StackQuestion question;
+    if (code == 1) {
+        CopyText(question.text, MaxTextLength + 1, IDS_APACHE_PORT_TAKEN);
+        ask(question, MB_OK | MB_ICONEXCLAMATION);
+        explainPortHolder();
+        return;
+    }
+    char system[200];
+    SystemMessage(code, system, sizeof system);
+    FormatText(question.text, 200, IDS_APACHE_START_FAILED, system);
+    ask(question, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void Stack::stopAll()
+{
+    view_.stackLog("Arret des serveurs", SourceManager);
+    apache_.stop();
+    mysql_.stop();
+    // Shown at once: both are stopping now.
+    view_.stackChanged();
+}
+
+void Stack::toggle()
+{
+    if (started())
+        stopAll();
+    else
+        startAll();
+}
+
+void Stack::restartAll()
+{
+    if (!started())
+        return;
+    log(IDS_LOG_RESTARTING, SourceManager);
+    // A check that fails posts its report, which asks the user.
+    if (!apache_.checkConfig() || quitting_)
+        return;
+    apache_.stop();
+    mysql_.stop();
+    apache_.setRestartPending(true);
+    mysql_.setRestartPending(true);
+}
+
+void Stack::supervise(bool statusTick)
+{
+    StackFacts facts = {apache_.state(),         mysql_.state(),  apache_.restartPending(),
+                        mysql_.restartPending(), switchPending_,  quitting_,
+                        statusTick};
+    switch (nextStackStep(facts)) {
+    case StepStartApache:
+        apache_.start();
+        apache_.setRestartPending(false);
+        break;
+    case StepStartMySql:
+        mysql_.start();
+        mysql_.setRestartPending(false);
+        break;
+    case StepSwitchMode:
+        switchServices();
+        break;
+    case StepStopApache:
+        // Apache refuses a stop while its configuration fails the check,
+        // and asks only once per write of the file.
+        apache_.stop();
+        break;
+    case StepStopMySql:
+        mysql_.stop();
+        break;
+    case StepNone:
+        break;
+    }
+}
+
+void Stack::changed(bool statusTick)
+{
+    supervise(statusTick);
+    view_.stackChanged();
+    // A quit that waits for servers still starting goes on once they run.
+    if (quitAfterStart_ && !quitMustWait(GetTickCount()))
+        view_.stackQuitDue();
+}
+
+void Stack::tick()
+{
+    changed(true);
+    watchStops();
+}
+
+bool Stack::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Server* server = message == apache_.messageId() ? &apache_ : message == mysql_.messageId() ? &mysql_ : nullptr;
+    if (!server)
+        return false;
+    onServerNotification(server, wParam, lParam);
+    return true;
+}
+
+void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
+{
+    if (code == StateChanged) {
+        // Apache went from starting to stopped without ever running.
+        if (server == &apache_ && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
+            explainPortHolder();
+        changed(false);
+        return;
+    }
+    if (server == &apache_) {
+        switch (code) {
+        case UnexpectedEnd:
+            log(IDS_APACHE_UNEXPECTED_END, SourceApache);
+            logErrorTail(&apache_);
+            // An Apache that could not bind its port may live just long
+            // enough to be seen running: the holder is named all the same.
+            explainPortHolder();
+            break;
+        case ConfigError: {
+            StackQuestion question;
+            FormatText(question.text, 2261, IDS_APACHE_CONFIG_ERROR,
+                       lParam ? reinterpret_cast<const char*>(lParam) : "");
+            view_.stackLog("Erreur dans le fichier de configuration d'Apache", SourceManager);
+            ask(question, MB_YESNO | MB_ICONERROR, ID_CMD_EDIT_APACHE_CONF);
+            break;
+        }
+        case ConfigChanged:
+            log(IDS_LOG_CONFIG_CHANGED, SourceApache);
+            break;
+        default:
+            break;
+        }
+    } else if (server == &mysql_ && code == UnexpectedEnd) {
+        log(IDS_MYSQL_UNEXPECTED_END, SourceMySql);
+        logErrorTail(&mysql_);
+    }
+}
+
+void Stack::watchStops()
+{
+    // Per server, the texts of its safeguard; a server without them is not
+    // watched (Apache's shutdown has no such safeguard yet).
+    const struct {
+        Server* server;
+        EventSource source;
+        UINT told, asked, ended;
+    } watched[] = {
+        {&mysql_, SourceMySql, IDS_MYSQL_STOP_OVERDUE, IDS_MYSQL_STOP_OVERDUE_ASK, IDS_MYSQL_ENDED_BY_USER},
+    };
+    for (const auto& row : watched) {
+        if (!row.server->stopOverdue(GetTickCount(), stopLimitMs))
+            continue;
+        int seconds = static_cast<int>(stopLimitMs / 1000);
+        StackQuestion question;
+        FormatText(question.text, MaxTextLength + 1, row.told, seconds);
+        view_.stackLog(question.text, row.source);
+        FormatText(question.text, MaxTextLength + 1, row.asked, seconds);
+        // The server may end while the question is open: then nothing is
+        // ended.
+        if (ask(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES || quitting_ ||
+            row.server->state() != StopPending)
+            continue;
+        if (row.server->endProcess() > 0)
+            log(row.ended, row.source);
+    }
+}
+
+void Stack::switchServices()
+{
+    bool apacheDone = services_ ? apache_.installService() : apache_.uninstallService();
+    bool mysqlDone = services_ ? mysql_.installService() : mysql_.uninstallService();
+    finishServiceSwitch(apacheDone, mysqlDone);
+}
+
+void Stack::finishServiceSwitch(bool apacheDone, bool mysqlDone)
+{
+    bool services = services_;
+    switchPending_ = false;
+    if (apacheDone && mysqlDone) {
+        apache_.setServiceMode(services);
+        mysql_.setServiceMode(services);
+        apache_.setRestartPending(true);
+        mysql_.setRestartPending(true);
+        return;
+    }
+    // Both servers stay as they were: what one switch did is undone, the
+    // option goes back, and the user is told.
+    if (apacheDone)
+        services ? apache_.uninstallService() : apache_.installService();
+    if (mysqlDone)
+        services ? mysql_.uninstallService() : mysql_.installService();
+    services_ = !services;
+    view_.stackServicesChanged(services_);
+    StackQuestion question;
+    FormatText(question.text, MaxTextLength + 1, services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED,
+               !apacheDone ? apache_.name() : mysql_.name());
+    view_.stackLog(question.text, SourceManager);
+    apache_.setRestartPending(true);
+    mysql_.setRestartPending(true);
+    ask(question, MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool Stack::quitMustWait(DWORD now)
+{
+    if (quitAfterStart_ && now - quitRequestedAt_ >= StartWaitMs)
+        return false;  // waited long enough: what runs is stopped now
+    bool starting = (!apache_.serviceMode() && apache_.state() == StartPending) ||
+                    (!mysql_.serviceMode() && mysql_.state() == StartPending);
+    if (!starting)
+        return false;
+    // A process that is starting cannot be told to stop yet: the quit is
+    // carried out at the change that sees it running (or gone).
+    if (!quitAfterStart_)
+        quitRequestedAt_ = now;
+    quitAfterStart_ = true;
+    return true;
+}
+
+bool Stack::quit()
+{
+    quitting_ = true;
+    if (quitMustWait(GetTickCount()))
+        return false;
+    quitAfterStart_ = false;
+    // The drivers' actual mode decides: an applied switch to services that
+    // has not happened yet leaves processes that must end with the manager.
+    if (!apache_.serviceMode() || !mysql_.serviceMode()) {
+        view_.stackLog("Arret des serveurs", SourceManager);
+        if (!apache_.serviceMode())
+            apache_.stop();
+        if (!mysql_.serviceMode())
+            mysql_.stop();
+    }
+    return true;
+}
+
+void Stack::endSession()
+{
+    quitting_ = true;
+    quitAfterStart_ = false;
+    if (apache_.serviceMode() && mysql_.serviceMode())
+        return;
+    view_.stackLog("Arret des serveurs", SourceManager);
+    // MySQL first: its data must be written before Windows ends what is
+    // left. Then Apache, without its syntax test (a broken httpd.conf must
+    // neither keep it running nor open a box now). Starting servers are
+    // told too.
+    if (!mysql_.serviceMode() && mysql_.state() != Stopped)
+        mysql_.shutdownUnchecked();
+    if (!apache_.serviceMode() && apache_.state() != Stopped)
+        apache_.shutdownUnchecked();
+    // Both processes at once, on the drivers' own handles (a started or an
+    // adopted server has one): another program of the same name is not
+    // waited for.
+    HANDLE ends[2];
+    DWORD count = 0;
+    if (mysql_.processHandle())
+        ends[count++] = mysql_.processHandle();
+    if (apache_.processHandle())
+        ends[count++] = apache_.processHandle();
+    if (count)
+        WaitForMultipleObjects(count, ends, TRUE, SessionEndWaitMs);
+}
+
+void Stack::explainPortHolder()
+{
+    char program[MAX_PATH] = "";
+    DWORD pid = 0;
+    int port = apache_.port();
+    if (!FindPortHolder(port, program, sizeof program, &pid))
+        return;
+    char text[MaxTextLength + 1];
+    if (program[0])
+        FormatText(text, sizeof text, IDS_PORT_HOLDER, port, program, static_cast<unsigned long>(pid));
+    else
+        // The system names no owner (Wine, for one, gives process id 0).
+        FormatText(text, sizeof text, IDS_PORT_HOLDER_UNKNOWN, port);
+    view_.stackLog(text, SourceApache);
+}
+
+void Stack::logErrorTail(Server* server)
+{
+    char path[MAX_PATH];
+    if (server == &apache_)
+        snprintf(path, sizeof path, "%sapache\\logs\\error.log", GetInstallDir());
+    else
+        FindMySqlErrorLog(path, sizeof path);
+    char lines[3][logTailLineSize];
+    int count = ReadLogTail(path, lines, 3);
+    for (int i = 0; i < count; ++i)
+        view_.stackLog(lines[i], server == &apache_ ? SourceApache : SourceMySql);
+}
