@@ -8,6 +8,7 @@
 #include "ServiceControl.h"
 #include "TestKit.h"
 #include "resource.h"
+#include "../../testkit/record.h"
 
 using testkit::PumpFor;
 using testkit::PumpUntil;
@@ -36,7 +37,7 @@ protected:
         // Running means the processes live; their shutdown doors (the pid
         // file, the shutdown event) open a moment later.
         ASSERT_TRUE(PumpUntil([&] {
-            HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+            HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kitrecord::kMysqldPortEvent);
             if (event)
                 CloseHandle(event);
             return event && Serving(port ? port : window->apache.port());
@@ -272,36 +273,58 @@ TEST_F(OrchestrationTest, ServiceSwitchBothWays)
     }
 }
 
-// A switch whose install does not register the service (here MySQL's
-// program registers nothing): the service that was installed goes again,
-// both servers keep their mode, the option goes back, and the user is told.
+// A switch whose install does not work: MySQL's program registers nothing,
+// or a service "MySql" of another program is there (named in the notice
+// with its program, and left as it is). The service that was installed
+// goes again, both servers keep their mode, the option goes back, and the
+// user is told.
 TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
 {
+    const std::string other = "C:\\Other\\bin\\mysqld.exe";
+    const struct {
+        bool foreign;
+        std::string notice;
+    } cases[] = {
+        {false, "The service of MySql could not be installed: the servers keep running as programs."},
+        {true, "A service named MySql already exists and runs " + other +
+                   ", which is not this kit's program. It is left alone: the servers keep running as programs."}};
     ASSERT_TRUE(CopyFileA(kit->apacheExe().c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
     WriteSettings();
     HWND w = Open()->handle();
-    // OK for the notice; No for any question, which would show below.
-    prompts.answer = [](const std::string& text) {
-        return text.find("could not be installed") != std::string::npos ? IDOK : IDNO;
-    };
-    CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
-    SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !window->serviceSwitchPending; }, 30000));
-    ASSERT_FALSE(prompts.texts().empty());
-    EXPECT_EQ("The service of MySql could not be installed: the servers keep running as programs.",
-              prompts.texts().back());
-    EXPECT_EQ(1, CountLines("The service of MySql could not be installed"));
-    EXPECT_FALSE(window->settings.StartAsServices);
-    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
-    EXPECT_FALSE(window->apache.serviceMode());
-    EXPECT_FALSE(window->mysql.serviceMode());
-    EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
-    EXPECT_EQ(0u, testkit::ServiceState("MySql"));
-    // The servers come back as programs: Apache, then MySQL, whose program
-    // here is no server, so Apache is stopped again.
-    EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
-    for (const std::string& text : prompts.texts())
-        EXPECT_NE(std::string::npos, text.find("could not be installed")) << "another prompt: " << text;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice);
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE created = c.foreign ? CreateServiceA(manager, "MySql", "MySql", SERVICE_ALL_ACCESS,
+                                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                       SERVICE_ERROR_IGNORE, ("\"" + other + "\" MySql").c_str(),
+                                                       nullptr, nullptr, nullptr, nullptr, nullptr)
+                                      : nullptr;
+        EXPECT_EQ(c.foreign, created != nullptr);
+        CloseServiceHandle(created);
+        CloseServiceHandle(manager);
+        // OK for the notice; No for any question, which would show below.
+        size_t before = prompts.texts().size();
+        prompts.answer = [&c](const std::string& text) { return text == c.notice ? IDOK : IDNO; };
+        CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
+        SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+        ASSERT_TRUE(PumpUntil([&] { return !window->serviceSwitchPending; }, 30000));
+        ASSERT_GT(prompts.texts().size(), before);
+        EXPECT_EQ(c.notice, prompts.texts()[before]);
+        EXPECT_EQ(1, CountLines(c.notice.substr(0, 60).c_str())) << Lines();
+        EXPECT_FALSE(window->settings.StartAsServices);
+        EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
+        EXPECT_FALSE(window->apache.serviceMode());
+        EXPECT_FALSE(window->mysql.serviceMode());
+        EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
+        EXPECT_EQ(c.foreign ? testkit::ServiceImagePath("MySql") : "",
+                  c.foreign ? "\"" + other + "\" MySql" : "") << "the other program's service is untouched";
+        // The servers come back as programs: Apache, then MySQL, whose
+        // program here is no server, so Apache is stopped again.
+        EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
+        for (size_t i = before; i < prompts.texts().size(); ++i)
+            EXPECT_EQ(c.notice, prompts.texts()[i]) << "another prompt";
+        testkit::RemoveServiceIfPresent("MySql");
+    }
 }
 
 // A MySQL that does not end after its stop (here one that ignores its

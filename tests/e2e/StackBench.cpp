@@ -25,6 +25,7 @@
 #include "BenchUsage.h"
 #include "E2eKit.h"
 #include "TestKit.h"
+#include "../../testkit/record.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ HANDLE Launch(const std::string& cmdLine, const std::string& dir, bool newConsol
 
 bool MySqlReady()
 {
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kitrecord::kMysqldPortEvent);
     if (event)
         CloseHandle(event);
     return event != nullptr;
@@ -105,7 +106,7 @@ double FloorStop(const testkit::KitLayout& kit, HANDLE servers[2])
                                              MySqlReady()))
         Sleep(2);
     double t0 = e2e::NowMs();
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kitrecord::kMysqldPortEvent);
     if (event) {
         SetEvent(event);
         CloseHandle(event);

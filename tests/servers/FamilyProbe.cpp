@@ -12,6 +12,7 @@
 #include "ApacheServer.h"
 #include "MySqlServer.h"
 #include "ServiceControl.h"
+#include "../../testkit/record.h"
 
 int main(int argc, char** argv)
 {
@@ -32,7 +33,7 @@ int main(int argc, char** argv)
             fprintf(report, "start=%lu\n", mysql.startProcess());
             HANDLE event = nullptr;
             for (int i = 0; i < 200 && !event; ++i) {
-                event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+                event = OpenEventA(SYNCHRONIZE, FALSE, kitrecord::kMysqldPortEvent);
                 if (!event)
                     Sleep(50);
             }
