@@ -6,6 +6,7 @@
 
 #include "AboutDialog.h"
 #include "Shortcuts.h"
+#include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -212,6 +213,15 @@ BOOL ManagerWindow::onInitDialog()
 
     apache.setNotifyWindow(handle_);
     mysql.setNotifyWindow(handle_);
+
+    // Preferences that would be lost at the end of the run are said now.
+    if (settings.writeError()) {
+        char system[200];
+        char text[MaxTextLength + MAX_PATH];
+        ServiceControl::systemText(settings.writeError(), system, sizeof system);
+        FormatText(text, sizeof text, IDS_SETTINGS_NOT_SAVED, SettingsPath(), system);
+        logEvent(text, SourceManager);
+    }
 
     if (settings.AutoStartServers || settings.StartAsServices)
         startAll();

@@ -224,4 +224,8 @@ private:
     HANDLE bannerImages_[2];
     // The fields whose F1 help tooltip exists (one bit each).
     unsigned fieldTips_;
+    // The user was told that the services cannot be controlled, that the
+    // log file cannot be written.
+    bool controlDeniedTold_ = false;
+    bool logWriteTold_ = false;
 };

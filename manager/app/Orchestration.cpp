@@ -13,20 +13,18 @@
 
 namespace {
 
-// The system's text for an error code; "error N" when it has none.
+// The system's text for an error code as it gives it, for a prompt.
 void SystemMessage(DWORD code, char* out, size_t size)
 {
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (length && text)
-        lstrcpynA(out, text, static_cast<int>(size));
-    else
-        snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
-    if (text)
-        LocalFree(text);
+    ServiceControl::systemText(code, out, static_cast<int>(size), false);
+}
+
+// The same for the event log, without its line end.
+void LogSystemMessage(ManagerWindow* window, DWORD code, EventSource source)
+{
+    char text[200];
+    ServiceControl::systemText(code, text, sizeof text);
+    window->logEvent(text, source);
 }
 
 }  // namespace
@@ -34,17 +32,16 @@ void SystemMessage(DWORD code, char* out, size_t size)
 void ManagerWindow::startAll()
 {
     logEvent("Demarrage des serveurs", SourceManager);
-    if (settings.StartAsServices) {
-        apache.start();
-        mysql.start();
-        return;
-    }
+    // Any failed launch or service start is said, in the system's words
+    // (access denied, not a valid program, a 64-bit server on 32-bit
+    // Windows, elevation needed...).
     DWORD code = mysql.start();
-    if (code == 1 || code == 2) {
+    if (code != 0) {
         char system[200];
         char text[200];
         SystemMessage(code, system, sizeof system);
         FormatText(text, sizeof text, IDS_MYSQL_START_FAILED, system);
+        LogSystemMessage(this, code, SourceMySql);
         int answer = prompt(text, MB_YESNO);
         // Only Yes goes on; a prompt ended by a quit ends the start too.
         if (answer != IDYES || quitArrived())
@@ -69,6 +66,7 @@ void ManagerWindow::startApache()
     char text[200];
     SystemMessage(code, system, sizeof system);
     FormatText(text, sizeof text, IDS_APACHE_START_FAILED, system);
+    LogSystemMessage(this, code, SourceApache);
     prompt(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -151,7 +149,30 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
         // Apache went from starting to stopped without ever running.
         if (server == &apache && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
             explainPortHolder();
+        // MySQL that never came up: the program on its port is named (a
+        // service of another installation, for one).
+        char program[MAX_PATH] = "";
+        DWORD pid = 0;
+        int port = 0;
+        if (server == &mysql && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped && !mysql.serviceMode() &&
+            FindPortHolder(port = mysql.listenPort(), program, sizeof program, &pid)) {
+            if (program[0])
+                FormatText(text, sizeof text, IDS_PORT_HOLDER, port, program, static_cast<unsigned long>(pid));
+            else
+                FormatText(text, sizeof text, IDS_PORT_HOLDER_UNKNOWN, port);
+            logEvent(text, SourceMySql);
+        }
         onStackChanged(false);
+        return;
+    }
+    if (code == ControlDenied) {
+        // Said once for both servers.
+        if (!controlDeniedTold_) {
+            controlDeniedTold_ = true;
+            CopyText(text, sizeof text, IDS_SERVICES_NEED_ADMIN);
+            logEvent(text, SourceManager);
+            prompt(text, MB_OK | MB_ICONINFORMATION);
+        }
         return;
     }
     if (server == &apache) {

@@ -5,6 +5,7 @@
 // removed.
 #include "ManagerWindow.h"
 
+#include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -24,6 +25,13 @@ void ManagerWindow::watchMySqlStop()
     if (mysql.endProcess() > 0) {
         CopyText(text, sizeof text, IDS_MYSQL_ENDED_BY_USER);
         logEvent(text, SourceMySql);
+    } else {
+        // Refused (another user's process, no rights): said, not assumed.
+        char system[200];
+        ServiceControl::systemText(GetLastError(), system, sizeof system);
+        FormatText(text, sizeof text, IDS_MYSQL_NOT_ENDED, system);
+        logEvent(text, SourceMySql);
+        prompt(text, MB_OK | MB_ICONEXCLAMATION);
     }
 }
 
@@ -42,9 +50,15 @@ void ManagerWindow::switchServiceMode()
         settings.StartAsServices = !services;
         CheckDlgButton(handle_, IDC_START_AS_SERVICES, services ? BST_UNCHECKED : BST_CHECKED);
         onServicesToggled();
-        char text[MaxTextLength + 1];
-        FormatText(text, sizeof text, services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED,
-                   !apacheDone ? apache.name() : mysql.name());
+        char text[2 * MaxTextLength + MAX_PATH];
+        Server& failed = !apacheDone ? static_cast<Server&>(apache) : static_cast<Server&>(mysql);
+        if (failed.serviceProblem() == ServiceForeign)
+            // Another program's service of that name: named with its program.
+            FormatText(text, sizeof text, IDS_SERVICE_FOREIGN, failed.name(),
+                       failed.foreignProgram()[0] ? failed.foreignProgram() : LoadText(IDS_UNKNOWN_PROGRAM));
+        else
+            FormatText(text, sizeof text, services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED,
+                       failed.name());
         logEvent(text, SourceManager);
         serviceSwitchPending = false;
         apache.setRestartPending(true);

@@ -57,7 +57,24 @@ void ManagerWindow::applySettings()
         }
         serviceSwitchPending = true;
     }
+    bool autoStart = settings.AutoStartTarvane;
     storeSettingsPage();
+    // Start with Windows takes effect now; the box shows what was written.
+    if (settings.AutoStartTarvane != autoStart) {
+        ManagerSettings::RunPlace place = settings.SaveRunEntry();
+        CheckDlgButton(handle_, IDC_AUTO_START_TARVANE, settings.AutoStartTarvane ? BST_CHECKED : BST_UNCHECKED);
+        char text[MaxTextLength + 1];
+        if (settings.runError()) {
+            char system[200];
+            ServiceControl::systemText(settings.runError(), system, sizeof system);
+            FormatText(text, sizeof text, IDS_RUN_KEY_FAILED, system);
+            logEvent(text, SourceManager);
+            prompt(text, MB_OK | MB_ICONEXCLAMATION);
+        } else if (place == ManagerSettings::RunUser) {
+            CopyText(text, sizeof text, IDS_RUN_KEY_USER);
+            logEvent(text, SourceManager);
+        }
+    }
     apache.setWatchConfig(settings.AutoReloadConf);
     apache.setSsl(settings.SslMode);
     mysql.setArguments(settings.MySqlArguments);
