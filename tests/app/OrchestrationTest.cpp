@@ -7,6 +7,7 @@
 
 #include "ServiceControl.h"
 #include "TestKit.h"
+#include "UserRights.h"
 #include "resource.h"
 #include "../../testkit/record.h"
 
@@ -325,6 +326,90 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
             EXPECT_EQ(c.notice, prompts.texts()[i]) << "another prompt";
         testkit::RemoveServiceIfPresent("MySql");
     }
+}
+
+// Any launch error is said in the system's words, not only "file not
+// found": a file that is no program, a folder in the program's place.
+TEST_F(OrchestrationTest, AnyLaunchErrorIsSaid)
+{
+    const struct {
+        bool folder;
+        DWORD code;
+    } cases[] = {{false, ERROR_BAD_EXE_FORMAT},
+                 // Windows refuses a folder with ERROR_ACCESS_DENIED; Wine 8
+                 // says ERROR_INVALID_HANDLE. Either is said as it comes.
+                 {true, ERROR_INVALID_HANDLE}};
+    WriteSettings();
+    std::string exe = kit->mysqlBin() + "mysqld-nt.exe";
+    ASSERT_TRUE(MoveFileA(exe.c_str(), (exe + ".off").c_str()));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.folder ? CreateDirectoryA(exe.c_str(), nullptr) != 0
+                             : testkit::WriteFileBytes(exe, "not a program"));
+        char system[256] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, c.code, 0, system,
+                       sizeof system, nullptr);
+        Open();
+        prompts.answer = [](const std::string&) { return IDNO; };
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+        ASSERT_FALSE(prompts.texts().empty());
+        EXPECT_EQ(std::string("Unable to launch MySql : \n") + system + "\n\nWould you like to launch Apache ?",
+                  prompts.texts().back());
+        std::string line = system;
+        line.erase(line.find_last_not_of("\r\n") + 1);
+        EXPECT_EQ(1, CountLines("MySql  : " + line)) << Lines();
+        Close();
+        c.folder ? RemoveDirectoryA(exe.c_str()) : DeleteFileA(exe.c_str());
+    }
+    MoveFileA((exe + ".off").c_str(), exe.c_str());
+}
+
+// Services this user may watch but not control (UserRights.h: a user
+// without administrator rights, simulated): their state is read and shown,
+// a refused start is said in the system's words, and the user is told
+// once, in the log and in a box, that control needs administrator rights.
+TEST_F(OrchestrationTest, ServicesWithoutAdministratorRightsAreShownAndSaidOnce)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
+    CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
+    SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+    ASSERT_TRUE(PumpUntil([&] { return window->apache.serviceMode() && window->mysql.serviceMode(); }, 30000));
+    ASSERT_TRUE(WaitStates(Running, Running, 30000)) << Lines();
+    Close();
+    for (const char* name : {"Apache", "MySql"})  // still running, whatever the close did
+        if (testkit::ServiceState(name) != SERVICE_RUNNING) {
+            SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+            SC_HANDLE service = OpenServiceA(manager, name, SERVICE_START);
+            StartServiceA(service, 0, nullptr);
+            CloseServiceHandle(service);
+            CloseServiceHandle(manager);
+        }
+    ASSERT_TRUE(PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_RUNNING &&
+                                      testkit::ServiceState("MySql") == SERVICE_RUNNING; }, 15000));
+    const std::string told = "The services of the servers cannot be started or stopped without administrator "
+                             "rights: their state is still shown.";
+    {
+        testkit::UserRights rights;
+        ServiceControl::release();  // opened again as the user
+        ServiceControl::acquire();
+        prompts.answer = [&](const std::string& text) { return text == told ? IDOK : IDNO; };
+        size_t before = prompts.texts().size();
+        Open();
+        EXPECT_TRUE(WaitStates(Running, Running)) << Lines();
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+        PumpFor(1500);
+        EXPECT_EQ(Running, window->mysql.state()) << "the stop was refused";
+        EXPECT_EQ(1, CountLines("Tarvane: " + told)) << Lines();
+        int boxes = 0;
+        for (size_t i = before; i < prompts.texts().size(); ++i)
+            boxes += prompts.texts()[i] == told;
+        EXPECT_EQ(1, boxes);
+        Close();
+    }
+    ServiceControl::release();
+    ServiceControl::acquire();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), testkit::ServiceState("MySql"));
+    kit->removeServices();
 }
 
 // A MySQL that does not end after its stop (here one that ignores its
