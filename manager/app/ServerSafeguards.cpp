@@ -59,7 +59,11 @@ void ManagerWindow::switchServiceMode()
         else
             FormatText(text, sizeof text, services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED,
                        failed.name());
-        logEvent(text, SourceManager);
+        // One line in the log.
+        char line[sizeof text];
+        for (int i = 0; (line[i] = text[i] == '\n' ? ' ' : text[i]) != '\0'; ++i) {
+        }
+        logEvent(line, SourceManager);
         serviceSwitchPending = false;
         apache.setRestartPending(true);
         mysql.setRestartPending(true);

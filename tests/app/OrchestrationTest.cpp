@@ -287,8 +287,8 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
         std::string notice;
     } cases[] = {
         {false, "The service of MySql could not be installed: the servers keep running as programs."},
-        {true, "A service named MySql already exists and runs " + other +
-                   ", which is not this kit's program. It is left alone: the servers keep running as programs."}};
+        {true, "A service named MySql already exists and runs another program:\n" + other +
+                   "\n\nIt is left alone: the servers keep running as programs."}};
     ASSERT_TRUE(CopyFileA(kit->apacheExe().c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
     WriteSettings();
     HWND w = Open()->handle();
