@@ -7,6 +7,7 @@
 
 #include "ServiceControl.h"
 #include "TestKit.h"
+#include "ImportHook.h"
 #include "UserRights.h"
 #include "resource.h"
 #include "../../testkit/record.h"
@@ -412,6 +413,16 @@ TEST_F(OrchestrationTest, ServicesWithoutAdministratorRightsAreShownAndSaidOnce)
     kit->removeServices();
 }
 
+void* realOpenProcess;
+HANDLE WINAPI NoTerminate(DWORD access, BOOL inherit, DWORD pid)
+{
+    if (access & PROCESS_TERMINATE) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return reinterpret_cast<decltype(&OpenProcess)>(realOpenProcess)(access, inherit, pid);
+}
+
 // A MySQL that does not end after its stop (here one that ignores its
 // events): logged and asked once per stop; only Yes ends the process.
 TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
@@ -438,6 +449,28 @@ TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
             EXPECT_EQ(StopPending, window->mysql.state());
         }
     }
-    EXPECT_EQ(2, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
+    // Yes, but the process cannot be ended (another user's: simulated by
+    // refusing OpenProcess for PROCESS_TERMINATE, since Wine runs everything
+    // as an administrator): said, not taken for done.
+    Kill("mysqld-nt.exe");
+    ASSERT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    StartBoth();
+    ASSERT_GT(testkit::HookImport("OpenProcess", (void*)NoTerminate, &realOpenProcess), 0);
+    size_t before = prompts.texts().size();
+    prompts.answer = [&](const std::string& text) { return text == asked ? IDYES : IDOK; };
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 2; }, 10000)) << Lines();
+    char denied[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0, denied,
+                   sizeof denied, nullptr);
+    std::string reason = denied;
+    reason.erase(reason.find_last_not_of("\r\n") + 1);
+    EXPECT_EQ("MySql's process could not be ended: " + reason, prompts.texts().back());
+    EXPECT_EQ(1, CountLines("MySql  : MySql's process could not be ended: " + reason)) << Lines();
+    EXPECT_EQ(StopPending, window->mysql.state());
+    void* unused;
+    testkit::HookImport("OpenProcess", realOpenProcess, &unused);
+    Kill("mysqld-nt.exe");
+    EXPECT_EQ(3, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
     EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
 }
