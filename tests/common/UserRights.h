@@ -1,11 +1,9 @@
 // A user without administrator rights, as far as services go. Wine runs
-// every program as an administrator and has no limited tokens, so the
-// refusal is simulated: while a UserRights object lives, every service
-// manager or service the program opens for more than such a user may ask
-// (connect and enumerate; status, configuration, interrogate) is refused
-// with ERROR_ACCESS_DENIED, through the program's import table. Handles
-// opened before are not touched: reopen what must be opened as the user.
-// Header only.
+// everything as an administrator and has no limited tokens, so while a
+// UserRights lives every service manager or service the program opens for
+// more than such a user may ask (connect, enumerate; status, configuration)
+// is refused with ERROR_ACCESS_DENIED, through the program's import table.
+// Handles opened before are not touched. Header only.
 #pragma once
 
 #include <windows.h>
@@ -18,46 +16,35 @@ class UserRights {
 public:
     UserRights()
     {
-        HookImport("OpenSCManagerA", (void*)UserOpenManager, &realManager());
-        HookImport("OpenServiceA", (void*)UserOpenService, &realService());
+        HookImport("OpenSCManagerA", (void*)Manager, &real[0]);
+        HookImport("OpenServiceA", (void*)Service, &real[1]);
     }
     ~UserRights()
     {
         void* unused;
-        HookImport("OpenSCManagerA", realManager(), &unused);
-        HookImport("OpenServiceA", realService(), &unused);
+        HookImport("OpenSCManagerA", real[0], &unused);
+        HookImport("OpenServiceA", real[1], &unused);
     }
 
 private:
-    static void*& realManager()
+    static inline void* real[2];
+    static bool Refused(DWORD access, DWORD allowed)
     {
-        static void* real;
-        return real;
+        SetLastError(access & ~allowed ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+        return (access & ~allowed) != 0;
     }
-    static void*& realService()
+    static SC_HANDLE WINAPI Manager(LPCSTR machine, LPCSTR database, DWORD access)
     {
-        static void* real;
-        return real;
+        return Refused(access, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE)
+                   ? nullptr
+                   : reinterpret_cast<decltype(&OpenSCManagerA)>(real[0])(machine, database, access);
     }
-    static SC_HANDLE WINAPI UserOpenManager(LPCSTR machine, LPCSTR database, DWORD access)
+    static SC_HANDLE WINAPI Service(SC_HANDLE manager, LPCSTR name, DWORD access)
     {
-        if (access & ~(SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        return reinterpret_cast<decltype(&OpenSCManagerA)>(realManager())(machine, database, access);
+        return Refused(access, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_INTERROGATE | READ_CONTROL)
+                   ? nullptr
+                   : reinterpret_cast<decltype(&OpenServiceA)>(real[1])(manager, name, access);
     }
-    static SC_HANDLE WINAPI UserOpenService(SC_HANDLE manager, LPCSTR name, DWORD access)
-    {
-        if (access & ~(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_INTERROGATE | READ_CONTROL)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        return reinterpret_cast<decltype(&OpenServiceA)>(realService())(manager, name, access);
-    }
-
-    UserRights(const UserRights&) = delete;
-    UserRights& operator=(const UserRights&) = delete;
 };
 
 }  // namespace testkit

@@ -3,8 +3,8 @@
 //
 // The drivers wait for the install or removal command to end (bounded) and
 // then judge by its result and the service manager: the service exists, or
-// is gone. Another program's service of the same name is left alone, and a
-// user without administrator rights still sees the status.
+// is gone. Another program's service of the same name is left alone
+// (without administrator rights: OrchestrationTest).
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include "MySqlServer.h"
 #include "ServerKit.h"
 #include "TestKit.h"
-#include "UserRights.h"
 
 namespace {
 
@@ -100,13 +99,7 @@ void ExpectForeignServiceLeftAlone(const char* name, const std::function<std::ve
     SCOPED_TRACE(name);
     std::string program = testkit::BinDir() + "servers_checkstub.exe";
     std::string image = "\"" + program + "\" --service";
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE created = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
-    ASSERT_NE(created, nullptr) << GetLastError();
-    CloseServiceHandle(created);
-    CloseServiceHandle(manager);
+    ASSERT_TRUE(testkit::CreateServiceNamed(name, image)) << GetLastError();
     {
         Exposed<Driver> driver;
         EXPECT_FALSE(driver.installService());
@@ -133,38 +126,6 @@ TEST_F(ServiceTest, AnotherProgramsServiceOfTheSameNameIsLeftAlone)
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
     ExpectForeignServiceLeftAlone<ApacheServer>("Apache", [this] { return apacheRuns(); });
     ExpectForeignServiceLeftAlone<MySqlServer>("MySql", [this] { return mySqlRuns(); });
-}
-
-// As a user without administrator rights (UserRights.h: simulated, Wine
-// has no limited tokens): the status is read, a stop is refused and says
-// why, and the service runs on.
-TEST_F(ServiceTest, WithoutAdministratorRightsTheStatusIsReadAndAStopRefused)
-{
-    LayOut();
-    AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    Exposed<MySqlServer> admin;
-    InstallFresh(admin, "MySql");
-    ASSERT_TRUE(ServiceControl::startService(admin.handle()));
-    ASSERT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("MySql") == SERVICE_RUNNING; }, 15000));
-
-    {
-        testkit::UserRights rights;
-        ServiceControl::release();  // opened again as the user
-        ServiceControl::acquire();
-        Exposed<MySqlServer> user;
-        ASSERT_TRUE(user.setServiceMode(true));
-        EXPECT_NE(user.handle(), nullptr) << "opened for its status";
-        EXPECT_TRUE(user.controlDenied());
-        user.monitorPass();
-        EXPECT_EQ(user.state(), Running);
-        EXPECT_EQ(user.stop(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_EQ(user.state(), Running);
-    }
-    ServiceControl::release();
-    ServiceControl::acquire();
-    EXPECT_EQ(testkit::ServiceState("MySql"), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_TRUE(admin.uninstallService());
-    EXPECT_FALSE(ServiceExists("MySql"));
 }
 
 TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)
