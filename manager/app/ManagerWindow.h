@@ -199,4 +199,6 @@ private:
     HANDLE bannerImages_[2];
     // The fields whose F1 help tooltip exists (one bit each).
     unsigned fieldTips_;
+    // The user was told that the log file cannot be written.
+    bool logWriteTold_ = false;
 };

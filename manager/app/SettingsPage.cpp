@@ -52,7 +52,24 @@ void ManagerWindow::applySettings()
     // A change of the service option stops a started stack; the switch
     // follows once both servers have stopped.
     stack_.applyServices(IsDlgButtonChecked(handle_, IDC_START_AS_SERVICES) == BST_CHECKED);
+    bool autoStart = settings_.AutoStartTarvane;
     storeSettingsPage();
+    // Start with Windows takes effect now; the box shows what was written.
+    if (settings_.AutoStartTarvane != autoStart) {
+        ManagerSettings::RunPlace place = settings_.SaveRunEntry();
+        CheckDlgButton(handle_, IDC_AUTO_START_TARVANE, settings_.AutoStartTarvane ? BST_CHECKED : BST_UNCHECKED);
+        char text[MaxTextLength + 1];
+        if (settings_.runError()) {
+            char system[200];
+            ServiceControl::systemText(settings_.runError(), system, sizeof system);
+            FormatText(text, sizeof text, IDS_RUN_KEY_FAILED, system);
+            logEvent(text, SourceManager);
+            prompt(text, MB_OK | MB_ICONEXCLAMATION);
+        } else if (place == ManagerSettings::RunUser) {
+            CopyText(text, sizeof text, IDS_RUN_KEY_USER);
+            logEvent(text, SourceManager);
+        }
+    }
     stack_.apacheDriver.setWatchConfig(settings_.AutoReloadConf);
     stack_.apacheDriver.setSsl(settings_.SslMode);
     stack_.mysqlDriver.setArguments(settings_.MySqlArguments);

@@ -68,6 +68,9 @@ const char* MySqlServer::executableName() const
 
 DWORD MySqlServer::startProcess()
 {
+    // The port this start will listen on, for the holder's name when the
+    // start fails.
+    port_ = listenPort();
     // Both paths and the arguments at their longest, quotes, two blanks
     // and the switch. The base directory ends with a backslash, which
     // would escape its closing quote: it is given without it.
@@ -78,21 +81,31 @@ DWORD MySqlServer::startProcess()
     return launchHidden(line, nullptr, nullptr, &process_);
 }
 
-void MySqlServer::shutdownEventName(DWORD pid, char* name, int size)
+void MySqlServer::shutdownEventName(int age, DWORD pid, char* name, int size)
 {
-    snprintf(name, size, "mysqld%lu_shutdown", static_cast<unsigned long>(pid));
+    // 8.0.17 and later: "mysqld<pid>_shutdown" of the process started (the
+    // monitor); 4.1 to 5.7 and MariaDB: "MySQLShutdown<pid>" (capital S,
+    // Q, L; their sql/mysqld.cc); 3.23: "MySqlShutdown", a fixed name.
+    if (age == 0)
+        snprintf(name, size, "mysqld%lu_shutdown", static_cast<unsigned long>(pid));
+    else if (age == 1)
+        snprintf(name, size, "MySQLShutdown%lu", static_cast<unsigned long>(pid));
+    else
+        snprintf(name, size, "MySqlShutdown");
 }
 
 DWORD MySqlServer::stopProcess()
 {
-    // MySQL 5.1 and later create an event named after the id of the
-    // process that was started; MySQL 3 and 4 "MySqlShutdown". Neither
-    // needs a password.
-    char name[40];
-    shutdownEventName(process_.dwProcessId, name, sizeof name);
-    HANDLE shutdown = process_.dwProcessId ? OpenEventA(EVENT_MODIFY_STATE, FALSE, name) : nullptr;
-    if (!shutdown)
-        shutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+    // The server's own event, newest naming first; none needs a password.
+    // Object names are compared with case: each is asked as it is made.
+    HANDLE shutdown = nullptr;
+    for (int age = 0; age < shutdownEventAges && !shutdown; ++age) {
+        if (age < 2 && !process_.dwProcessId)
+            continue;
+        char name[40];
+        shutdownEventName(age, process_.dwProcessId, name, sizeof name);
+        shutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    }
     // The server's end is seen on its process handle: nothing waits here.
     if (shutdown) {
         SetEvent(shutdown);
@@ -132,19 +145,27 @@ bool MySqlServer::uninstallService()
 int MySqlServer::endProcess()
 {
     DWORD pid = process_.dwProcessId;
-    if (!pid)
+    if (!pid) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
+    }
     // MySQL 8 runs the server as a child of the process that was started;
     // both go.
     DWORD children[8];
     int childCount = ServiceControl::childProcesses(pid, executableName(), children, 8);
     int ended = 0;
+    DWORD error = ERROR_SUCCESS;
     for (int i = -1; i < childCount; ++i) {
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, i < 0 ? pid : children[i]);
-        if (!process)
-            continue;
-        ended += TerminateProcess(process, 1) != 0;
-        CloseHandle(process);
+        BOOL done = process && TerminateProcess(process, 1);
+        if (!done && error == ERROR_SUCCESS)
+            error = GetLastError();
+        ended += done != 0;
+        if (process)
+            CloseHandle(process);
     }
+    // Nothing ended: the reason stays for the caller.
+    if (!ended)
+        SetLastError(error ? error : ERROR_ACCESS_DENIED);
     return ended;
 }

@@ -25,17 +25,24 @@ public:
     const char* arguments() const { return arguments_; }
     // MySQL's folder in the kit, with a trailing backslash.
     const char* directory() const { return directory_; }
+    // The TCP port the server listens on: [mysqld] port in my.ini, else
+    // MySQL's own default, 3306.
+    int listenPort() const { return static_cast<int>(GetPrivateProfileIntA("mysqld", "port", 3306, configPath_)); }
     // Full path of the server executable chosen at construction.
     const char* executable() const { return executable_; }
     // Its file name.
     const char* executableName() const;
 
-    // The event MySQL 5.1 and later create to be asked to shut down:
-    // "mysqld<pid>_shutdown", pid being the started process's id.
-    static void shutdownEventName(DWORD pid, char* name, int size);
+    // The event a MySQL server makes to be asked to shut down, by age:
+    // 0 "mysqld<pid>_shutdown" (8.0.17 and later), 1 "MySQLShutdown<pid>"
+    // (4.1 to 5.7, MariaDB), 2 "MySqlShutdown" (3.23); pid being the id
+    // of the process started. A stop tries them in this order.
+    static const int shutdownEventAges = 3;
+    static void shutdownEventName(int age, DWORD pid, char* name, int size);
 
     // Ends the server's process and its own server children by force;
-    // the number ended. Only on the user's word: a hard end can lose data.
+    // the number ended (0: GetLastError tells why). Only on the user's
+    // word: a hard end can lose data.
     int endProcess() override;
 
 private:

@@ -81,7 +81,10 @@ ServerState settleServiceState(ServerState state, DWORD serviceStatus)
 Server::Server(const char* name)
 {
     snprintf(name_, sizeof name_, "%s", name ? name : "");
-    service_ = ServiceControl::openService(name_);
+    serviceProblem_ = ServiceOk;
+    foreignProgram_[0] = '\0';
+    controlDenied_ = false;
+    controlDeniedTold_ = false;
     ZeroMemory(&process_, sizeof process_);
     port_ = 0;
     state_ = Stopped;
@@ -110,6 +113,9 @@ Server::Server(const char* name)
     adoptFolder_[0] = '\0';
     stopRequestedAt_ = 0;
     stopOverdueTold_ = false;
+    // The kit's folder is not known yet (the subclass sets it): the
+    // service's program is looked at when service mode is set.
+    service_ = openOwnService(ServiceControl::ServiceCommands);
 
     // A full table leaves the driver working but unmonitored.
     for (int i = 0; i < serverTableSize; ++i) {
@@ -144,8 +150,16 @@ DWORD Server::start()
 
     if (serviceMode_) {
         if (!service_)
-            service_ = ServiceControl::openService(name_);
-        ServiceControl::startService(service_);
+            service_ = openOwnService(ServiceControl::ServiceCommands);
+        // The reason a service did not start is the caller's to say; the
+        // monitor then finds it stopped.
+        if (!service_)
+            return foreignProgram_[0] ? ERROR_SERVICE_EXISTS : ERROR_SERVICE_DOES_NOT_EXIST;
+        if (!ServiceControl::startService(service_)) {
+            DWORD error = ServiceControl::lastError(ERROR_SERVICE_NOT_ACTIVE);
+            noteControlError(error);
+            return error;
+        }
         return 0;
     }
 
@@ -162,7 +176,7 @@ DWORD Server::start()
     dropProcess();
     if (found) {
         process_.dwProcessId = pid;
-        process_.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+        process_.hProcess = ServiceControl::openProcess(pid);
         takeProcess();
         return 0;
     }
@@ -180,8 +194,13 @@ DWORD Server::stop()
     DWORD result = 0;
     if (state_ == Running) {
         if (serviceMode_) {
-            ServiceControl::stopService(service_);
-            setState(StopPending);
+            // A refused stop leaves the service running, and says why.
+            if (ServiceControl::stopService(service_)) {
+                setState(StopPending);
+            } else {
+                result = service_ ? ServiceControl::lastError(ERROR_SERVICE_NOT_ACTIVE) : ERROR_SERVICE_DOES_NOT_EXIST;
+                noteControlError(result);
+            }
         } else {
             result = stopProcess();
             if (result == 0) {
@@ -278,6 +297,13 @@ void Server::monitorPass()
         setState(verdict.state);
     }
 
+    // A service the user may watch but not control: the window says so,
+    // once.
+    if (serviceMode_ && controlDenied_ && !controlDeniedTold_ && notifyWindow_) {
+        controlDeniedTold_ = true;
+        PostMessageA(notifyWindow_, messageId_, ControlDenied, 0);
+    }
+
     // Step 2: watch the configuration file of a running server.
     if (state_ == Running && watchConfig_)
         watchConfigFile();
@@ -289,7 +315,7 @@ void Server::noteServiceProcess(DWORD pid)
         return;
     if (serviceProcess_)
         CloseHandle(serviceProcess_);
-    serviceProcess_ = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    serviceProcess_ = ServiceControl::openProcess(pid);
     serviceProcessId_ = pid;
 }
 
@@ -339,6 +365,12 @@ bool Server::setServiceMode(bool flag)
     if (state_ != Stopped)
         return false;
     serviceMode_ = flag;
+    // Opened again now that the kit's folder is known: another program's
+    // service of this name is let go.
+    if (flag) {
+        closeService();
+        service_ = openOwnService(ServiceControl::ServiceCommands);
+    }
     return true;
 }
 
@@ -354,7 +386,7 @@ bool Server::reopenService()
         CloseServiceHandle(service_);
     service_ = nullptr;
     Sleep(200);  // let the installer register the service
-    service_ = ServiceControl::openService(name_);
+    service_ = openOwnService(ServiceControl::ServiceCommands);
     return service_ != nullptr;
 }
 
@@ -390,14 +422,61 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
     return created.hProcess;
 }
 
-bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs)
+bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs, DWORD* exitCode)
 {
     HANDLE process = runHiddenProcess(cmdLine, nullptr);
     if (!process)
         return false;
     WaitForSingleObject(process, waitMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    if (exitCode)
+        *exitCode = code;
     CloseHandle(process);
     return true;
+}
+
+SC_HANDLE Server::openOwnService(ServiceControl::ServiceAccess access)
+{
+    SC_HANDLE service = ServiceControl::openService(name_, access);
+    // Refused: at least the status, which every user may read.
+    while (!service && GetLastError() == ERROR_ACCESS_DENIED && access != ServiceControl::ServiceStatus) {
+        access = static_cast<ServiceControl::ServiceAccess>(access - 1);
+        service = ServiceControl::openService(name_, access);
+        controlDenied_ = controlDenied_ || (service && access == ServiceControl::ServiceStatus);
+    }
+    foreignProgram_[0] = '\0';
+    char program[MAX_PATH];
+    if (service && adoptFolder_[0] && ServiceControl::serviceProgram(service, program, sizeof program) &&
+        !ServiceControl::pathBelow(program, adoptFolder_)) {
+        lstrcpynA(foreignProgram_, program, sizeof foreignProgram_);
+        CloseServiceHandle(service);
+        service = nullptr;
+    }
+    return service;
+}
+
+bool Server::serviceRegistered(bool* own)
+{
+    *own = false;
+    foreignProgram_[0] = '\0';
+    SC_HANDLE service = ServiceControl::openService(name_, ServiceControl::ServiceStatus);
+    if (!service)
+        return false;
+    char program[MAX_PATH];
+    bool known = ServiceControl::serviceProgram(service, program, sizeof program);
+    CloseServiceHandle(service);
+    // A program that cannot be read is not taken for the kit's.
+    *own = known && (!adoptFolder_[0] || ServiceControl::pathBelow(program, adoptFolder_));
+    if (!*own)
+        lstrcpynA(foreignProgram_, known ? program : "", sizeof foreignProgram_);
+    return true;
+}
+
+void Server::noteControlError(DWORD error)
+{
+    if (error == ERROR_ACCESS_DENIED)
+        controlDenied_ = true;
 }
 
 void Server::programOf(const char* cmdLine, char* program, int size)
@@ -453,22 +532,44 @@ void Server::rememberHelper(DWORD pid)
 
 bool Server::installWith(const char* cmdLine)
 {
-    bool launched = runHiddenAndWait(cmdLine, serviceCommandWaitMs);
-    // Whether it worked shows in the service manager, whatever the
-    // command said; a service of that name left by another program does
-    // not count when the command could not even start.
-    if (!reopenService() || !launched)
+    serviceProblem_ = ServiceOk;
+    bool own = false;
+    if (serviceRegistered(&own) && !own) {
+        // Another program's service of the same name: left as it is.
+        serviceProblem_ = ServiceForeign;
         return false;
+    }
+    // The kit's own service, left registered, is taken up as it is; else
+    // the command must succeed (a failure it reports counts, as does one
+    // to start at all) and the service exist afterwards.
+    DWORD code = 0;
+    bool done = own || (runHiddenAndWait(cmdLine, serviceCommandWaitMs, &code) &&
+                        (code == 0 || code == STILL_ACTIVE));
+    if (!reopenService() || !done) {
+        serviceProblem_ = foreignProgram_[0] ? ServiceForeign : ServiceCommandFailed;
+        return false;
+    }
     quoteImagePath();
     return true;
 }
 
 bool Server::uninstallWith(const char* cmdLine)
 {
+    serviceProblem_ = ServiceOk;
     if (!closeService())
         return false;
+    bool own = false;
+    if (!serviceRegistered(&own))
+        return true;
+    if (!own) {
+        // Not the kit's: never removed.
+        serviceProblem_ = ServiceForeign;
+        return true;
+    }
     runHiddenAndWait(cmdLine, serviceCommandWaitMs);
-    service_ = ServiceControl::openService(name_);
+    service_ = openOwnService(ServiceControl::ServiceCommands);
+    if (service_)
+        serviceProblem_ = ServiceCommandFailed;
     return service_ == nullptr;
 }
 
@@ -476,15 +577,20 @@ bool Server::quoteImagePath()
 {
     if (!service_)
         return false;
+    // Rewriting the image path takes all rights, which only this asks for.
+    SC_HANDLE service = ServiceControl::openService(name_, ServiceControl::ServiceAll);
     DWORD size = 0;
-    QueryServiceConfigA(service_, nullptr, 0, &size);
-    if (!size)
+    if (service)
+        QueryServiceConfigA(service, nullptr, 0, &size);
+    QUERY_SERVICE_CONFIGA* config =
+        size ? static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, size)) : nullptr;
+    if (!config) {
+        if (service)
+            CloseServiceHandle(service);
         return false;
-    QUERY_SERVICE_CONFIGA* config = static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, size));
-    if (!config)
-        return false;
+    }
     bool quoted = false;
-    if (QueryServiceConfigA(service_, config, size, &size) && config->lpBinaryPathName) {
+    if (QueryServiceConfigA(service, config, size, &size) && config->lpBinaryPathName) {
         const char* image = config->lpBinaryPathName;
         // The program is the path up to ".exe" followed by a blank or the
         // end; an unquoted one with blanks in it would start
@@ -499,10 +605,11 @@ bool Server::quoteImagePath()
             char line[2 * MAX_PATH];
             int length = snprintf(line, sizeof line, "\"%.*s\"%s", static_cast<int>(end - image), image, end);
             quoted = length > 0 && length < static_cast<int>(sizeof line) &&
-                     ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, line,
+                     ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, line,
                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         }
     }
     LocalFree(config);
+    CloseServiceHandle(service);
     return quoted;
 }

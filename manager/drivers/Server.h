@@ -23,6 +23,17 @@ enum ServerNotification : WPARAM {
     ConfigChanged = 3,
     // The state changed (posted); lParam: MAKELPARAM(old state, new state).
     StateChanged = 4,
+    // The service can be watched but not started or stopped: the user
+    // lacks the rights (posted once per driver, in service mode).
+    ControlDenied = 5,
+};
+
+// Why the last installService or uninstallService did not do its work, for
+// the caller to say (the operations themselves show nothing).
+enum ServiceProblem {
+    ServiceOk = 0,
+    ServiceCommandFailed,  // the server's own command failed or did nothing
+    ServiceForeign,        // a service of that name runs another program
 };
 
 // The state the monitor settles for a process-mode driver: from the state
@@ -71,6 +82,14 @@ public:
     bool restartPending() const { return restartPending_; }
     bool watchConfig() const { return watchConfig_; }
 
+    // What the last install or removal ran into, and for ServiceForeign
+    // the program the other service runs (empty when it cannot be read).
+    ServiceProblem serviceProblem() const { return serviceProblem_; }
+    const char* foreignProgram() const { return foreignProgram_; }
+    // The service could be opened only to read its status, or a start or
+    // stop was refused for lack of rights.
+    bool controlDenied() const { return controlDenied_; }
+
     bool setServiceMode(bool flag);
 
     // Asks the server to end without any check of its configuration (for
@@ -115,7 +134,9 @@ protected:
     static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
     // Runs a command line hidden and waits at most waitMs for its end;
     // true when it was launched.
-    static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs);
+    // exitCode (may be null) gets the program's exit code, STILL_ACTIVE
+    // when it has not ended in time.
+    static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs, DWORD* exitCode = nullptr);
     // The program a command line starts: its first word, or the text in
     // the quotes it begins with. CreateProcessA is given it as the
     // application name, so that a path with blanks never starts another
@@ -133,12 +154,16 @@ protected:
                               PROCESS_INFORMATION* record);
     // Runs the server's own install command and waits (bounded) for its
     // end, then takes up the service it registered and quotes its image
-    // path when the server wrote it bare; true only when the service
-    // exists afterwards.
+    // path when the server wrote it bare; true only when the command did
+    // not fail and the service exists afterwards. A service of that name
+    // already there is taken up when it is the kit's, and refused
+    // (ServiceForeign) otherwise.
     bool installWith(const char* cmdLine);
     // Lets go of the service handle, then runs the server's own removal
     // command and waits (bounded) for its end; true only when the service
-    // is gone afterwards (otherwise its handle is taken up again).
+    // is gone afterwards (otherwise its handle is taken up again). Only
+    // the kit's service is removed: with none, or another program's
+    // (ServiceForeign, left alone), nothing is run and the answer is true.
     bool uninstallWith(const char* cmdLine);
     // Writes the service's image path again with its program in quotes
     // when it is registered bare; true when it is quoted (or was already).
@@ -199,6 +224,24 @@ private:
     bool processAlive() const;
     // Step 2 of a monitor pass, for a running watched server.
     void watchConfigFile();
+    // The service of this server's name with the rights asked for (less
+    // where refused: at least its status, noting controlDenied_); null
+    // when there is none, or when it runs a program that is not the kit's
+    // (then noted in foreignProgram_): another program's service is never
+    // started, stopped, rewritten or removed.
+    SC_HANDLE openOwnService(ServiceControl::ServiceAccess access);
+    // Whether a service of this name exists, and then whether its program
+    // is the kit's (below adoptFolder_); the program in foreignProgram_
+    // when it is not.
+    bool serviceRegistered(bool* own);
+    // Notes a refused start or stop (ERROR_ACCESS_DENIED).
+    void noteControlError(DWORD error);
+
+    ServiceProblem serviceProblem_;
+    char foreignProgram_[MAX_PATH];
+    bool controlDenied_;
+    bool controlDeniedTold_;
+
     // Keeps a handle on the process the service manager says runs the
     // service (pid 0: none named).
     void noteServiceProcess(DWORD pid);

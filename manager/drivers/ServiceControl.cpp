@@ -3,6 +3,7 @@
 #include "ServiceControl.h"
 
 #include <tlhelp32.h>
+#include <stdio.h>
 #include <string.h>
 
 #ifndef _WIN64
@@ -100,7 +101,9 @@ void ServiceControl::acquire()
 {
     if (refCount++ != 0)
         return;
-    serviceManager = OpenSCManagerA(nullptr, nullptr, 0xF003F);  // SC_MANAGER_ALL_ACCESS
+    // Connecting is granted to every user; the rights that matter are
+    // asked of each service.
+    serviceManager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     kernelModule = LoadLibraryA("Kernel32.DLL");
     if (kernelModule) {
         createSnapshot = reinterpret_cast<SnapshotFn>(GetProcAddress(kernelModule, "CreateToolhelp32Snapshot"));
@@ -132,11 +135,91 @@ void ServiceControl::release()
     imageName = nullptr;
 }
 
-SC_HANDLE ServiceControl::openService(const char* name)
+SC_HANDLE ServiceControl::openService(const char* name, ServiceAccess access)
 {
-    if (!serviceManager || !name)
+    if (!serviceManager || !name) {
+        SetLastError(serviceManager ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
         return nullptr;
-    return OpenServiceA(serviceManager, name, 0xF01FF);  // SERVICE_ALL_ACCESS
+    }
+    static const DWORD rights[] = {
+        SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG,
+        SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_START | SERVICE_STOP,
+        SERVICE_ALL_ACCESS,
+    };
+    return OpenServiceA(serviceManager, name, rights[access]);
+}
+
+void ServiceControl::systemText(DWORD code, char* out, int size, bool trim)
+{
+    if (!out || size <= 0)
+        return;
+    char* text = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length && text)
+        lstrcpynA(out, text, size);
+    else
+        snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
+    if (text)
+        LocalFree(text);
+    // The system's texts end with a line end.
+    for (int end = lstrlenA(out); trim && end > 0 && (out[end - 1] == '\n' || out[end - 1] == '\r'); --end)
+        out[end - 1] = '\0';
+}
+
+DWORD ServiceControl::lastError(DWORD otherwise)
+{
+    DWORD error = GetLastError();
+    return error ? error : otherwise;
+}
+
+void ServiceControl::imageProgram(const char* image, char* program, int size)
+{
+    const char* from = image ? image : "";
+    while (*from == ' ')
+        ++from;
+    int length = 0;
+    if (*from == '"') {
+        ++from;
+        while (from[length] && from[length] != '"')
+            ++length;
+    } else {
+        // A bare path may hold blanks: it ends after ".exe".
+        for (const char* at = from; *at && !length; ++at)
+            if (_strnicmp(at, ".exe", 4) == 0 && (at[4] == '\0' || at[4] == ' '))
+                length = static_cast<int>(at + 4 - from);
+        if (!length)
+            while (from[length] && from[length] != ' ')
+                ++length;
+    }
+    snprintf(program, size, "%.*s", length, from);
+}
+
+bool ServiceControl::serviceProgram(SC_HANDLE service, char* program, int size)
+{
+    if (!program || size <= 0)
+        return false;
+    program[0] = '\0';
+    DWORD needed = 0;
+    if (!service || (!QueryServiceConfigA(service, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER))
+        return false;
+    QUERY_SERVICE_CONFIGA* config = static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, needed ? needed : 1));
+    if (!config)
+        return false;
+    if (QueryServiceConfigA(service, config, needed, &needed) && config->lpBinaryPathName)
+        imageProgram(config->lpBinaryPathName, program, size);
+    LocalFree(config);
+    return program[0] != '\0';
+}
+
+HANDLE ServiceControl::openProcess(DWORD pid, bool synchronize)
+{
+    // PROCESS_QUERY_LIMITED_INFORMATION is granted for more processes (a
+    // service's, another user's) but is not known before Vista.
+    bool limited = LOBYTE(LOWORD(GetVersion())) >= 6;
+    return OpenProcess((synchronize ? SYNCHRONIZE : 0) | (limited ? 0x1000 : PROCESS_QUERY_INFORMATION), FALSE, pid);
 }
 
 bool ServiceControl::startService(SC_HANDLE service)
@@ -186,8 +269,10 @@ bool ServiceControl::findProcess(const char* const* names, int nameCount, const 
                 char path[MAX_PATH];
                 bool known = strchr(entry.szExeFile, '\\') ? lstrcpynA(path, entry.szExeFile, sizeof path) != nullptr
                                                             : processPath(entry.th32ProcessID, path, sizeof path);
-                // A program of the same name elsewhere is not the kit's server.
-                if (!folder || !*folder || !known || pathBelow(path, folder)) {
+                // A program of the same name elsewhere is not the kit's
+                // server, nor is one whose path cannot be read (another
+                // user's, a service of another installation).
+                if (!folder || !*folder || (known && pathBelow(path, folder))) {
                     *pid = entry.th32ProcessID;
                     found = true;
                     break;
@@ -208,9 +293,7 @@ bool ServiceControl::processPath(DWORD pid, char* path, int pathSize)
     if (imageName) {
         // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later) is granted
         // for more processes than the full query right.
-        HANDLE process = OpenProcess(0x1000, FALSE, pid);
-        if (!process)
-            process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+        HANDLE process = openProcess(pid, false);
         if (process) {
             DWORD size = static_cast<DWORD>(pathSize);
             BOOL ok = imageName(process, 0, path, &size);
@@ -218,7 +301,9 @@ bool ServiceControl::processPath(DWORD pid, char* path, int pathSize)
             if (ok && path[0])
                 return true;
         }
+        // Refused (another user's process): a module list would be too.
         path[0] = '\0';
+        return false;
     }
     // Before Vista: the first module of the process is its executable.
     if (!createSnapshot || !moduleFirst)

@@ -26,14 +26,42 @@ public:
     static void acquire();
     static void release();
 
-    static SC_HANDLE openService(const char* name);
+    // The rights a service is opened with: each operation asks for what
+    // it needs, so that a user without administrator rights can still
+    // read the status (and, where the service allows it, start and stop).
+    enum ServiceAccess {
+        ServiceStatus,    // status and configuration: the monitor, checks
+        ServiceCommands,  // the above, start and stop
+        ServiceAll,       // everything: install (the image path) and remove
+    };
+    // The service manager is opened to connect only (SC_MANAGER_CONNECT).
+    static SC_HANDLE openService(const char* name, ServiceAccess access = ServiceCommands);
     static bool startService(SC_HANDLE service);
     static bool stopService(SC_HANDLE service);
+    // The system's text for an error code ("error N" when the system has
+    // none); its line end cut when `trim` (for a log line).
+    static void systemText(DWORD code, char* out, int size, bool trim = true);
+    // GetLastError, or `otherwise` when it holds no error.
+    static DWORD lastError(DWORD otherwise);
+    // The program a service runs (from its image path, without quotes or
+    // arguments); false and an empty text when it cannot be read.
+    static bool serviceProgram(SC_HANDLE service, char* program, int size);
+    // The program at the head of an image path or command line: the text
+    // in the quotes it begins with, else up to the ".exe" followed by a
+    // blank or the end, else its first word.
+    static void imageProgram(const char* image, char* program, int size);
+
+    // A process opened to be waited for and asked about:
+    // PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE where the system has
+    // that right (Vista and later), PROCESS_QUERY_INFORMATION | SYNCHRONIZE
+    // before (without SYNCHRONIZE when only asked about); null when refused.
+    static HANDLE openProcess(DWORD pid, bool synchronize = true);
 
     // First process (snapshot order) whose executable's file name is one
     // of `names` (file names without folder, letters a-z compared without
-    // case) and, where the system tells the executable's full path, lies
-    // below `folder` (null or empty: anywhere); passes over what
+    // case) and lies below `folder` (null or empty: anywhere; a process
+    // whose path the system does not tell, one of another user for
+    // instance, is never taken for one below a folder); passes over what
     // `exclusion` names (null: nothing). Leaves *pid alone when false.
     static bool findProcess(const char* const* names, int nameCount, const char* folder, DWORD* pid,
                             const ProcessExclusion* exclusion = nullptr);

@@ -44,6 +44,16 @@
 #define IDS_MYSQL_ENDED_BY_USER    32826  // event log
 #define IDS_SERVICE_INSTALL_FAILED 32827  // %s server name
 #define IDS_SERVICE_REMOVE_FAILED  32828  // %s server name
+// Services of other programs, missing rights, writes that fail (32831
+// and 32832 stay unused).
+#define IDS_SERVICE_FOREIGN        32830  // %s service name, %s its program
+#define IDS_UNKNOWN_PROGRAM        32833  // stands for a program nobody names
+#define IDS_SERVICES_NEED_ADMIN    32834  // event log and box
+#define IDS_MYSQL_NOT_ENDED        32835  // event log and box; %s system error text
+#define IDS_SETTINGS_NOT_SAVED     32836  // event log and box; %s file, %s system error text
+#define IDS_LOG_NOT_WRITTEN        32837  // box; %s file, %s system error text
+#define IDS_RUN_KEY_USER           32838  // event log: start with Windows for this user only
+#define IDS_RUN_KEY_FAILED         32839  // event log and box; %s system error text
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

@@ -28,9 +28,42 @@ bool ReadFlag(const char* key)
     return value[0] == 'Y';
 }
 
+// The first error of a save's writes (0: none).
+DWORD saveError;
+
+void WriteValue(const char* section, const char* key, const char* value)
+{
+    if (!WritePrivateProfileStringA(section, key, value, settingsPath) && !saveError)
+        saveError = ServiceControl::lastError(ERROR_WRITE_FAULT);
+}
+
 void WriteFlag(const char* key, bool flag)
 {
-    WritePrivateProfileStringA(Section, key, flag ? "Y" : "N", settingsPath);
+    WriteValue(Section, key, flag ? "Y" : "N");
+}
+
+// Sets the Run entry `name` to `data` (null: deletes it) in root's Run
+// key; 0 or the error. A value that is not there counts as deleted.
+LONG WriteRunValue(HKEY root, const char* name, const char* data)
+{
+    HKEY run;
+    if (!data) {
+        // Read first: a user may read the machine's key, not write it.
+        if (RegOpenKeyExA(root, RunKey, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS)
+            return ERROR_SUCCESS;
+        bool present = RegQueryValueExA(run, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(run);
+        if (!present)
+            return ERROR_SUCCESS;
+    }
+    LONG result = RegCreateKeyExA(root, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &run, nullptr);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = data ? RegSetValueExA(run, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                   static_cast<DWORD>(strlen(data) + 1))
+                  : RegDeleteValueA(run, name);
+    RegCloseKey(run);
+    return result;
 }
 
 // A 4-byte flag of the fallback key; the field keeps its value when the
@@ -55,9 +88,25 @@ const char* LogPath()
     return logPath;
 }
 
-ManagerSettings::ManagerSettings()
+ManagerSettings::ManagerSettings() : runError_(0), writeError_(0)
 {
     LoadSettings();
+    ProbeSettingsFile();
+}
+
+void ManagerSettings::ProbeSettingsFile()
+{
+    // Opened for writing without a change; a file made for the probe goes
+    // again.
+    HANDLE file = CreateFileA(settingsPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = GetLastError();
+    writeError_ = file == INVALID_HANDLE_VALUE ? ServiceControl::lastError(ERROR_ACCESS_DENIED) : 0;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(file);
+    if (error != ERROR_ALREADY_EXISTS)
+        DeleteFileA(settingsPath);
 }
 
 ManagerSettings::~ManagerSettings()
@@ -134,10 +183,13 @@ void ManagerSettings::LoadFromFallbackKey()
 
 void ManagerSettings::SaveSettings()
 {
+    // The Run entry first: the file then holds what it could do.
+    SaveRunEntry();
+    saveError = 0;
     WriteFlag("AutoStartServers", AutoStartServers);
     WriteFlag("AutoStartTarvane", AutoStartTarvane);
     WriteFlag("AutoReloadConf", AutoReloadConf);
-    WritePrivateProfileStringA(MySqlSection, "MySqlArguments", MySqlArguments, settingsPath);
+    WriteValue(MySqlSection, "MySqlArguments", MySqlArguments);
     WriteFlag("ExpertMode", ExpertMode);
     WriteFlag("CheckVersion", CheckVersion);
     // Services exist on the NT family only; elsewhere the file's value is
@@ -147,9 +199,10 @@ void ManagerSettings::SaveSettings()
     WriteFlag("ShowAlways", ShowAlways);
     char number[16];
     snprintf(number, sizeof number, "%d", ExpandPos);
-    WritePrivateProfileStringA(Section, "ExpandPos", number, settingsPath);
+    WriteValue(Section, "ExpandPos", number);
     // The Windows 95 family keeps profile writes in a cache: flush it.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath);
+    writeError_ = saveError;
 
     // The settings now live in the file: the older key goes for good.
     HKEY key;
@@ -157,34 +210,40 @@ void ManagerSettings::SaveSettings()
         RegDeleteKeyA(key, "Configuration");
         RegCloseKey(key);
     }
-
-    SaveRunEntry();
 }
-
-// Start with Windows: the value named after the application in the
-// machine-wide Run key holds the executable's full path in quotes (a path
-// with blanks would otherwise start its first word), or is deleted.
-void ManagerSettings::SaveRunEntry()
+// Start with Windows: the value named after the application in the Run key
+// holds the executable's full path in quotes (a path with blanks would
+// otherwise start its first word). The machine's key needs administrator
+// rights; the user's own is the fallback.
+ManagerSettings::RunPlace ManagerSettings::SaveRunEntry()
 {
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_ALL_ACCESS, &run) != ERROR_SUCCESS)
-        return;
+    runError_ = 0;
     char name[MaxTextLength + 1];
     lstrcpynA(name, LoadText(IDS_APP_NAME), sizeof name);
     // Without its name the entry would land in the key's default value.
-    if (name[0] != '\0') {
-        if (AutoStartTarvane) {
-            char path[MAX_PATH];
-            DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
-            // A cut path would start nothing: write only a whole one.
-            char quoted[MAX_PATH + 2];
-            if (length > 0 && length < sizeof path) {
-                snprintf(quoted, sizeof quoted, "\"%s\"", path);
-                RegSetValueExA(run, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted), length + 3);
-            }
-        } else {
-            RegDeleteValueA(run, name);
-        }
+    if (name[0] == '\0')
+        return RunNowhere;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
+    char quoted[MAX_PATH + 2];
+    snprintf(quoted, sizeof quoted, "\"%s\"", path);
+    // A cut path would start nothing: only a whole one is written.
+    bool wanted = AutoStartTarvane && length > 0 && length < sizeof path;
+    LONG machine = WriteRunValue(HKEY_LOCAL_MACHINE, name, wanted ? quoted : nullptr);
+    // Written for the machine: no second entry for the user. Else, or
+    // unticked, the user's key follows.
+    LONG user = WriteRunValue(HKEY_CURRENT_USER, name, wanted && machine != ERROR_SUCCESS ? quoted : nullptr);
+    RunPlace place = RunNowhere;
+    if (wanted) {
+        place = machine == ERROR_SUCCESS ? RunMachine : user == ERROR_SUCCESS ? RunUser : RunNowhere;
+        if (place == RunNowhere)
+            runError_ = static_cast<unsigned long>(user);
+        AutoStartTarvane = place != RunNowhere;
+    } else {
+        // An entry that could not be removed still starts the manager.
+        runError_ = static_cast<unsigned long>(machine != ERROR_SUCCESS ? machine : user);
+        place = machine != ERROR_SUCCESS ? RunMachine : user != ERROR_SUCCESS ? RunUser : RunNowhere;
+        AutoStartTarvane = place != RunNowhere;
     }
-    RegCloseKey(run);
+    return place;
 }

@@ -33,6 +33,20 @@ public:
     // the session, after which the process may not get as far as that.
     void SaveSettings();
 
+    // Where the start-with-Windows entry is.
+    enum RunPlace { RunNowhere, RunMachine, RunUser };
+    // Writes the start-with-Windows entry as AutoStartTarvane asks: in the
+    // machine's Run key, or where that cannot be written (a user without
+    // administrator rights) in the user's own; unticked, it goes from
+    // both. AutoStartTarvane then follows what was written (false when
+    // neither key took it). Returns where the entry is now; runError()
+    // tells why a write or a removal failed (0: none failed).
+    RunPlace SaveRunEntry();
+    unsigned long runError() const { return runError_; }
+    // Why the settings file cannot be written (checked when the settings
+    // are loaded, and by each save); 0 when it can.
+    unsigned long writeError() const { return writeError_; }
+
 private:
     ManagerSettings(const ManagerSettings&) = delete;
     ManagerSettings& operator=(const ManagerSettings&) = delete;
@@ -40,5 +54,9 @@ private:
     void LoadSettings();
     bool LoadFromFile();
     void LoadFromFallbackKey();
-    void SaveRunEntry();
+    // Whether the settings file can be written, without changing it.
+    void ProbeSettingsFile();
+
+    unsigned long runError_;
+    unsigned long writeError_;
 };

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "Diagnostics.h"
+#include "MySqlServer.h"
+#include "ServiceControl.h"
 #include "InstallDir.h"
 #include "Shortcuts.h"
 #include "Texts.h"
@@ -16,27 +18,17 @@ namespace {
 const DWORD StartWaitMs = 10000;
 const DWORD SessionEndWaitMs = 4000;
 
-// The system's text for an error code; "error N" when it has none.
+// The system's text for an error code as it gives it, for a prompt.
 void SystemMessage(DWORD code, char* out, size_t size)
 {
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (length && text)
-        lstrcpynA(out, text, static_cast<int>(size));
-    else
-        snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
-    if (text)
-        LocalFree(text);
+    ServiceControl::systemText(code, out, static_cast<int>(size), false);
 }
 
 }  // namespace
 
 Stack::Stack(Server& apache, Server& mysql, StackView& view)
     : stopLimitMs(30000), apache_(apache), mysql_(mysql), view_(view), services_(false),
-      switchPending_(false), quitting_(false), quitAfterStart_(false), quitRequestedAt_(0)
+      switchPending_(false), quitting_(false), controlDeniedTold_(false), quitAfterStart_(false), quitRequestedAt_(0)
 {
 }
 
@@ -86,17 +78,16 @@ void Stack::applyServices(bool services)
 void Stack::startAll()
 {
     view_.stackLog("Demarrage des serveurs", SourceManager);
-    if (services_) {
-        apache_.start();
-        mysql_.start();
-        return;
-    }
+    // Any failed launch or service start is said, in the system's words
+    // (access denied, not a valid program, a 64-bit server on 32-bit
+    // Windows, elevation needed...).
     DWORD code = mysql_.start();
-    if (code == 1 || code == 2) {
+    if (code != 0) {
         char system[200];
         StackQuestion question;
         SystemMessage(code, system, sizeof system);
         FormatText(question.text, 200, IDS_MYSQL_START_FAILED, system);
+        logSystemText(code, SourceMySql);
         // Only Yes goes on; a prompt ended by a quit ends the start too.
         if (ask(question, MB_YESNO) != IDYES || quitting_)
             return;
@@ -119,6 +110,7 @@ void Stack::startApache()
     char system[200];
     SystemMessage(code, system, sizeof system);
     FormatText(question.text, 200, IDS_APACHE_START_FAILED, system);
+    logSystemText(code, SourceApache);
     ask(question, MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -213,7 +205,22 @@ void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
         // Apache went from starting to stopped without ever running.
         if (server == &apache_ && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
             explainPortHolder();
+        // MySQL that never came up: the program on its port is named (a
+        // service of another installation, for one).
+        if (server == &mysql_ && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped && !mysql_.serviceMode())
+            namePortHolder(mysql_.port(), SourceMySql);
         changed(false);
+        return;
+    }
+    if (code == ControlDenied) {
+        // Said once for both servers.
+        if (!controlDeniedTold_) {
+            controlDeniedTold_ = true;
+            StackQuestion question;
+            CopyText(question.text, MaxTextLength + 1, IDS_SERVICES_NEED_ADMIN);
+            view_.stackLog(question.text, SourceManager);
+            ask(question, MB_OK | MB_ICONINFORMATION);
+        }
         return;
     }
     if (server == &apache_) {
@@ -252,9 +259,10 @@ void Stack::watchStops()
     const struct {
         Server* server;
         EventSource source;
-        UINT told, asked, ended;
+        UINT told, asked, ended, notEnded;
     } watched[] = {
-        {&mysql_, SourceMySql, IDS_MYSQL_STOP_OVERDUE, IDS_MYSQL_STOP_OVERDUE_ASK, IDS_MYSQL_ENDED_BY_USER},
+        {&mysql_, SourceMySql, IDS_MYSQL_STOP_OVERDUE, IDS_MYSQL_STOP_OVERDUE_ASK, IDS_MYSQL_ENDED_BY_USER,
+         IDS_MYSQL_NOT_ENDED},
     };
     for (const auto& row : watched) {
         if (!row.server->stopOverdue(GetTickCount(), stopLimitMs))
@@ -269,8 +277,16 @@ void Stack::watchStops()
         if (ask(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES || quitting_ ||
             row.server->state() != StopPending)
             continue;
-        if (row.server->endProcess() > 0)
+        if (row.server->endProcess() > 0) {
             log(row.ended, row.source);
+            continue;
+        }
+        // Refused (another user's process, no rights): said, not assumed.
+        char system[200];
+        ServiceControl::systemText(GetLastError(), system, sizeof system);
+        FormatText(question.text, MaxTextLength + 1, row.notEnded, system);
+        view_.stackLog(question.text, row.source);
+        ask(question, MB_OK | MB_ICONEXCLAMATION);
     }
 }
 
@@ -301,9 +317,19 @@ void Stack::finishServiceSwitch(bool apacheDone, bool mysqlDone)
     services_ = !services;
     view_.stackServicesChanged(services_);
     StackQuestion question;
-    FormatText(question.text, MaxTextLength + 1, services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED,
-               !apacheDone ? apache_.name() : mysql_.name());
-    view_.stackLog(question.text, SourceManager);
+    Server& failed = !apacheDone ? apache_ : mysql_;
+    if (failed.serviceProblem() == ServiceForeign)
+        // Another program's service of that name: named with its program.
+        FormatText(question.text, sizeof question.text, IDS_SERVICE_FOREIGN, failed.name(),
+                   failed.foreignProgram()[0] ? failed.foreignProgram() : LoadText(IDS_UNKNOWN_PROGRAM));
+    else
+        FormatText(question.text, sizeof question.text,
+                   services ? IDS_SERVICE_INSTALL_FAILED : IDS_SERVICE_REMOVE_FAILED, failed.name());
+    // One line in the log.
+    char line[sizeof question.text];
+    for (int i = 0; (line[i] = question.text[i] == '\n' ? ' ' : question.text[i]) != '\0'; ++i) {
+    }
+    view_.stackLog(line, SourceManager);
     apache_.setRestartPending(true);
     mysql_.setRestartPending(true);
     ask(question, MB_OK | MB_ICONEXCLAMATION);
@@ -371,11 +397,22 @@ void Stack::endSession()
         WaitForMultipleObjects(count, ends, TRUE, SessionEndWaitMs);
 }
 
+void Stack::logSystemText(DWORD code, EventSource source)
+{
+    char text[200];
+    ServiceControl::systemText(code, text, sizeof text);
+    view_.stackLog(text, source);
+}
+
 void Stack::explainPortHolder()
+{
+    namePortHolder(apache_.port(), SourceApache);
+}
+
+void Stack::namePortHolder(int port, EventSource source)
 {
     char program[MAX_PATH] = "";
     DWORD pid = 0;
-    int port = apache_.port();
     if (!FindPortHolder(port, program, sizeof program, &pid))
         return;
     char text[MaxTextLength + 1];
@@ -384,7 +421,7 @@ void Stack::explainPortHolder()
     else
         // The system names no owner (Wine, for one, gives process id 0).
         FormatText(text, sizeof text, IDS_PORT_HOLDER_UNKNOWN, port);
-    view_.stackLog(text, SourceApache);
+    view_.stackLog(text, source);
 }
 
 void Stack::logErrorTail(Server* server)

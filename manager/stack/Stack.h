@@ -111,6 +111,9 @@ private:
     int ask(StackQuestion& question, UINT type, WPARAM commandOnYes = 0);
     // The lines that tell why a server did not come up or ended.
     void explainPortHolder();
+    void namePortHolder(int port, EventSource source);
+    // The system's words for a failed launch or service start, in the log.
+    void logSystemText(DWORD code, EventSource source);
     void logErrorTail(Server* server);
 
     Server& apache_;
@@ -119,6 +122,8 @@ private:
     bool services_;
     bool switchPending_;
     bool quitting_;
+    // The user was told that the services cannot be controlled.
+    bool controlDeniedTold_;
     bool quitAfterStart_;
     DWORD quitRequestedAt_;
 

@@ -2,12 +2,21 @@
 //
 //   mysqladmin [-u USER | -uUSER | --user=USER] [-p... | --password=...]
 //              [-h localhost | --host=localhost] COMMAND ...
-//   COMMAND: shutdown  signals the server's event "MySqlShutdown" and waits
-//                      up to 5 s for the server to close it;
+//   COMMAND: shutdown  sends the server the shutdown command (signals its
+//                      port, kitrecord::kMysqldPortEvent) and waits up to
+//                      5 s for the server to end;
 //            ping      tells whether a server runs.
 //
+// Root's password is the text of the file mysqld.password beside the
+// program (no file: no password). As the real mysqladmin is refused by the
+// server, a wrong password (or none where one is set) gives "Access
+// denied" and exit code 1 before any command runs; ping answers "alive"
+// even then, as the real one does (mysqladmin.cc: an access error means
+// the server runs).
+//
 // Exit code 0 when every command succeeded; 1 when no server runs, the
-// server did not end, or an argument is wrong (with a message on stderr).
+// server did not end, access was denied, or an argument is wrong (with a
+// message on stderr).
 //
 // For tests that need a mysqladmin that lingers after its work: a file
 // mysqladmin.delay beside the program holding a number of milliseconds
@@ -23,7 +32,7 @@
 
 namespace {
 
-const char kShutdownEventName[] = "MySqlShutdown";
+const char* const kShutdownEventName = kitrecord::kMysqldPortEvent;
 
 int Usage(const char* problem)
 {
@@ -78,8 +87,19 @@ int Shutdown()
 
 }  // namespace
 
+// The error the real client prints when the server refuses the login.
+int AccessDenied(bool withPassword)
+{
+    kit::PrintErr("%s: connect to server at 'localhost' failed\n"
+                  "error: 'Access denied for user 'root'@'localhost' (using password: %s)'\n",
+                  kit::ProgramName().c_str(), withPassword ? "YES" : "NO");
+    return 1;
+}
+
 static int Run(int argc, char** argv)
 {
+    std::string password;
+    bool passwordGiven = false;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const char* arg = argv[i];
@@ -89,8 +109,13 @@ static int Run(int argc, char** argv)
             if (!strcmp(arg, "-h") && _stricmp(argv[i + 1], "localhost") && strcmp(argv[i + 1], "127.0.0.1"))
                 return Usage("only the local server (localhost) can be reached");
             ++i;
-        } else if (!strncmp(arg, "-u", 2) || !strncmp(arg, "--user=", 7) || !strncmp(arg, "-p", 2) ||
-                   !strncmp(arg, "--password", 10)) {
+        } else if (!strncmp(arg, "-p", 2) || !strncmp(arg, "--password", 10)) {
+            // -pTEXT, --password=TEXT; a bare -p would ask on the console,
+            // which a hidden run cannot answer: taken as empty.
+            const char* value = arg[1] == 'p' ? arg + 2 : strchr(arg, '=') ? strchr(arg, '=') + 1 : "";
+            password = value;
+            passwordGiven = *value != '\0';
+        } else if (!strncmp(arg, "-u", 2) || !strncmp(arg, "--user=", 7)) {
             if (!strcmp(arg, "--user="))
                 return Usage("option '--user' requires an argument");
         } else if (!strncmp(arg, "--host=", 7)) {
@@ -111,8 +136,15 @@ static int Run(int argc, char** argv)
             return Usage(problem);
         }
     }
+    std::string rootPassword;
+    kit::ReadWholeFile(kit::ProgramDir() + "mysqld.password", &rootPassword, 256);
+    bool denied = ServerRuns() && password != rootPassword;
     for (; i < argc; ++i) {
-        if (!strcmp(argv[i], "ping")) {
+        if (!strcmp(argv[i], "ping") && denied) {
+            kit::PrintOut("mysqld is alive\n");
+        } else if (denied) {
+            return AccessDenied(passwordGiven);
+        } else if (!strcmp(argv[i], "ping")) {
             if (!ServerRuns())
                 return NoServer();
             kit::PrintOut("mysqld is alive\n");

@@ -2,14 +2,22 @@
 // mysqld-opt.exe and mysqld-shareware.exe from this one source.
 //
 //   mysqld [--basedir=DIR] [--any-option[=value] | -x ...]
-//       Runs until the named event "MySqlShutdown" is signalled (or the
-//       console is closed / Ctrl+C). The server creates that event,
-//       manual-reset and not signalled; a second server finds it existing
-//       and refuses to start, as a real server finds its port taken.
-//       mysqld.exe, the name MySQL 5.1 and later ship, also creates the
-//       event those servers end on, "mysqld<pid>_shutdown" with its own
-//       process id, and records "pid-shutdown" before its end when that
-//       event ended it. The
+//       Runs until it is asked to shut down (or the console is closed /
+//       Ctrl+C), as a real server of its age is asked without a client:
+//         3.23 (mysqld-opt.exe, mysqld-shareware.exe): the event
+//              "MySqlShutdown" (sql/mysqld.cc of 3.23 creates it by that
+//              fixed name);
+//         4.1 to 5.7 (mysqld-nt.exe): "MySQLShutdown<pid>", pid its own id
+//              in decimal (sql/mysqld.cc of 4.1 to 5.7; MariaDB alike;
+//              seen on 5.7.30);
+//         8.0.17 and later (mysqld.exe): "mysqld<pid>_shutdown", made by
+//              the process that was started, the monitor (seen on 8.0.29;
+//              the names above do not exist there).
+//       A file mysqld.version beside the program ("3.23", "5.7", "8.0")
+//       sets the age whatever the name. A client's shutdown command
+//       (mysqladmin) reaches it through its port, the event
+//       kitrecord::kMysqldPortEvent; a second server finds the port taken
+//       and refuses to start. What ended it is recorded (record.h). The
 //       arguments are not interpreted beyond checking their form (every
 //       argument is an option starting with '-'); the record line keeps
 //       the whole command line.
@@ -18,7 +26,7 @@
 //   mysqld --remove [MySql]   removes it (stopping it first)
 //   mysqld --run-service what the service's image path runs: the same
 //                        server under the service control manager; it ends
-//                        on the stop control or on "MySqlShutdown".
+//                        on the stop control or as above.
 //
 // For tests of a stop that does not end: a file mysqld.stubborn beside the
 // program makes a server that is not a service ignore its shutdown events
@@ -36,59 +44,82 @@
 namespace {
 
 const char kServiceName[] = "MySql";
-const char kShutdownEventName[] = "MySqlShutdown";
 
-// The event MySQL 5.1 and later end on: only mysqld.exe creates it.
-HANDLE CreatePidEvent()
+// The age of the server this build stands for (see the top).
+enum Age { Age323, Age41To57, Age80 };
+
+Age ServerAge()
 {
-    if (_stricmp(kit::ProgramName().c_str(), "mysqld.exe") != 0)
-        return nullptr;
-    char name[40];
-    snprintf(name, sizeof name, "mysqld%lu_shutdown", GetCurrentProcessId());
-    return CreateEventA(nullptr, TRUE, FALSE, name);
+    std::string version;
+    if (kit::ReadWholeFile(kit::ProgramDir() + "mysqld.version", &version, 32))
+        return version.compare(0, 2, "8.") == 0 ? Age80 : version.compare(0, 2, "3.") == 0 ? Age323 : Age41To57;
+    std::string name = kit::ProgramName();
+    if (!_stricmp(name.c_str(), "mysqld.exe"))
+        return Age80;
+    return !_stricmp(name.c_str(), "mysqld-nt.exe") ? Age41To57 : Age323;
 }
 
-// Runs one server until MySqlShutdown or stopEvent (may be null) is
-// signalled. Returns 0 after a normal end, 1 when it could not start.
+// The shutdown event of that age, and the record of an end through it.
+void ShutdownEventOf(Age age, char* name, int size, const char** recordEvent)
+{
+    unsigned long pid = GetCurrentProcessId();
+    if (age == Age80) {
+        snprintf(name, size, "mysqld%lu_shutdown", pid);
+        *recordEvent = kitrecord::kEventPidShutdown;
+    } else if (age == Age41To57) {
+        snprintf(name, size, "MySQLShutdown%lu", pid);
+        *recordEvent = kitrecord::kEventOldPidShutdown;
+    } else {
+        snprintf(name, size, "MySqlShutdown");
+        *recordEvent = kitrecord::kEventNamedShutdown;
+    }
+}
+
+// Runs one server until its shutdown event, a client's shutdown or
+// stopEvent (may be null) is signalled. Returns 0 after a normal end, 1
+// when it could not start.
 DWORD Serve(HANDLE stopEvent)
 {
-    // Made first: a caller that sees MySqlShutdown finds it too.
-    HANDLE pidEvent = CreatePidEvent();
-    HANDLE shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, kShutdownEventName);
-    if (!shutdownEvent || GetLastError() == ERROR_ALREADY_EXISTS) {
-        DWORD error = shutdownEvent ? ERROR_ALREADY_EXISTS : GetLastError();
+    char eventName[40];
+    const char* endRecord = nullptr;
+    ShutdownEventOf(ServerAge(), eventName, sizeof eventName, &endRecord);
+    // The port first, as a real server binds it before it is ready.
+    HANDLE port = CreateEventA(nullptr, TRUE, FALSE, kitrecord::kMysqldPortEvent);
+    if (!port || GetLastError() == ERROR_ALREADY_EXISTS) {
+        DWORD error = port ? ERROR_ALREADY_EXISTS : GetLastError();
         if (error == ERROR_ALREADY_EXISTS)
-            kit::PrintErr("%s: Can't start server: another mysqld is already running (the event %s exists)\n",
-                          kit::ProgramName().c_str(), kShutdownEventName);
+            kit::PrintErr("%s: Can't start server: Bind on TCP/IP port: another mysqld is already running\n",
+                          kit::ProgramName().c_str());
         else
             kit::PrintErr("%s: Can't create the event %s: %s (%lu)\n", kit::ProgramName().c_str(),
-                          kShutdownEventName, kit::SystemMessage(error).c_str(), error);
-        if (shutdownEvent)
-            CloseHandle(shutdownEvent);
-        if (pidEvent)
-            CloseHandle(pidEvent);
+                          kitrecord::kMysqldPortEvent, kit::SystemMessage(error).c_str(), error);
+        if (port)
+            CloseHandle(port);
         return 1;
     }
+    HANDLE shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, eventName);
     if (stopEvent)
         kit::ServiceReady();
     else
-        kit::EndOnConsoleClose(shutdownEvent);
+        kit::EndOnConsoleClose(port);
     kit::PrintOut("%s: ready for connections (pid %lu)\n", kit::ProgramName().c_str(), GetCurrentProcessId());
 
     if (!stopEvent && GetFileAttributesA((kit::ProgramDir() + "mysqld.stubborn").c_str()) != INVALID_FILE_ATTRIBUTES)
         WaitForSingleObject(GetCurrentProcess(), INFINITE);
-    HANDLE waits[3] = {shutdownEvent, stopEvent ? stopEvent : pidEvent, pidEvent};
-    DWORD count = 1 + (stopEvent != nullptr) + (pidEvent != nullptr);
+    HANDLE waits[3] = {port, shutdownEvent, stopEvent};
+    DWORD count = 2 + (stopEvent != nullptr);
     DWORD which = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
-    if (pidEvent && which < count && waits[which] == pidEvent)
-        kit::Record(kitrecord::kEventPidShutdown);
-    if (pidEvent)
-        CloseHandle(pidEvent);
+    if (which == WAIT_OBJECT_0)
+        kit::Record(kitrecord::kEventClientShutdown);
+    else if (which == WAIT_OBJECT_0 + 1)
+        kit::Record(endRecord);
+    if (shutdownEvent)
+        CloseHandle(shutdownEvent);
 
     kit::PrintOut("%s: Shutdown complete\n", kit::ProgramName().c_str());
     kit::Record(kitrecord::kEventEnd);
     kit::EndOnConsoleClose(nullptr);
-    CloseHandle(shutdownEvent);
+    CloseHandle(port);
     return 0;
 }
 

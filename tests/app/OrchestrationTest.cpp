@@ -7,7 +7,10 @@
 
 #include "ServiceControl.h"
 #include "TestKit.h"
+#include "ImportHook.h"
+#include "UserRights.h"
 #include "resource.h"
+#include "../../testkit/record.h"
 
 using testkit::PumpFor;
 using testkit::PumpUntil;
@@ -36,7 +39,7 @@ protected:
         // Running means the processes live; their shutdown doors (the pid
         // file, the shutdown event) open a moment later.
         ASSERT_TRUE(PumpUntil([&] {
-            HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+            HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kitrecord::kMysqldPortEvent);
             if (event)
                 CloseHandle(event);
             return event && Serving(port ? port : window->stack().apache().port());
@@ -263,34 +266,185 @@ TEST_F(OrchestrationTest, ServiceSwitchBothWays)
     }
 }
 
-// A switch whose install does not register the service (here MySQL's
-// program registers nothing): the service that was installed goes again,
-// both servers keep their mode, the option goes back, and the user is told.
+// A switch whose install does not work: MySQL's program registers nothing,
+// or a service "MySql" of another program is there (named in the notice
+// with its program, and left as it is). The service that was installed
+// goes again, both servers keep their mode, the option goes back, and the
+// user is told.
 TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
 {
+    const std::string other = "C:\\Other\\bin\\mysqld.exe";
+    const struct {
+        bool foreign;
+        std::string notice;
+    } cases[] = {
+        {false, "The service of MySql could not be installed: the servers keep running as programs."},
+        {true, "A service named MySql already exists and runs another program:\n" + other +
+                   "\n\nIt is left alone: the servers keep running as programs."}};
     ASSERT_TRUE(CopyFileA(kit->apacheExe().c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
     WriteSettings();
     HWND w = Open()->handle();
-    // OK for the notice; No for any question, which would show below.
-    prompts.answer = [](const std::string& text) {
-        return text.find("could not be installed") != std::string::npos ? IDOK : IDNO;
-    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice);
+        ASSERT_TRUE(!c.foreign || testkit::CreateServiceNamed("MySql", "\"" + other + "\" MySql"));
+        // OK for the notice; No for any question, which would show below.
+        size_t before = prompts.texts().size();
+        prompts.answer = [&c](const std::string& text) { return text == c.notice ? IDOK : IDNO; };
+        CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
+        SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+        ASSERT_TRUE(PumpUntil([&] { return !window->stack().switchPending(); }, 30000));
+        ASSERT_GT(prompts.texts().size(), before);
+        EXPECT_EQ(c.notice, prompts.texts()[before]);
+        EXPECT_EQ(1, CountLines(c.notice.substr(0, 60).c_str())) << Lines();
+        EXPECT_FALSE(window->settings().StartAsServices);
+        EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
+        EXPECT_FALSE(window->stack().apache().serviceMode());
+        EXPECT_FALSE(window->stack().mysql().serviceMode());
+        EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
+        EXPECT_EQ(c.foreign ? testkit::ServiceImagePath("MySql") : "",
+                  c.foreign ? "\"" + other + "\" MySql" : "") << "the other program's service is untouched";
+        // The servers come back as programs: Apache, then MySQL, whose
+        // program here is no server, so Apache is stopped again.
+        EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
+        for (size_t i = before; i < prompts.texts().size(); ++i)
+            EXPECT_EQ(c.notice, prompts.texts()[i]) << "another prompt";
+        testkit::RemoveServiceIfPresent("MySql");
+    }
+}
+
+// Any launch error is said in the system's words, not only "file not
+// found": a file that is no program, a folder in the program's place.
+TEST_F(OrchestrationTest, AnyLaunchErrorIsSaid)
+{
+    const struct {
+        bool folder;
+        DWORD code;
+    } cases[] = {{false, ERROR_BAD_EXE_FORMAT},
+                 // Windows refuses a folder with ERROR_ACCESS_DENIED; Wine 8
+                 // says ERROR_INVALID_HANDLE. Either is said as it comes.
+                 {true, ERROR_INVALID_HANDLE}};
+    WriteSettings();
+    std::string exe = kit->mysqlBin() + "mysqld-nt.exe";
+    ASSERT_TRUE(MoveFileA(exe.c_str(), (exe + ".off").c_str()));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.folder ? CreateDirectoryA(exe.c_str(), nullptr) != 0
+                             : testkit::WriteFileBytes(exe, "not a program"));
+        char system[256] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, c.code, 0, system,
+                       sizeof system, nullptr);
+        Open();
+        prompts.answer = [](const std::string&) { return IDNO; };
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+        ASSERT_FALSE(prompts.texts().empty());
+        EXPECT_EQ(std::string("Unable to launch MySql : \n") + system + "\n\nWould you like to launch Apache ?",
+                  prompts.texts().back());
+        std::string line = system;
+        line.erase(line.find_last_not_of("\r\n") + 1);
+        EXPECT_EQ(1, CountLines("MySql  : " + line)) << Lines();
+        Close();
+        c.folder ? RemoveDirectoryA(exe.c_str()) : DeleteFileA(exe.c_str());
+    }
+    MoveFileA((exe + ".off").c_str(), exe.c_str());
+}
+
+// Services this user may watch but not control (UserRights.h: a user
+// without administrator rights, simulated): their state is read and shown,
+// a refused start is said in the system's words, and the user is told
+// once, in the log and in a box, that control needs administrator rights.
+TEST_F(OrchestrationTest, ServicesWithoutAdministratorRightsAreShownAndSaidOnce)
+{
+    WriteSettings();
+    HWND w = Open()->handle();
     CheckDlgButton(w, IDC_START_AS_SERVICES, BST_CHECKED);
     SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !window->stack().switchPending(); }, 30000));
-    ASSERT_FALSE(prompts.texts().empty());
-    EXPECT_EQ("The service of MySql could not be installed: the servers keep running as programs.",
-              prompts.texts().back());
-    EXPECT_EQ(1, CountLines("The service of MySql could not be installed"));
-    EXPECT_FALSE(window->settings().StartAsServices);
-    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(w, IDC_START_AS_SERVICES));
-    EXPECT_FALSE(window->stack().apache().serviceMode());
-    EXPECT_FALSE(window->stack().mysql().serviceMode());
-    EXPECT_EQ(0u, testkit::ServiceState("Apache")) << "Apache's service is removed again";
-    EXPECT_EQ(0u, testkit::ServiceState("MySql"));
-    // The servers come back as programs: Apache, then MySQL, whose program
-    // here is no server, so Apache is stopped again.
-    EXPECT_TRUE(WaitStates(Stopped, Stopped, 30000)) << Lines();
-    for (const std::string& text : prompts.texts())
-        EXPECT_NE(std::string::npos, text.find("could not be installed")) << "another prompt: " << text;
+    ASSERT_TRUE(PumpUntil([&] { return window->stack().apache().serviceMode() && window->stack().mysql().serviceMode(); }, 30000));
+    ASSERT_TRUE(WaitStates(Running, Running, 30000)) << Lines();
+    Close();
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), testkit::ServiceState("MySql")) << "the close stops no service";
+    const std::string told = "The services of the servers cannot be started or stopped without administrator "
+                             "rights: their state is still shown.";
+    {
+        testkit::UserRights rights;
+        ServiceControl::release();  // opened again as the user
+        ServiceControl::acquire();
+        prompts.answer = [&](const std::string& text) { return text == told ? IDOK : IDNO; };
+        size_t before = prompts.texts().size();
+        Open();
+        EXPECT_TRUE(WaitStates(Running, Running)) << Lines();
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+        PumpFor(1500);
+        EXPECT_EQ(Running, window->stack().mysql().state()) << "the stop was refused";
+        EXPECT_EQ(1, CountLines("Tarvane: " + told)) << Lines();
+        int boxes = 0;
+        for (size_t i = before; i < prompts.texts().size(); ++i)
+            boxes += prompts.texts()[i] == told;
+        EXPECT_EQ(1, boxes);
+        Close();
+    }
+    ServiceControl::release();
+    ServiceControl::acquire();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), testkit::ServiceState("MySql"));
+    kit->removeServices();
+}
+
+void* realOpenProcess;
+HANDLE WINAPI NoTerminate(DWORD access, BOOL inherit, DWORD pid)
+{
+    if (access & PROCESS_TERMINATE) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return reinterpret_cast<decltype(&OpenProcess)>(realOpenProcess)(access, inherit, pid);
+}
+
+// A MySQL that does not end after its stop (here one that ignores its
+// events): logged and asked once per stop; only Yes ends the process.
+TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
+{
+    ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
+    WriteSettings();
+    Open();
+    window->stack().stopLimitMs = 1500;
+    const std::string asked = "MySql has not ended 1 s after it was asked to stop.\n\nEnding its process now can lose "
+                              "data it has not written yet.\nEnd MySql's process ?";
+    for (int button : {IDYES, IDNO}) {
+        StartBoth();
+        size_t before = prompts.texts().size();
+        prompts.answer = [button](const std::string&) { return button; };
+        SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+        ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 1; }, 10000)) << Lines();
+        EXPECT_EQ(asked, prompts.texts().back());
+        if (button == IDYES) {
+            EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+            EXPECT_EQ(1, CountLines("MySql  : MySql's process was ended at the user's request")) << Lines();
+        } else {
+            PumpFor(3000);
+            EXPECT_EQ(before + 1, prompts.texts().size()) << "asked once a stop";
+            EXPECT_EQ(StopPending, window->stack().mysql().state());
+        }
+    }
+    // Yes, but the process cannot be ended (another user's: simulated by
+    // refusing OpenProcess for PROCESS_TERMINATE, since Wine runs everything
+    // as an administrator): said, not taken for done.
+    Kill("mysqld-nt.exe");
+    ASSERT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    StartBoth();
+    ASSERT_GT(testkit::HookImport("OpenProcess", (void*)NoTerminate, &realOpenProcess), 0);
+    size_t before = prompts.texts().size();
+    prompts.answer = [&](const std::string& text) { return text == asked ? IDYES : IDOK; };
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 2; }, 10000)) << Lines();
+    char denied[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0, denied,
+                   sizeof denied, nullptr);
+    std::string reason = denied;
+    reason.erase(reason.find_last_not_of("\r\n") + 1);
+    EXPECT_EQ("MySql's process could not be ended: " + reason, prompts.texts().back());
+    EXPECT_EQ(1, CountLines("MySql  : MySql's process could not be ended: " + reason)) << Lines();
+    EXPECT_EQ(StopPending, window->stack().mysql().state());
+    void* unused;
+    testkit::HookImport("OpenProcess", realOpenProcess, &unused);
+    Kill("mysqld-nt.exe");
+    EXPECT_EQ(3, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
+    EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
 }

@@ -341,18 +341,23 @@ TEST_F(WindowTest, LogFileRecreatedSkippedAndRotated)
     ASSERT_EQ(1u, FileLines().size());
     EXPECT_EQ(" MySql  : two", FileLines()[0].substr(14));
     // Held by another program without sharing: skipped; the list still
-    // gets the line. (A read-only file would do on Windows; the tests run
-    // as root here, for whom Wine writes read-only files all the same.)
+    // gets the line, and says once that the file cannot be written. (A
+    // read-only file would do on Windows; the tests run as root here, for
+    // whom Wine writes read-only files all the same.)
     HANDLE held = CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     window->logEvent("three", SourceApache);
+    window->logEvent("three again", SourceApache);
     CloseHandle(held);
     EXPECT_EQ(1u, FileLines().size());
-    ASSERT_EQ(3u, ListLines().size());
+    ASSERT_EQ(5u, ListLines().size());
     EXPECT_EQ(" Apache : three", ListLines()[2].substr(14));
+    const std::string notice = " Tarvane: The event log could not be written to " + kit->shortRoot() + "Tarvane.log: ";
+    EXPECT_EQ(notice, ListLines()[3].substr(14, notice.size()));
+    EXPECT_EQ(" Apache : three again", ListLines()[4].substr(14)) << "said once";
     // A long message is cut at 255 characters in both.
     window->logEvent(std::string(300, 'x').c_str(), SourceManager);
-    EXPECT_EQ(255u, ListLines()[3].size());
+    EXPECT_EQ(255u, ListLines()[5].size());
     EXPECT_EQ(255u, FileLines()[1].size());
 
     // The list scrolls sideways as far as its widest line...

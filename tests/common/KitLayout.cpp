@@ -249,6 +249,20 @@ DWORD ServiceState(const char* name)
     return state;
 }
 
+bool CreateServiceNamed(const char* name, const std::string& imagePath)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    SC_HANDLE created = manager ? CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, imagePath.c_str(),
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr)
+                                : nullptr;
+    if (created)
+        CloseServiceHandle(created);
+    if (manager)
+        CloseServiceHandle(manager);
+    return created != nullptr;
+}
+
 bool RemoveServiceIfPresent(const char* name)
 {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);

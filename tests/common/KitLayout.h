@@ -128,6 +128,10 @@ private:
 // `name` if it exists; true when it is gone afterwards.
 bool RemoveServiceIfPresent(const char* name);
 
+// Registers a demand-start service `name` running `imagePath` (another
+// program's, say); false when it could not.
+bool CreateServiceNamed(const char* name, const std::string& imagePath);
+
 // The image path of an installed service; empty when it does not exist.
 std::string ServiceImagePath(const char* name);
 

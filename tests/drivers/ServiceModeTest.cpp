@@ -198,11 +198,13 @@ TEST_F(ServiceModeTest, AlreadyRunningAndNotActiveCountAsSuccess)
     CloseServiceHandle(service);
 }
 
-TEST_F(ServiceModeTest, WithoutServiceHandleTheProcessPathIsTaken)
+// No such service: the start says why (the caller turns the code into the
+// system's text); nothing is launched instead.
+TEST_F(ServiceModeTest, WithoutServiceTheStartSaysSo)
 {
     TestServer* server = makeServiceServer(UniqueName("TvNoSvc"));
     ASSERT_TRUE(server->service() == nullptr);
-    EXPECT_EQ(server->start(), 0u);
+    EXPECT_EQ(server->start(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(server->state(), StartPending);
     EXPECT_EQ(server->startCalls, 0);
     EXPECT_TRUE(server->service() == nullptr);

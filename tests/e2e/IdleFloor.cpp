@@ -146,7 +146,12 @@ bool Run(Step step)
         return process != nullptr;
     }
     case SignalMySqlStop: {
-        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+        // The event the kit's mysqld-nt (MySQL 4.1 to 5.7) makes, as the
+        // manager's stop finds it.
+        char name[40];
+        snprintf(name, sizeof name, "MySQLShutdown%lu",
+                 static_cast<unsigned long>(servers[1] ? GetProcessId(servers[1]) : 0));
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
         if (event) {
             SetEvent(event);
             CloseHandle(event);

@@ -88,6 +88,16 @@ std::string ServerDir()
     return dir;
 }
 
+std::string ProgramDir(RealServer server)
+{
+    if (server == Mysql80)
+        return ServerDir().empty() ? "" : ServerDir() + "bin\\";
+    std::string dir = Env("TARVANE_REAL_MYSQL57");
+    if (!dir.empty() && dir.back() != '\\')
+        dir += '\\';
+    return dir;
+}
+
 bool RunCapture(const std::string& cmdLine, std::string* output, DWORD* exitCode, DWORD ms)
 {
     char temp[MAX_PATH];
@@ -141,24 +151,32 @@ bool RunCapture(const std::string& cmdLine, std::string* output, DWORD* exitCode
     return started && ended;
 }
 
-RealKit::RealKit(const char* tag, const e2e::Keys& keys)
-    : run(tag, keys, testkit::KitApache13, 0, false), port_(testkit::FreeTcpPort()), hadMyIni_(false), shipped_(false)
+RealKit::RealKit(const char* tag, const e2e::Keys& keys, RealServer server)
+    : run(tag, keys, testkit::KitApache13, 0, false), server_(server), port_(testkit::FreeTcpPort()),
+      hadMyIni_(false), shipped_(false)
 {
-    std::string server = ServerDir();
-    if (server.empty() || !testkit::FileExists(server + "bin\\mysqld.exe")) {
-        problem_ = "the real MySQL server is not at '" + server +
-                   "' (TARVANE_REAL_MYSQL): scripts/setup.sh fetches it";
-        return;
+    std::string programs = ProgramDir(server);
+    for (RealServer needed : {Mysql80, server}) {
+        std::string dir = ProgramDir(needed);
+        if (dir.empty() || !testkit::FileExists(dir + "mysqld.exe")) {
+            problem_ = "the real MySQL server is not at '" + dir +
+                       "' (TARVANE_REAL_MYSQL, TARVANE_REAL_MYSQL57): scripts/setup.sh fetches it";
+            return;
+        }
     }
     if (!run.ok() || port_ == 0) {
         problem_ = "the kit could not be laid out";
         return;
     }
     std::string bin = run.kit.mysqlBin();
-    bool linked = LinkTree(server + "bin\\", bin, "*.dll", false);
-    for (const char* program : {"mysqld.exe", "mysqladmin.exe", "mysql.exe"})
-        linked = LinkFile(server + "bin\\" + program, bin + program) && linked;
-    linked = LinkTree(server + "share\\", run.kit.mysqlDir() + "share\\", "*", true) && linked;
+    bool linked = LinkFile(programs + "mysqld.exe", bin + "mysqld.exe");
+    if (server == Mysql80) {
+        linked = LinkTree(programs, bin, "*.dll", false) && linked;
+        for (const char* program : {"mysqladmin.exe", "mysql.exe"})
+            linked = LinkFile(programs + program, bin + program) && linked;
+    }
+    linked = LinkTree(programs + (server == Mysql80 ? "..\\share\\" : "share\\"), run.kit.mysqlDir() + "share\\",
+                      "*", true) && linked;
     if (!linked) {
         problem_ = "the server's files could not be put into the kit, error " + std::to_string(GetLastError());
         return;
@@ -166,8 +184,11 @@ RealKit::RealKit(const char* tag, const e2e::Keys& keys)
 
     hadMyIni_ = testkit::ReadFileBytes(MyIniPath(), &savedMyIni_);
     std::string p = std::to_string(port_);
-    if (!testkit::WriteFileBytes(MyIniPath(), "[mysqld]\r\ninnodb_use_native_aio=0\r\nport=" + p +
-                                                  "\r\nmysqlx=0\r\n[client]\r\nport=" + p + "\r\n")) {
+    // 5.7 knows no mysqlx option (and refuses to start on one it does not
+    // know).
+    std::string x = server == Mysql80 ? "mysqlx=0\r\n" : "";
+    if (!testkit::WriteFileBytes(MyIniPath(), "[mysqld]\r\ninnodb_use_native_aio=0\r\nport=" + p + "\r\n" + x +
+                                                  "[client]\r\nport=" + p + "\r\n")) {
         problem_ = "my.ini could not be written";
         return;
     }
@@ -274,7 +295,7 @@ int RealKit::logCount(const char* text) const
 
 bool RealKit::query(const std::string& sql, std::string* output, const char* password)
 {
-    std::string line = "\"" + run.kit.mysqlBin() + "mysql.exe\" --default-character-set=utf8mb4 -h 127.0.0.1 -P " +
+    std::string line = "\"" + ProgramDir(Mysql80) + "mysql.exe\" --default-character-set=utf8mb4 -h 127.0.0.1 -P " +
                        std::to_string(port_) + " -u root" + (password ? std::string(" -p") + password : "") +
                        " -N -B -e \"" + sql + "\"";
     DWORD code = 99;

@@ -1,4 +1,4 @@
-// The real MySQL server (MySQL 8.0 for 64-bit Windows, fetched by
+// A real MySQL server (8.0 or 5.7 for 64-bit Windows, fetched by
 // scripts/setup.sh) in a kit beside the stand-in Apache, for the test and
 // the bench that run the manager on it.
 //
@@ -20,19 +20,29 @@
 
 namespace realmysql {
 
-// The folder of the fetched server (with bin\ and share\), from the
+// The real servers: 8.0 (two processes, mysqladmin and the client in its
+// package) and 5.7 (one process; its package has mysqld.exe and share\
+// only, so its kit has no mysqladmin, and the test's queries use 8.0's
+// client, which speaks to 5.7 as well).
+enum RealServer { Mysql80, Mysql57 };
+
+// The folder of the fetched 8.0 server (with bin\ and share\), from the
 // environment variable TARVANE_REAL_MYSQL; empty when it is not set.
 std::string ServerDir();
+// The folder of the server's programs (bin\ of 8.0, the folder of 5.7's
+// mysqld.exe, from TARVANE_REAL_MYSQL57); empty when it is not set.
+std::string ProgramDir(RealServer server);
 
 // The kit: Tarvane.exe, the stand-in Apache, and MySql\bin with the real
-// mysqld.exe, mysqladmin.exe, mysql.exe and their DLLs, MySql\share.
+// mysqld.exe (8.0: mysqladmin.exe, mysql.exe and their DLLs too),
+// MySql\share.
 // my.ini in the Windows directory gives the server innodb_use_native_aio=0
 // (Wine has no native asynchronous I/O for it), a free port for the server
 // and the clients, and no X plugin (its port would be shared with other
 // runs). The data folder is initialised once, when the kit is made.
 class RealKit {
 public:
-    explicit RealKit(const char* tag, const e2e::Keys& keys = {});
+    explicit RealKit(const char* tag, const e2e::Keys& keys = {}, RealServer server = Mysql80);
     // Ends what runs of the kit's MySQL, removes my.ini (restoring one that
     // was there) and the kit.
     ~RealKit();
@@ -51,7 +61,7 @@ public:
     std::string errorLog() const;
     int logCount(const char* text) const;
 
-    // mysql.exe -h 127.0.0.1 -u root [-p<password>] -e sql, over TCP as
+    // mysql.exe (8.0's) -h 127.0.0.1 -u root [-p<password>] -e sql, over TCP as
     // the kit's web applications connect; its output (see RunCapture).
     bool query(const std::string& sql, std::string* output, const char* password = nullptr);
     bool portOpen() const;
@@ -65,6 +75,7 @@ public:
 
 private:
     bool initialise();
+    RealServer server_;
     int port_;
     bool hadMyIni_;
     std::string savedMyIni_;

@@ -1,9 +1,10 @@
-// The manager on a kit with the real MySQL server (8.0, 64-bit) beside the
-// stand-in Apache, driven from outside as a user does: start and a query
-// over TCP as root from this machine, clean stops through the server's own
-// event (also once root has a password), a row that outlives a stop, quit,
-// a killed server, and service mode. One kit for the program: its data
-// folder is initialised once (RealMySql.h says what Wine changes).
+// The manager on a kit with a real MySQL server (8.0 and 5.7, 64-bit)
+// beside the stand-in Apache, driven from outside as a user does: start and
+// a query over TCP as root from this machine, clean stops through the
+// server's own event (also once root has a password), a row that outlives a
+// stop, quit; with 8.0 also a killed server and service mode. One kit a
+// server for the program: its data folder is initialised once (RealMySql.h
+// says what Wine changes).
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
@@ -23,14 +24,25 @@ const DWORD serverWaitMs = 90000;  // a loaded machine; the server needs about 2
 
 class RealMySql : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    static void TearDownTestSuite()
     {
-        kit.reset(new realmysql::RealKit("real"));
+        for (auto& made : kits)
+            made.reset();
     }
-    static void TearDownTestSuite() { kit.reset(); }
+    // The server of the test: 8.0, or the row's.
+    virtual realmysql::RealServer Server() const { return realmysql::Mysql80; }
 
     void SetUp() override
     {
+        row = Server();
+        // One kit at a time: both would share my.ini in the Windows folder.
+        if (!kits[row]) {
+            kits[1 - row].reset();
+            password[row].clear();
+            shutdowns[row] = 0;
+            kits[row].reset(new realmysql::RealKit(row == realmysql::Mysql80 ? "real" : "real57", {}, row));
+        }
+        kit = kits[row].get();
         ASSERT_EQ("", kit->problem());
         if (!kit->run.window || WaitForSingleObject(kit->run.process, 0) != WAIT_TIMEOUT) {
             ASSERT_TRUE(kit->launch()) << "no manager window";
@@ -44,7 +56,7 @@ protected:
         return "status \"" + kit->run.text(1027) + "\" \"" + kit->run.text(1026) + "\"\nTarvane.log:\n" +
                kit->run.log() + "\nerror log:\n" + kit->errorLog();
     }
-    const char* Password() { return password.empty() ? nullptr : password.c_str(); }
+    const char* Password() { return password[row].empty() ? nullptr : password[row].c_str(); }
     // The server answers a query (as soon as it is ready for connections).
     bool Answers(const std::string& sql, const std::string& expected)
     {
@@ -64,25 +76,40 @@ protected:
     // manager sees the server stopped, without an unexpected end.
     void ExpectCleanStop(const char* what)
     {
-        EXPECT_TRUE(kit->waitShutdown(++shutdowns, serverWaitMs)) << what << "\n" << Status();
+        EXPECT_TRUE(kit->waitShutdown(++shutdowns[row], serverWaitMs)) << what << "\n" << Status();
         kit->endServers();
         EXPECT_TRUE(kit->run.waitStatus("Stopped", 20000)) << what << "\n" << Status();
         EXPECT_EQ(0, kit->run.logCount("Unexpected end of MySql")) << what << "\n" << Status();
     }
 
-    static std::unique_ptr<realmysql::RealKit> kit;
-    static std::string password;
-    static int shutdowns;
+    static std::unique_ptr<realmysql::RealKit> kits[2];
+    static std::string password[2];
+    static int shutdowns[2];
+    realmysql::RealServer row = realmysql::Mysql80;
+    realmysql::RealKit* kit = nullptr;
     std::string lastOutput;
 };
 
-std::unique_ptr<realmysql::RealKit> RealMySql::kit;
-std::string RealMySql::password;
-int RealMySql::shutdowns;
+std::unique_ptr<realmysql::RealKit> RealMySql::kits[2];
+std::string RealMySql::password[2];
+int RealMySql::shutdowns[2];
+
+// The scenario every real server passes, one row a server.
+class RealMySqlRows : public RealMySql, public ::testing::WithParamInterface<realmysql::RealServer> {
+protected:
+    realmysql::RealServer Server() const override { return GetParam(); }
+};
 
 }  // namespace
 
-TEST_F(RealMySql, StartQueryStopKeepTheRowThenAPasswordAndQuit)
+INSTANTIATE_TEST_SUITE_P(Servers, RealMySqlRows, ::testing::Values(realmysql::Mysql80, realmysql::Mysql57),
+                         [](const ::testing::TestParamInfo<realmysql::RealServer>& info) {
+                             return std::string(info.param == realmysql::Mysql80 ? "MySql80" : "MySql57");
+                         });
+
+// 5.7 ends only through "MySQLShutdown<pid>", and its kit has no
+// mysqladmin: every clean stop here is the manager's event.
+TEST_P(RealMySqlRows, StartQueryStopKeepTheRowThenAPasswordAndQuit)
 {
     Start("/start");
     std::string out;
@@ -99,7 +126,7 @@ TEST_F(RealMySql, StartQueryStopKeepTheRowThenAPasswordAndQuit)
     // Root gets a password, as in every real install: the stop still works
     // (the server's event needs none).
     ASSERT_TRUE(kit->query("ALTER USER 'root'@'localhost' IDENTIFIED BY 'tv-Secret-1'", &out)) << out;
-    password = "tv-Secret-1";
+    password[row] = "tv-Secret-1";
     ASSERT_TRUE(kit->run.run("/stop"));
     ExpectCleanStop("/stop with a password");
 
@@ -107,7 +134,7 @@ TEST_F(RealMySql, StartQueryStopKeepTheRowThenAPasswordAndQuit)
     Start("/start with a password");
     ASSERT_TRUE(kit->run.run("/quit"));
     EXPECT_TRUE(kit->run.ended(30000));
-    EXPECT_TRUE(kit->waitShutdown(++shutdowns, serverWaitMs)) << "/quit\n" << Status();
+    EXPECT_TRUE(kit->waitShutdown(++shutdowns[row], serverWaitMs)) << "/quit\n" << Status();
     kit->endServers();
 }
 
@@ -178,13 +205,15 @@ TEST_F(RealMySql, ServiceInstalledStartedAndStoppedThroughTheManager)
 
     int ends = kit->run.logCount("Unexpected end of MySql");
     ASSERT_TRUE(kit->run.run("/stop"));
-    EXPECT_TRUE(kit->waitShutdown(++shutdowns, serverWaitMs)) << Status();
+    EXPECT_TRUE(kit->waitShutdown(++shutdowns[row], serverWaitMs)) << Status();
     EXPECT_EQ(ends, kit->run.logCount("Unexpected end of MySql")) << Status();
 
     ASSERT_TRUE(kit->run.run("/quit"));
     EXPECT_TRUE(kit->run.ended(30000));
     kit->endServers();
     kit->run.kit.removeServices();
+    // The next test of this kit runs the servers as processes again.
+    WritePrivateProfileStringA("Tarvane", "StartAsServices", "N", (kit->run.kit.root() + "Tarvane.ini").c_str());
     EXPECT_EQ(0u, testkit::ServiceState("MySql"));
     EXPECT_EQ(0u, testkit::ServiceState("Apache"));
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ApacheServer.h"
+#include "ImportHook.h"
 #include "KitLayout.h"
 #include "MySqlServer.h"
 #include "ServerKit.h"
@@ -121,4 +122,47 @@ TEST_F(AdoptionTest, MySqlStartAfterStopPassesOverMysqladmin)
     EXPECT_EQ(runsWith(mySqlRuns(), "mysqld-nt.exe\" --basedir")[0].pid, mysql.pid());
     ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 5000)) << mysql.state();
     expectServerOutlives(mysql, admin);
+}
+
+// Wine runs every program as an administrator: a server of another user
+// (a service of another installation), whose process this user may not
+// open, is simulated by refusing OpenProcess with ERROR_ACCESS_DENIED.
+void* realOpenProcess;
+DWORD refusedPid;
+HANDLE WINAPI RefusingOpenProcess(DWORD access, BOOL inherit, DWORD pid)
+{
+    if (pid == refusedPid) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return reinterpret_cast<decltype(&OpenProcess)>(realOpenProcess)(access, inherit, pid);
+}
+
+// A running mysqld whose path cannot be read is not taken for the kit's:
+// the driver launches its own, which finds the port taken and ends.
+TEST_F(AdoptionTest, MySqlStartNeverAdoptsAServerWhosePathCannotBeRead)
+{
+    LayOut();
+    AddMySqlBuilds({"mysqld-nt.exe"});
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION other = {};
+    std::string line = "\"" + kit + "MySql\\bin\\mysqld-nt.exe\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                               &other));
+    CloseHandle(other.hThread);
+    ASSERT_TRUE(testkit::PumpUntil([&] { return mySqlRuns().size() == 1; }, 10000));
+    refusedPid = other.dwProcessId;
+    ASSERT_GT(testkit::HookImport("OpenProcess", (void*)RefusingOpenProcess, &realOpenProcess), 0);
+    {
+        Inspected<MySqlServer> mysql;
+        mysql.setNotifyWindow(sink);
+        EXPECT_EQ(mysql.start(), 0u);
+        EXPECT_NE(mysql.pid(), other.dwProcessId) << "adopted";
+        EXPECT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Stopped; }, 10000)) << mysql.state();
+        EXPECT_EQ(mySqlRuns().size(), 2u);
+    }
+    testkit::HookImport("OpenProcess", realOpenProcess, &realOpenProcess);
+    TerminateProcess(other.hProcess, 1);
+    WaitForSingleObject(other.hProcess, 10000);
+    CloseHandle(other.hProcess);
 }

@@ -10,6 +10,7 @@
 
 #include "MySqlServer.h"
 #include "ServiceControl.h"
+#include "../../testkit/record.h"
 
 int main(int argc, char** argv)
 {
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
             fprintf(report, "start=%lu\n", mysql.startProcess());
             HANDLE event = nullptr;
             for (int i = 0; i < 200 && !event; ++i) {
-                event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+                event = OpenEventA(SYNCHRONIZE, FALSE, kitrecord::kMysqldPortEvent);
                 if (!event)
                     Sleep(50);
             }

@@ -2,10 +2,13 @@
 // control manager, with the stand-ins' own install and remove commands.
 //
 // The drivers wait for the install or removal command to end (bounded) and
-// then judge by the service manager: the service exists, or is gone.
+// then judge by its result and the service manager: the service exists, or
+// is gone. Another program's service of the same name is left alone
+// (without administrator rights: OrchestrationTest).
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "ApacheServer.h"
@@ -71,19 +74,58 @@ TEST_F(ServiceTest, ApacheInstallsAndRemovesItsService)
     EXPECT_EQ(runs[1].show, SW_HIDE) << "got " << runs[1].show;
 }
 
-TEST_F(ServiceTest, InstallAnswersTrueWhenTheServiceOpensAfterIt)
+// The kit's own service, left registered by an earlier run, is taken up
+// as it is: its command (which would fail, "already installed") is not run.
+TEST_F(ServiceTest, TheKitsOwnServiceLeftRegisteredIsTakenUp)
 {
     LayOut();
-    // Registered beforehand: the driver's own command then fails ("already
-    // installed"), but it was launched and the service opens.
     DWORD exitCode = 99;
     ASSERT_TRUE(testkit::RunProcess(kit + "Apache\\apache.exe -k install", &exitCode));
     ASSERT_EQ(exitCode, 0u);
     Exposed<ApacheServer> apache;
-    ASSERT_NE(apache.handle(), nullptr) << "opened at construction";
     EXPECT_TRUE(apache.installService());
     EXPECT_NE(apache.handle(), nullptr);
-    EXPECT_EQ(apacheRuns().size(), 2u);
+    EXPECT_EQ(apacheRuns().size(), 1u);
+    EXPECT_TRUE(apache.uninstallService());
+    EXPECT_FALSE(ServiceExists("Apache"));
+}
+
+// A service named as the kit's that runs another program: the switch is
+// refused with its program named; it is never started, stopped,
+// rewritten or removed, and no command of the kit runs for it.
+template <class Driver>
+void ExpectForeignServiceLeftAlone(const char* name, const std::function<std::vector<kitrecord::Record>()>& runs)
+{
+    SCOPED_TRACE(name);
+    std::string program = testkit::BinDir() + "servers_checkstub.exe";
+    std::string image = "\"" + program + "\" --service";
+    ASSERT_TRUE(testkit::CreateServiceNamed(name, image)) << GetLastError();
+    {
+        Exposed<Driver> driver;
+        EXPECT_FALSE(driver.installService());
+        EXPECT_EQ(driver.serviceProblem(), ServiceForeign);
+        EXPECT_EQ(0, _stricmp(driver.foreignProgram(), program.c_str())) << driver.foreignProgram();
+        ASSERT_TRUE(driver.setServiceMode(true));
+        EXPECT_EQ(driver.handle(), nullptr);
+        EXPECT_EQ(driver.start(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+        EXPECT_TRUE(driver.uninstallService()) << "nothing of the kit's to remove";
+        EXPECT_EQ(driver.serviceProblem(), ServiceForeign);
+    }
+    testkit::PumpFor(300);
+    EXPECT_EQ(testkit::ServiceImagePath(name), image);
+    EXPECT_EQ(testkit::ServiceState(name), static_cast<DWORD>(SERVICE_STOPPED));
+    for (const auto& run : runs())  // Apache's syntax test may run, no service command
+        EXPECT_TRUE(run.cmdLine.find("install") == std::string::npos && run.cmdLine.find("remove") == std::string::npos)
+            << run.cmdLine;
+    testkit::RemoveServiceIfPresent(name);
+}
+
+TEST_F(ServiceTest, AnotherProgramsServiceOfTheSameNameIsLeftAlone)
+{
+    LayOut();
+    AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
+    ExpectForeignServiceLeftAlone<ApacheServer>("Apache", [this] { return apacheRuns(); });
+    ExpectForeignServiceLeftAlone<MySqlServer>("MySql", [this] { return mySqlRuns(); });
 }
 
 TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)

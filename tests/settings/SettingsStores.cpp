@@ -10,6 +10,7 @@ namespace {
 const char* const ManagerKey = "Software\\Tarvane";
 const char* const FallbackKey = "Software\\Tarvane\\Configuration";
 const char* const RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const HKEY RunRoots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
 
 bool ReadValue(HKEY root, const char* keyName, const char* name, std::string* data, DWORD* type)
 {
@@ -62,7 +63,8 @@ SettingsStores::SettingsStores(const char* tag) : folder_(testkit::MakeTempDir(t
     RegDeleteKeyA(HKEY_CURRENT_USER, FallbackKey);
     managerKeyExisted_ = KeyExists(HKEY_CURRENT_USER, ManagerKey);
     pathExisted_ = ReadValue(HKEY_CURRENT_USER, ManagerKey, "Path", &pathData_, &pathType_);
-    runExisted_ = ReadValue(HKEY_LOCAL_MACHINE, RunKey, "Tarvane", &runData_, nullptr);
+    for (int i = 0; i < 2; ++i)
+        runExisted_[i] = ReadValue(RunRoots[i], RunKey, "Tarvane", &runData_[i], nullptr);
     setPath(folder_);
 }
 
@@ -75,10 +77,12 @@ SettingsStores::~SettingsStores()
         DeleteValue(HKEY_CURRENT_USER, ManagerKey, "Path");
     if (!managerKeyExisted_)
         RegDeleteKeyA(HKEY_CURRENT_USER, ManagerKey);
-    if (runExisted_)
-        WriteValue(HKEY_LOCAL_MACHINE, RunKey, "Tarvane", REG_SZ, runData_.data(), (DWORD)runData_.size());
-    else
-        DeleteValue(HKEY_LOCAL_MACHINE, RunKey, "Tarvane");
+    for (int i = 0; i < 2; ++i) {
+        if (runExisted_[i])
+            WriteValue(RunRoots[i], RunKey, "Tarvane", REG_SZ, runData_[i].data(), (DWORD)runData_[i].size());
+        else
+            DeleteValue(RunRoots[i], RunKey, "Tarvane");
+    }
     testkit::RemoveTree(folder_);
 }
 
@@ -138,9 +142,9 @@ bool SettingsStores::fallbackKeyExists() const
     return KeyExists(HKEY_CURRENT_USER, FallbackKey);
 }
 
-bool SettingsStores::runValue(std::string* data, DWORD* type, DWORD* size) const
+bool SettingsStores::runValue(std::string* data, DWORD* type, DWORD* size, HKEY root) const
 {
-    if (!ReadValue(HKEY_LOCAL_MACHINE, RunKey, "Tarvane", data, type))
+    if (!ReadValue(root, RunKey, "Tarvane", data, type))
         return false;
     *size = (DWORD)data->size();
     if (!data->empty() && data->back() == '\0')
@@ -148,9 +152,9 @@ bool SettingsStores::runValue(std::string* data, DWORD* type, DWORD* size) const
     return true;
 }
 
-void SettingsStores::setRunValue(const std::string& data)
+void SettingsStores::setRunValue(const std::string& data, HKEY root)
 {
-    WriteValue(HKEY_LOCAL_MACHINE, RunKey, "Tarvane", REG_SZ, data.c_str(), (DWORD)data.size() + 1);
+    WriteValue(root, RunKey, "Tarvane", REG_SZ, data.c_str(), (DWORD)data.size() + 1);
 }
 
 std::string ModulePath()

@@ -29,9 +29,10 @@ public:
     void setFallbackString(const char* name, const std::string& value);
     bool fallbackKeyExists() const;
 
-    // The "Tarvane" value of HKLM\...\Run; false when absent.
-    bool runValue(std::string* data, DWORD* type, DWORD* size) const;
-    void setRunValue(const std::string& data);
+    // The "Tarvane" value of HKLM\...\Run (or root's Run key); false when
+    // absent.
+    bool runValue(std::string* data, DWORD* type, DWORD* size, HKEY root = HKEY_LOCAL_MACHINE) const;
+    void setRunValue(const std::string& data, HKEY root = HKEY_LOCAL_MACHINE);
 
 private:
     SettingsStores(const SettingsStores&) = delete;
@@ -42,8 +43,9 @@ private:
     bool pathExisted_ = false;
     DWORD pathType_ = 0;
     std::string pathData_;
-    bool runExisted_ = false;
-    std::string runData_;
+    // The Run values of HKLM and HKCU as they were.
+    bool runExisted_[2] = {};
+    std::string runData_[2];
 };
 
 // Full path of the running program, as GetModuleFileNameA gives it.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ImportHook.h"
 #include "ServiceControl.h"
 #include "Settings.h"
 #include "SettingsStores.h"
@@ -244,6 +245,87 @@ TEST_F(SettingsTest, RunValueOfAnotherPathIsReplaced)
     DWORD type = 0, size = 0;
     ASSERT_TRUE(stores.runValue(&data, &type, &size));
     EXPECT_EQ(data, "\"" + ModulePath() + "\"") << "got " << data;
+}
+
+// Wine runs every program as an administrator: a user without those rights
+// is simulated by refusing RegCreateKeyEx for the roots in deniedRoots.
+HKEY deniedRoots[2];
+void* realCreateKey;
+LONG WINAPI DeniedCreateKey(HKEY root, LPCSTR sub, DWORD reserved, LPSTR cls, DWORD options, REGSAM sam,
+                            LPSECURITY_ATTRIBUTES sa, PHKEY key, LPDWORD disposition)
+{
+    if (root == deniedRoots[0] || root == deniedRoots[1])
+        return ERROR_ACCESS_DENIED;
+    return reinterpret_cast<decltype(&RegCreateKeyExA)>(realCreateKey)(root, sub, reserved, cls, options, sam, sa,
+                                                                         key, disposition);
+}
+
+// Start with Windows where the machine's Run key is refused: the user's
+// own; where both are, nowhere, and the file says so; unticked, it goes
+// from both.
+TEST_F(SettingsTest, RunValueFallsBackToTheUsersKeyAndFollowsWhatWasWritten)
+{
+    ASSERT_GT(testkit::HookImport("RegCreateKeyExA", (void*)DeniedCreateKey, &realCreateKey), 0);
+    const struct {
+        HKEY denied[2];
+        bool machine, user, ticked;
+        ManagerSettings::RunPlace place;
+        unsigned long error;
+    } cases[] = {{{nullptr, nullptr}, true, false, true, ManagerSettings::RunMachine, 0},
+                 {{HKEY_LOCAL_MACHINE, nullptr}, false, true, true, ManagerSettings::RunUser, 0},
+                 {{HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}, false, false, false, ManagerSettings::RunNowhere,
+                  ERROR_ACCESS_DENIED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.place));
+        {
+            ManagerSettings clear;  // both entries go
+            clear.AutoStartTarvane = false;
+        }
+        stores.writeIni("[Tarvane]\r\nAutoStartServers=Y\r\nAutoStartTarvane=Y\r\n");
+        deniedRoots[0] = c.denied[0];
+        deniedRoots[1] = c.denied[1];
+        {
+            ManagerSettings settings;
+            EXPECT_EQ(settings.SaveRunEntry(), c.place);
+            EXPECT_EQ(settings.runError(), c.error);
+            EXPECT_EQ(settings.AutoStartTarvane, c.ticked);
+        }
+        std::string data;
+        DWORD type = 0, size = 0;
+        EXPECT_EQ(stores.runValue(&data, &type, &size, HKEY_LOCAL_MACHINE), c.machine);
+        EXPECT_EQ(stores.runValue(&data, &type, &size, HKEY_CURRENT_USER), c.user);
+        EXPECT_EQ(stores.iniValue("Tarvane", "AutoStartTarvane"), c.ticked ? "Y" : "N");
+        deniedRoots[0] = deniedRoots[1] = nullptr;
+    }
+    // Unticked: both entries go.
+    stores.setRunValue("\"C:\\Old\\Tarvane.exe\"", HKEY_LOCAL_MACHINE);
+    stores.setRunValue("\"C:\\Old\\Tarvane.exe\"", HKEY_CURRENT_USER);
+    {
+        ManagerSettings settings;
+        settings.AutoStartTarvane = false;
+    }
+    std::string data;
+    DWORD type = 0, size = 0;
+    EXPECT_FALSE(stores.runValue(&data, &type, &size, HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(stores.runValue(&data, &type, &size, HKEY_CURRENT_USER));
+    testkit::HookImport("RegCreateKeyExA", realCreateKey, &realCreateKey);
+}
+
+// A settings file that cannot be written (here a folder takes its name) is
+// known from the start, and a save says so too.
+TEST_F(SettingsTest, ASettingsFileThatCannotBeWrittenIsSaid)
+{
+    {
+        ManagerSettings settings;
+        EXPECT_EQ(settings.writeError(), 0ul);
+    }
+    ASSERT_TRUE(DeleteFileA(stores.iniPath().c_str()));
+    ASSERT_TRUE(CreateDirectoryA(stores.iniPath().c_str(), nullptr));
+    ManagerSettings settings;
+    EXPECT_NE(settings.writeError(), 0ul);
+    settings.SaveSettings();
+    EXPECT_NE(settings.writeError(), 0ul);
+    RemoveDirectoryA(stores.iniPath().c_str());
 }
 
 TEST_F(SettingsTest, LongMySqlArgumentsKeptWholeFromTheFile)

@@ -1,5 +1,6 @@
 // mysqld stand-ins (four names, one program) and mysqladmin.exe: run until
-// the event MySqlShutdown, shutdown through mysqladmin, wrong arguments.
+// the shutdown event of their age, shutdown through mysqladmin (refused
+// with a wrong password), wrong arguments.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ protected:
 
     static bool EventExists()
     {
-        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+        HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kitrecord::kMysqldPortEvent);
         if (event)
             CloseHandle(event);
         return event != nullptr;
@@ -64,18 +65,37 @@ protected:
 
 }  // namespace
 
-// Each of the four names runs until the event is signalled, and records
-// its whole command line.
-TEST_F(MysqlStandIn, EveryNameRunsUntilMySqlShutdownIsSignalled)
+// Each of the four names runs until the event of its age is signalled (the
+// others do not exist), and records its whole command line.
+TEST_F(MysqlStandIn, EveryNameRunsUntilTheEventOfItsAgeIsSignalled)
 {
     ASSERT_TRUE(kit.ok());
-    for (const char* exe : {"mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe"}) {
+    const struct {
+        const char* exe;
+        const char* event;  // %lu: the server's pid
+        const char* endedBy;
+    } cases[] = {{"mysqld-nt.exe", "MySQLShutdown%lu", kitrecord::kEventOldPidShutdown},
+                 {"mysqld.exe", "mysqld%lu_shutdown", kitrecord::kEventPidShutdown},
+                 {"mysqld-opt.exe", "MySqlShutdown", kitrecord::kEventNamedShutdown},
+                 {"mysqld-shareware.exe", "MySqlShutdown", kitrecord::kEventNamedShutdown}};
+    for (const auto& c : cases) {
+        const char* exe = c.exe;
         SCOPED_TRACE(exe);
         ASSERT_NO_FATAL_FAILURE(startServer(exe, "--skip-name-resolve --language=english"));
         testkit::PumpFor(200);
         EXPECT_TRUE(standin::Alive(server));
 
-        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "MySqlShutdown");
+        HANDLE event = nullptr;
+        for (const auto& other : cases) {
+            char name[40];
+            snprintf(name, sizeof name, other.event, static_cast<unsigned long>(serverPid));
+            HANDLE found = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+            EXPECT_EQ(found != nullptr, !strcmp(other.event, c.event)) << name;
+            if (found && !strcmp(other.event, c.event) && !event)
+                event = found;
+            else if (found)
+                CloseHandle(found);
+        }
         ASSERT_NE(event, nullptr) << "error " << GetLastError();
         EXPECT_TRUE(SetEvent(event));
         CloseHandle(event);
@@ -86,9 +106,10 @@ TEST_F(MysqlStandIn, EveryNameRunsUntilMySqlShutdownIsSignalled)
         EXPECT_FALSE(EventExists());
 
         std::vector<Record> records = kit.mysqlRecords();
-        ASSERT_GE(records.size(), 2u);
-        const Record& run = records[records.size() - 2];
+        ASSERT_GE(records.size(), 3u);
+        const Record& run = records[records.size() - 3];
         const Record& end = records.back();
+        EXPECT_EQ(records[records.size() - 2].event, c.endedBy);
         EXPECT_EQ(run.event, "run") << "got " << run.event;
         EXPECT_EQ(run.program, exe) << "got " << run.program;
         EXPECT_EQ(run.cmdLine, kit.mysqlBin() + exe + " --basedir=" + kit.mysqlDir() +
@@ -147,6 +168,30 @@ TEST_F(MysqlStandIn, MysqladminShutdownEndsTheServer)
     std::vector<Record> admins = kitrecord::Select(kit.mysqlRecords(), kitrecord::kEventRun, "mysqladmin.exe");
     ASSERT_EQ(admins.size(), 2u) << "got " << admins.size();
     EXPECT_EQ(admins[1].cmdLine, cmd) << "got " << admins[1].cmdLine;
+}
+
+// Once root has a password, the server refuses a shutdown without it or
+// with a wrong one; ping still says it is alive (mysqladmin's own rule).
+TEST_F(MysqlStandIn, MysqladminNeedsRootsPassword)
+{
+    ASSERT_TRUE(testkit::WriteFileBytes(kit.mysqlBin() + "mysqld.password", "tv-Secret-1"));
+    ASSERT_NO_FATAL_FAILURE(startServer("mysqld-nt.exe", ""));
+    const struct {
+        const char* args;
+        DWORD code;
+        const char* err;
+    } cases[] = {{" -u root shutdown", 1, "(using password: NO)"},
+                 {" -u root -pwrong shutdown", 1, "(using password: YES)"},
+                 {" -u root ping", 0, ""},
+                 {" -u root --password=tv-Secret-1 shutdown", 0, ""}};
+    for (const auto& c : cases) {
+        standin::Result r = run(kit.mysqlBin() + "mysqladmin.exe" + c.args);
+        EXPECT_EQ(r.exitCode, c.code) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_TRUE(c.code == 0 || standin::Alive(server)) << c.args;
+    }
+    EXPECT_TRUE(testkit::WaitProcess(server, 10000)) << "the right password ends it";
+    DeleteFileA((kit.mysqlBin() + "mysqld.password").c_str());
 }
 
 TEST_F(MysqlStandIn, MysqladminWithoutServerFails)

@@ -153,7 +153,7 @@ TEST_F(ServiceStandIn, MysqlInstallStartPauseStopRemove)
 
     EXPECT_EQ(standin::StartServiceNamed("MySql"), 0u);
     ASSERT_TRUE(WaitState("MySql", SERVICE_RUNNING)) << "got " << testkit::ServiceState("MySql");
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "MySqlShutdown");
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kitrecord::kMysqldPortEvent);
     EXPECT_NE(event, nullptr) << "error " << GetLastError();
     if (event)
         CloseHandle(event);
