@@ -289,7 +289,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == StatusTimer) {
             onStackChanged(true);
-            watchMySqlStop();
+            watchStops();
         } else if (wParam == StartupCheckTimer) {
             KillTimer(handle_, StartupCheckTimer);
             if (settings.CheckVersion)
@@ -448,8 +448,10 @@ void ManagerWindow::quitManager()
     // has not happened yet leaves processes that must end with the manager.
     if (!apache.serviceMode() || !mysql.serviceMode()) {
         logEvent("Arret des serveurs", SourceManager);
+        // Without the syntax test: a broken httpd.conf must not keep
+        // Apache running after the manager.
         if (!apache.serviceMode())
-            apache.stop();
+            apache.stopWithoutCheck();
         if (!mysql.serviceMode())
             mysql.stop();
         trayData.hIcon = trayIcons[0];

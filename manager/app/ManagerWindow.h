@@ -110,11 +110,12 @@ public:
     void restartAll();
     // statusTick: called on the status timer (restarts wait for it).
     void superviseServers(bool statusTick = true);
-    // A MySQL stop that has not ended mySqlStopLimitMs after the request:
-    // logged, and the user asked whether to end the process (once a stop).
-    void watchMySqlStop();
-    // How long a MySQL stop may take before the user is told.
-    DWORD mySqlStopLimitMs = 30000;
+    // A server's stop that has not ended stopLimitMs after the request:
+    // logged, and the user asked whether to end its processes (once a stop).
+    void watchStops();
+    void watchStop(Server& server, EventSource source);
+    // How long a stop may take before the user is told.
+    DWORD stopLimitMs = 30000;
     // Installs or removes both services as StartAsServices says; the mode
     // changes only when both worked, otherwise the option goes back and
     // the user is told.

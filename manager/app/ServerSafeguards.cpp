@@ -1,5 +1,5 @@
-// Two safeguards of the stack's orchestration: a MySQL stop that does not
-// end is reported and the user may end the process (never done silently:
+// Two safeguards of the stack's orchestration: a server's stop that does
+// not end is reported and the user may end the process (never done silently:
 // a hard end can lose data), and a switch between child processes and
 // services takes effect only when the services were really installed or
 // removed.
@@ -8,22 +8,28 @@
 #include "Texts.h"
 #include "resource.h"
 
-void ManagerWindow::watchMySqlStop()
+void ManagerWindow::watchStops()
 {
-    if (!mysql.stopOverdue(GetTickCount(), mySqlStopLimitMs))
+    watchStop(mysql, SourceMySql);
+    watchStop(apache, SourceApache);
+}
+
+void ManagerWindow::watchStop(Server& server, EventSource source)
+{
+    if (!server.stopOverdue(GetTickCount(), stopLimitMs))
         return;
     char text[MaxTextLength + 1];
-    int seconds = static_cast<int>(mySqlStopLimitMs / 1000);
-    FormatText(text, sizeof text, IDS_MYSQL_STOP_OVERDUE, seconds);
-    logEvent(text, SourceMySql);
-    FormatText(text, sizeof text, IDS_MYSQL_STOP_OVERDUE_ASK, seconds);
+    int seconds = static_cast<int>(stopLimitMs / 1000);
+    FormatText(text, sizeof text, IDS_STOP_OVERDUE, server.name(), seconds);
+    logEvent(text, source);
+    FormatText(text, sizeof text, IDS_STOP_OVERDUE_ASK, server.name(), seconds, server.name());
     // The server may end while the question is open: then nothing is ended.
     if (prompt(text, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES || quitArrived() ||
-        mysql.state() != StopPending)
+        server.state() != StopPending)
         return;
-    if (mysql.endProcess() > 0) {
-        CopyText(text, sizeof text, IDS_MYSQL_ENDED_BY_USER);
-        logEvent(text, SourceMySql);
+    if (server.endProcess() > 0) {
+        FormatText(text, sizeof text, IDS_ENDED_BY_USER, server.name());
+        logEvent(text, source);
     }
 }
 

@@ -48,8 +48,6 @@ MySqlServer::MySqlServer() : Server("MySql")
     setConfigPath(path);
 
     arguments_[0] = '\0';
-    stopRequestedAt_ = 0;
-    stopOverdueTold_ = false;
     adoptExclusion_.names = helperNames;
     adoptExclusion_.nameCount = sizeof helperNames / sizeof helperNames[0];
     adoptNames_ = candidates;
@@ -113,8 +111,6 @@ DWORD MySqlServer::stopProcess()
         if (admin)
             CloseHandle(admin);
     }
-    stopRequestedAt_ = GetTickCount();
-    stopOverdueTold_ = false;
     return 0;
 }
 
@@ -152,34 +148,4 @@ bool MySqlServer::uninstallService()
     char line[MAX_PATH + 32];
     snprintf(line, sizeof line, "\"%s\" --remove %s", executable_, name_);
     return uninstallWith(line);
-}
-
-bool MySqlServer::stopOverdue(DWORD now, DWORD limitMs)
-{
-    if (state_ != StopPending || serviceMode_ || stopOverdueTold_ || !process_.dwProcessId)
-        return false;
-    if (now - stopRequestedAt_ < limitMs)
-        return false;
-    stopOverdueTold_ = true;
-    return true;
-}
-
-int MySqlServer::endProcess()
-{
-    DWORD pid = process_.dwProcessId;
-    if (!pid)
-        return 0;
-    // MySQL 8 runs the server as a child of the process that was started;
-    // both go.
-    DWORD children[8];
-    int childCount = ServiceControl::childProcesses(pid, executableName(), children, 8);
-    int ended = 0;
-    for (int i = -1; i < childCount; ++i) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, i < 0 ? pid : children[i]);
-        if (!process)
-            continue;
-        ended += TerminateProcess(process, 1) != 0;
-        CloseHandle(process);
-    }
-    return ended;
 }

@@ -35,19 +35,8 @@ public:
     // "mysqld<pid>_shutdown", pid being the started process's id.
     static void shutdownEventName(DWORD pid, char* name, int size);
 
-    // True once (per stop) when a process-mode stop asked for at least
-    // limitMs before `now` (GetTickCount) has not ended the server.
-    bool stopOverdue(DWORD now, DWORD limitMs);
-    // Ends the server's process and its own server children by force;
-    // the number ended. Only on the user's word: a hard end can lose data.
-    int endProcess();
-
 private:
     char directory_[MAX_PATH];
     char executable_[MAX_PATH];
     char arguments_[mySqlArgumentsLength + 1];
-    // When the last process-mode stop was asked for, and whether the user
-    // was told that it has not ended.
-    DWORD stopRequestedAt_;
-    bool stopOverdueTold_;
 };

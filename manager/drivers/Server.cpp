@@ -105,6 +105,8 @@ Server::Server(const char* name)
     startChecked_ = false;
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
+    stopRequestedAt_ = 0;
+    stopOverdueTold_ = false;
     adoptNames_ = nullptr;
     adoptNameCount_ = 0;
     adoptFolder_[0] = '\0';
@@ -156,6 +158,8 @@ DWORD Server::start()
     DWORD pid = 0;
     ServiceControl::acquire();
     bool found = ServiceControl::findProcess(adoptNames_, adoptNameCount_, adoptFolder_, &pid, &adoptExclusion_);
+    if (found)
+        pid = serverProcessOf(pid);
     ServiceControl::release();
     dropProcess();
     if (found) {
@@ -188,12 +192,46 @@ DWORD Server::stop()
             result = stopProcess();
             if (destroyedSince(slot))
                 return result;
-            if (result == 0)
+            if (result == 0) {
                 setState(StopPending);
+                stopRequestedAt_ = GetTickCount();
+                stopOverdueTold_ = false;
+            }
         }
     }
     restartPending_ = false;
     return result;
+}
+
+bool Server::stopOverdue(DWORD now, DWORD limitMs)
+{
+    if (state_ != StopPending || serviceMode_ || stopOverdueTold_ || !process_.dwProcessId)
+        return false;
+    if (now - stopRequestedAt_ < limitMs)
+        return false;
+    stopOverdueTold_ = true;
+    return true;
+}
+
+int Server::endProcess()
+{
+    DWORD pid = process_.dwProcessId;
+    char name[MAX_PATH];
+    if (!pid || !ServiceControl::processName(pid, name, sizeof name))
+        return 0;
+    // The first process goes first: one left alive could start its child
+    // again.
+    DWORD children[8];
+    int childCount = ServiceControl::childProcesses(pid, name, children, 8);
+    int ended = 0;
+    for (int i = -1; i < childCount; ++i) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, i < 0 ? pid : children[i]);
+        if (!process)
+            continue;
+        ended += TerminateProcess(process, 1) != 0;
+        CloseHandle(process);
+    }
+    return ended;
 }
 
 int Server::registeredSlot() const

@@ -83,7 +83,21 @@ public:
     // or only its id); the message loop wakes the monitor when it ends.
     HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
 
+    // True once (per stop) when a process-mode stop asked for at least
+    // limitMs before `now` (GetTickCount) has not ended the server.
+    bool stopOverdue(DWORD now, DWORD limitMs);
+    // Ends the server's process, then the children it runs of its own
+    // program (MySQL 8's server, Apache 2.x's serving child), by force; the
+    // number ended. Only on the user's word: a hard end can lose data.
+    int endProcess();
+
 protected:
+    // The process start takes up for a running server, given the one its
+    // search found (the found one itself unless a driver knows better: a
+    // server of two processes is stopped through the one that was
+    // started).
+    virtual DWORD serverProcessOf(DWORD pid) { return pid; }
+
     bool reopenService();
     bool closeService();
 
@@ -200,6 +214,10 @@ private:
     // none seen), and its id.
     HANDLE serviceProcess_;
     DWORD serviceProcessId_;
+    // When the last process-mode stop was asked for, and whether the user
+    // was told that it has not ended.
+    DWORD stopRequestedAt_;
+    bool stopOverdueTold_;
 
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -38,12 +38,13 @@
 // Why a server did not come up (event log; every language).
 #define IDS_PORT_HOLDER            32816  // %d port, %s program, %lu process id
 #define IDS_PORT_HOLDER_UNKNOWN    32817  // %d port
-// A MySQL stop that does not end; a service switch that did not work.
-#define IDS_MYSQL_STOP_OVERDUE     32824  // event log; %d seconds
-#define IDS_MYSQL_STOP_OVERDUE_ASK 32825  // %d seconds
-#define IDS_MYSQL_ENDED_BY_USER    32826  // event log
+// A service switch that did not work.
 #define IDS_SERVICE_INSTALL_FAILED 32827  // %s server name
 #define IDS_SERVICE_REMOVE_FAILED  32828  // %s server name
+// A server's stop that does not end.
+#define IDS_STOP_OVERDUE           32850  // event log; %s server name, %d seconds
+#define IDS_STOP_OVERDUE_ASK       32851  // %s server name, %d seconds, %s server name
+#define IDS_ENDED_BY_USER          32852  // event log; %s server name
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

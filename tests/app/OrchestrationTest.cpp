@@ -311,7 +311,7 @@ TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
     ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
     WriteSettings();
     Open();
-    window->mySqlStopLimitMs = 1500;
+    window->stopLimitMs = 1500;
     const std::string asked = "MySql has not ended 1 s after it was asked to stop.\n\nEnding its process now can lose "
                               "data it has not written yet.\nEnd MySql's process ?";
     for (int button : {IDYES, IDNO}) {
