@@ -172,6 +172,12 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     PumpFor(1000);
     EXPECT_EQ(Running, window->apache.state());
     EXPECT_EQ(Running, window->mysql.state());
+
+    // A quit with the broken file: Apache is asked to stop all the same,
+    // without its syntax test and without a prompt.
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_QUIT, 0);
+    EXPECT_EQ(3u, prompts.texts().size());
+    EXPECT_EQ(StopPending, window->apache.state());
     kit->writeHttpdConf(conf);
 }
 
