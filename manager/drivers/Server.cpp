@@ -103,6 +103,7 @@ Server::Server(const char* name)
     adoptExclusion_.helpers = helpers_;
     adoptExclusion_.helperCount = helperCount;
     startChecked_ = false;
+    checking_ = false;
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
     stopRequestedAt_ = 0;
@@ -138,9 +139,22 @@ DWORD Server::start()
 {
     if (state_ != Stopped)
         return 0;
-    if (!checkConfig())
-        return 0;
+    // The check may wait for its test while the window's messages go on:
+    // meanwhile the server counts as starting (the orchestration must not
+    // take it for stopped, nor start it twice) and the monitor leaves it
+    // alone.
+    int checkSlot = registeredSlot();
+    checking_ = true;
     setState(StartPending);
+    bool valid = checkConfig();
+    if (destroyedSince(checkSlot))
+        return 0;
+    checking_ = false;
+    if (!valid) {
+        setState(Stopped);
+        return 0;
+    }
+    requestMonitorPass();
 
     if (serviceMode_) {
         if (!service_)
@@ -285,6 +299,8 @@ bool Server::processAlive() const
 
 void Server::monitorPass()
 {
+    if (checking_)
+        return;
     // Step 1: settle the state from the service status or the process.
     if (serviceMode_ && service_) {
         SERVICE_STATUS status;

@@ -169,6 +169,9 @@ protected:
     // True while start's startProcess runs: the configuration has just
     // passed start's own check, and a driver need not check it again.
     bool startChecked_;
+    // True while start's own check runs (the state is StartPending then,
+    // with no process yet).
+    bool checking_;
     // What start takes for the server already running: a process whose
     // executable's file name is one of these (set by the subclasses) and,
     // where the system tells its path, lies below adoptFolder_ (empty:

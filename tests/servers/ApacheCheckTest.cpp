@@ -67,7 +67,8 @@ private:
 
     static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     {
-        if (self && msg == self->message) {
+        // StateChanged (posted as the state moves) carries no text.
+        if (self && msg == self->message && wParam != StateChanged) {
             self->codes.push_back(wParam);
             self->texts.push_back(lParam ? (const char*)lParam : "(null)");
             if (self->recheck) {
