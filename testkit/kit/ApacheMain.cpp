@@ -306,6 +306,13 @@ DWORD Serve(HANDLE stopEvent)
         kit::EndOnConsoleClose(shutdownEvent);
     kit::PrintOut("%s (Win32) stand-in running (pid %lu)...\n", Version(), pid);
 
+    // For tests of a stop that does not end: a file apache.stubborn or
+    // httpd.stubborn beside the program makes a server in its console
+    // ignore its events (it ends only when its processes are ended).
+    std::string stubborn = kit::ProgramDir() + (Apache2() ? "httpd.stubborn" : "apache.stubborn");
+    if (!stopEvent && GetFileAttributesA(stubborn.c_str()) != INVALID_FILE_ATTRIBUTES)
+        WaitForSingleObject(GetCurrentProcess(), INFINITE);
+
     DWORD result = 0;
     for (;;) {
         // 2.x's parent also watches its child: one that ends by itself

@@ -310,9 +310,9 @@ TEST_F(OrchestrationTest, ServiceSwitchThatFailsKeepsTheModeAndSaysSo)
         EXPECT_NE(std::string::npos, text.find("could not be installed")) << "another prompt: " << text;
 }
 
-// A MySQL that does not end after its stop (here one that ignores its
+// A server that does not end after its stop (here one that ignores its
 // events): logged and asked once per stop; only Yes ends the process.
-TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
+TEST_F(OrchestrationTest, AStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
 {
     ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
     WriteSettings();
@@ -338,4 +338,19 @@ TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
     }
     EXPECT_EQ(2, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
     EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
+
+    // Apache the same way.
+    window->mysql.endProcess();
+    ASSERT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    DeleteFileA((kit->mysqlBin() + "mysqld.stubborn").c_str());
+    const std::string exe = kit->apacheExe();
+    ASSERT_TRUE(testkit::WriteFileBytes(exe.substr(0, exe.size() - 4) + ".stubborn", ""));
+    StartBoth();
+    size_t before = prompts.texts().size();
+    prompts.answer = [](const std::string&) { return IDYES; };
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 1; }, 10000)) << Lines();
+    EXPECT_EQ(0u, prompts.texts().back().find("Apache has not ended 1 s after it was asked to stop.\n\n"));
+    EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    EXPECT_EQ(1, CountLines("Apache : Apache's process was ended at the user's request")) << Lines();
 }

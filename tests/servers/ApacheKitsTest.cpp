@@ -285,6 +285,34 @@ TEST_F(ApacheKits, ProgramChoice)
     }
 }
 
+// A stop that does not end (a server that ignores its events): overdue
+// once, and only endProcess ends it, its first process and its child.
+TEST_F(ApacheKits, AnOverdueStopEndsBothProcessesOnRequest)
+{
+    LayOut();
+    UseHttpdLayout();
+    ASSERT_TRUE(testkit::WriteFileBytes(apacheDir() + "bin\\httpd.stubborn", ""));
+    ASSERT_NE(startServerMonitor(), 0u);
+    TestApache apache;
+    ASSERT_EQ(apache.start(), 0u);
+    DWORD child = 0;
+    ASSERT_TRUE(testkit::PumpUntil(
+        [&] { return ServiceControl::childProcesses(apache.pid(), "httpd.exe", &child, 1) == 1; }, 10000));
+    ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000));
+    ASSERT_EQ(apache.stop(), 0u);
+    DWORD asked = GetTickCount();
+    testkit::PumpFor(1000);
+    ASSERT_EQ(apache.state(), StopPending);
+    EXPECT_FALSE(apache.stopOverdue(asked + 29000, 30000));
+    EXPECT_TRUE(apache.stopOverdue(asked + 30500, 30000));
+    EXPECT_FALSE(apache.stopOverdue(asked + 31000, 30000)) << "once a stop";
+    DWORD parent = apache.pid();
+    EXPECT_EQ(apache.endProcess(), 2);
+    EXPECT_TRUE(WaitProcessGone(parent, 10000));
+    EXPECT_TRUE(WaitProcessGone(child, 10000));
+    EXPECT_TRUE(testkit::PumpUntil([&] { return apache.state() == Stopped; }, 5000));
+}
+
 TEST_F(ApacheKits, Apache13)
 {
     StartCheckStopAndService(rows[0]);
