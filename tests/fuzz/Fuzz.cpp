@@ -363,6 +363,15 @@ std::pair<bool, int> ReferencePort(const std::string& text)
     return {false, 0};
 }
 
+// The line at *pos, up to its LF, then up to its first NUL; *pos moves on.
+std::string ReferenceLine(const std::string& text, size_t* pos)
+{
+    size_t eol = text.find('\n', *pos);
+    std::string line = text.substr(*pos, eol == std::string::npos ? std::string::npos : eol - *pos);
+    *pos = eol == std::string::npos ? text.size() : eol + 1;
+    return line.substr(0, line.find('\0'));
+}
+
 // Without a deciding Port line, Apache 2.x's Listen: the lines at LF, each
 // up to its first NUL; leading blanks; '#' makes a comment; the first line
 // whose first word is "Listen" in any case, followed by a blank, gives the
@@ -373,10 +382,7 @@ std::pair<bool, int> ReferenceListen(const std::string& text)
     const std::string blanks = " \t\v\f\r";
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
-        pos = eol == std::string::npos ? text.size() : eol + 1;
-        line = line.substr(0, line.find('\0'));
+        std::string line = ReferenceLine(text, &pos);
         size_t start = line.find_first_not_of(blanks);
         if (start == std::string::npos)
             continue;
@@ -418,10 +424,7 @@ std::pair<bool, int> ReferencePortDirective(const std::string& text)
     const std::string blanks = " \t\v\f\r";
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
-        pos = eol == std::string::npos ? text.size() : eol + 1;
-        line = line.substr(0, line.find('\0'));
+        std::string line = ReferenceLine(text, &pos);
         size_t start = line.find_first_not_of(blanks);
         if (start == std::string::npos || line.compare(start, 4, "Port") != 0 ||
             (line.size() > start + 4 && blanks.find(line[start + 4]) == std::string::npos))
