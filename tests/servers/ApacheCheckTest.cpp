@@ -220,6 +220,27 @@ TEST_F(ApacheCheckTest, TheWholeOutputIsJudged)
     EXPECT_LE(window->texts[0].size(), (size_t)apacheCheckOutputSize);
 }
 
+// The reader judges what it is given in any pieces: "Syntax OK" split at
+// every place, CR LF read as LF, the kept text cut at its last LF.
+TEST(ApacheCheckOutputTest, AnyPiecesGiveTheSameVerdictAndText)
+{
+    const std::string bytes = "AH00558: warning\r\nSyntax OK\r\n";
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        ApacheCheckOutput output;
+        output.clear();
+        output.add(bytes.data(), cut);
+        output.add(bytes.data() + cut, bytes.size() - cut);
+        output.finish();
+        EXPECT_TRUE(output.syntaxOk) << cut;
+        EXPECT_STREQ(output.text, "AH00558: warning\nSyntax OK") << cut;
+    }
+    ApacheCheckOutput output;
+    output.clear();
+    output.add("Syntax O", 8);
+    output.add("\nK", 2);
+    EXPECT_FALSE(output.syntaxOk);
+}
+
 TEST_F(ApacheCheckTest, AnOutputFileLeftFromEarlierIsNotTakenForTheAnswer)
 {
     // An output file of the old batch-file check, left in the kit folder:
