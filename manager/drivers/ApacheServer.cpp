@@ -26,6 +26,30 @@ const DWORD checkPollMs = 20;
 // A running program is taken for Apache only by one of these file names.
 const char* const serverNames[] = {"apache.exe", "httpd.exe"};
 
+// How long a stop waits for a 2.x parent that has not made its events yet
+// (it is still reading its configuration).
+const DWORD eventWaitMs = 5000;
+
+// Waits at most ms for `object` while the thread's messages are
+// dispatched; true when it is signalled. A quit ends the wait (*quit set)
+// and is handed on to the loop that called.
+bool PumpWait(HANDLE object, DWORD ms, bool* quit)
+{
+    if (MsgWaitForMultipleObjects(1, &object, FALSE, ms, QS_ALLINPUT) == WAIT_OBJECT_0)
+        return true;
+    MSG message;
+    while (!*quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            *quit = true;
+        } else {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return false;
+}
+
 // A path as it stands in a command line: in double quotes when it holds a
 // blank or a character a command interpreter gives a meaning of its own;
 // bare otherwise, so that a kit in a folder of short names gets the
@@ -208,11 +232,25 @@ DWORD ApacheServer::signalParent(const char* kind)
         return ERROR_INVALID_PARAMETER;
     char name[48];
     snprintf(name, sizeof name, "ap%lu_%s", static_cast<unsigned long>(pid), kind);
-    // A parent still reading its configuration has not made its events:
-    // the stop is refused, the server stays Running and can be asked again.
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    // A parent still reading its configuration has not made its events
+    // yet: they are awaited while it lives (bounded, the window's messages
+    // going on). Its own handle is waited on, the driver's may go meanwhile.
+    HANDLE parent = nullptr;
+    if (!event && process_.hProcess)
+        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &parent, SYNCHRONIZE, FALSE, 0);
+    bool quit = false;
+    for (DWORD begun = GetTickCount(); !event && parent && !quit && GetTickCount() - begun < eventWaitMs;) {
+        if (PumpWait(parent, checkPollMs, &quit))
+            break;
+        event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    }
+    if (parent)
+        CloseHandle(parent);
+    // Still none: the stop is refused, the server stays Running and can be
+    // asked again.
     if (!event)
-        return GetLastError();
+        return ERROR_FILE_NOT_FOUND;
     DWORD code = SetEvent(event) ? 0 : GetLastError();
     CloseHandle(event);
     return code;
@@ -374,6 +412,7 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output)
     // test has ended and its last bytes are in; the window's messages are
     // dispatched meanwhile. A quit ends the wait (and is handed on).
     bool ended = false;
+    bool quit = false;
     DWORD started = GetTickCount();
     for (;;) {
         DWORD available = 0;
@@ -383,27 +422,11 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output)
                ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
             output->add(chunk, got);
         DWORD elapsed = GetTickCount() - started;
-        if (ended || elapsed >= checkLimitMs_)
+        if (ended || quit || elapsed >= checkLimitMs_)
             break;
-        DWORD wait = checkLimitMs_ - elapsed < checkPollMs ? checkLimitMs_ - elapsed : checkPollMs;
-        DWORD woke = MsgWaitForMultipleObjects(1, &created.hProcess, FALSE, wait, QS_ALLINPUT);
-        if (woke == WAIT_OBJECT_0) {
-            ended = true;
-            continue;  // its last bytes
-        }
-        MSG message;
-        bool quit = false;
-        while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));
-                quit = true;
-            } else {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-        }
-        if (quit)
-            break;
+        // After its end, one more round for its last bytes.
+        ended = PumpWait(created.hProcess, checkLimitMs_ - elapsed < checkPollMs ? checkLimitMs_ - elapsed : checkPollMs,
+                         &quit);
     }
     // A test that gave no answer in time is no server: it is ended.
     if (!ended)

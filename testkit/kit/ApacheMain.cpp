@@ -262,6 +262,10 @@ DWORD Serve(HANDLE stopEvent)
         return 1;
     }
 
+    // A slow configuration (the check-delay line) holds the parent up
+    // before it makes its events, as reading a long one would.
+    if (Apache2())
+        Sleep(kit::CheckDelayMs(ConfPath()));
     DWORD pid = GetCurrentProcessId();
     // 2.x: winnt_post_config makes both events auto-reset (setting one
     // wakes the parent once); 1.3's shutdown event stays set.
