@@ -365,7 +365,7 @@ DWORD ApacheServer::reloadConfig()
     return 0;
 }
 
-bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output)
+bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output, bool* quit)
 {
     // The test's output and error output go into a pipe whose writing end
     // alone is handed down.
@@ -412,7 +412,6 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output)
     // test has ended and its last bytes are in; the window's messages are
     // dispatched meanwhile. A quit ends the wait (and is handed on).
     bool ended = false;
-    bool quit = false;
     DWORD started = GetTickCount();
     for (;;) {
         DWORD available = 0;
@@ -422,11 +421,11 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output)
                ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
             output->add(chunk, got);
         DWORD elapsed = GetTickCount() - started;
-        if (ended || quit || elapsed >= checkLimitMs_)
+        if (ended || *quit || elapsed >= checkLimitMs_)
             break;
         // After its end, one more round for its last bytes.
         ended = PumpWait(created.hProcess, checkLimitMs_ - elapsed < checkPollMs ? checkLimitMs_ - elapsed : checkPollMs,
-                         &quit);
+                         quit);
     }
     // A test that gave no answer in time is no server: it is ended.
     if (!ended)
@@ -454,8 +453,13 @@ bool ApacheServer::checkConfig()
     ApacheCheckOutput output;
     output.clear();
     // Without a definite answer the configuration counts as valid.
-    bool valid = !runSyntaxTest(&output) || output.syntaxOk;
+    bool quit = false;
+    bool valid = !runSyntaxTest(&output, &quit) || output.syntaxOk;
     checkBusy_ = false;
+    // The program is ending (the session, or a quit while the test ran):
+    // nothing is started or stopped after it, and nothing is shown.
+    if (quit)
+        return false;
     if (destroyedSince(slot))
         return valid;
 

@@ -101,8 +101,9 @@ private:
     bool kitHttpd(DWORD pid, DWORD* parent) const;
     // Runs the syntax test with its output through a pipe into *output,
     // waiting for its end (bounded) while the window's messages are
-    // dispatched; true when it ended and so gave a verdict.
-    bool runSyntaxTest(ApacheCheckOutput* output);
+    // dispatched; true when it ended and so gave a verdict. *quit is set
+    // when the thread's quit arrived meanwhile (handed on).
+    bool runSyntaxTest(ApacheCheckOutput* output, bool* quit);
 
     // One check at a time for the whole process: the window's message box
     // for a ConfigError, and the wait for the test, let the monitor's timer
