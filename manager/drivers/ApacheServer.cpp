@@ -218,6 +218,14 @@ DWORD ApacheServer::shutdownUnchecked()
     // through its parent's event.
     if (httpd_ && !serviceMode_)
         return signalParent("shutdown");
+    // Apache 1.3's "-k shutdown" finds the server by its pid file and
+    // sets the same event: a server just started is first given the time
+    // to make it.
+    if (!httpd_) {
+        HANDLE ready = awaitServerEvent("shutdown");
+        if (ready)
+            CloseHandle(ready);
+    }
     char program[MAX_PATH + 2];
     CommandPath(program, sizeof program, executable_);
     char line[controlLineSize];
@@ -225,28 +233,36 @@ DWORD ApacheServer::shutdownUnchecked()
     return launchHelper(line, "Stopping Apache");
 }
 
-DWORD ApacheServer::signalParent(const char* kind)
+HANDLE ApacheServer::awaitServerEvent(const char* kind)
 {
     DWORD pid = process_.dwProcessId;
     if (!pid)
-        return ERROR_INVALID_PARAMETER;
+        return nullptr;
     char name[48];
     snprintf(name, sizeof name, "ap%lu_%s", static_cast<unsigned long>(pid), kind);
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    // A parent still reading its configuration has not made its events
+    // A server still reading its configuration has not made its events
     // yet: they are awaited while it lives (bounded, the window's messages
     // going on). Its own handle is waited on, the driver's may go meanwhile.
-    HANDLE parent = nullptr;
+    HANDLE server = nullptr;
     if (!event && process_.hProcess)
-        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &parent, SYNCHRONIZE, FALSE, 0);
+        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &server, SYNCHRONIZE, FALSE, 0);
     bool quit = false;
-    for (DWORD begun = GetTickCount(); !event && parent && !quit && GetTickCount() - begun < eventWaitMs;) {
-        if (PumpWait(parent, checkPollMs, &quit))
+    for (DWORD begun = GetTickCount(); !event && server && !quit && GetTickCount() - begun < eventWaitMs;) {
+        if (PumpWait(server, checkPollMs, &quit))
             break;
         event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
     }
-    if (parent)
-        CloseHandle(parent);
+    if (server)
+        CloseHandle(server);
+    return event;
+}
+
+DWORD ApacheServer::signalParent(const char* kind)
+{
+    if (!process_.dwProcessId)
+        return ERROR_INVALID_PARAMETER;
+    HANDLE event = awaitServerEvent(kind);
     // Still none: the stop is refused, the server stays Running and can be
     // asked again.
     if (!event)

@@ -93,8 +93,11 @@ private:
     DWORD checkLimitMs_;
     ApacheCheckOutput checkOutput_;
 
-    // Sets the named event ap<pid>_<kind> that Apache 2.x's parent waits
-    // on ("shutdown", "restart"); 0 or the system's error.
+    // The named event ap<pid>_<kind> ("shutdown", "restart") of the
+    // server's first process, opened to be set; awaited while that process
+    // lives and has not made it yet (bounded); null without it.
+    HANDLE awaitServerEvent(const char* kind);
+    // Sets that event (Apache 2.x's parent waits on it); 0 or the error.
     DWORD signalParent(const char* kind);
     // Whether pid runs this kit's httpd.exe; *parent (may be null) gets
     // the process that created it.
