@@ -13,22 +13,22 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// "Port %d" at the start of the line: blanks, an optional sign and at least
-// one digit. A number that int cannot hold counts as no number.
-bool PortNumber(const char* line, int* number)
+// "Port %d" at the start of [line, end): blanks, an optional sign and at
+// least one digit. A number that int cannot hold counts as no number.
+bool PortNumber(const char* line, const char* end, int* number)
 {
-    if (strncmp(line, "Port", 4) != 0)
+    if (end - line < 4 || strncmp(line, "Port", 4) != 0)
         return false;
     const char* p = line + 4;
-    while (IsBlank(*p))
+    while (p < end && IsBlank(*p))
         ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
+    bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
         ++p;
-    if (*p < '0' || *p > '9')
+    if (p == end || *p < '0' || *p > '9')
         return false;
     long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
         value = value * 10 + (*p - '0');
         if (value > (long long)INT_MAX + 1)
             return false;
@@ -59,7 +59,7 @@ bool ReadApachePort(const char* text, size_t length, int* port)
         if (line[0] == '#' || !strstr(line, "Port"))
             continue;
         int number = 0;
-        *port = PortNumber(line, &number) ? number : 0;
+        *port = PortNumber(line, line + strlen(line), &number) ? number : 0;
         return true;
     }
     return false;
@@ -110,27 +110,35 @@ bool ListenArgumentPort(const char* begin, const char* end, int* port)
     return true;
 }
 
+// The line at *pos, up to its LF or first NUL byte, after its leading
+// blanks; *pos moves past the LF.
+const char* NextLine(const char* text, size_t length, size_t* pos, const char** end)
+{
+    size_t lineEnd = *pos;
+    while (lineEnd < length && text[lineEnd] != '\n')
+        ++lineEnd;
+    const char* p = text + *pos;
+    *end = text + lineEnd;
+    for (const char* q = p; q < *end; ++q) {
+        if (*q == '\0') {
+            *end = q;
+            break;
+        }
+    }
+    *pos = lineEnd + 1;
+    while (p < *end && IsSpace(*p))
+        ++p;
+    return p;
+}
+
 }  // namespace
 
 bool ReadApacheListenPort(const char* text, size_t length, int* port)
 {
     size_t pos = 0;
     while (pos < length) {
-        size_t lineEnd = pos;
-        while (lineEnd < length && text[lineEnd] != '\n')
-            ++lineEnd;
-        const char* p = text + pos;
-        const char* end = text + lineEnd;
-        for (const char* q = p; q < end; ++q) {
-            if (*q == '\0') {
-                end = q;
-                break;
-            }
-        }
-        pos = lineEnd + 1;
-
-        while (p < end && IsSpace(*p))
-            ++p;
+        const char* end;
+        const char* p = NextLine(text, length, &pos, &end);
         if (end - p < 7 || _strnicmp(p, "Listen", 6) != 0 || !IsSpace(p[6]))
             continue;
         p += 6;
@@ -148,7 +156,23 @@ bool ReadApacheListenPort(const char* text, size_t length, int* port)
     return false;
 }
 
-bool ReadApacheWebPort(const char* text, size_t length, int* port)
+bool ReadApachePortDirective(const char* text, size_t length, int* port)
 {
-    return ReadApachePort(text, length, port) || ReadApacheListenPort(text, length, port);
+    size_t pos = 0;
+    while (pos < length) {
+        const char* end;
+        const char* p = NextLine(text, length, &pos, &end);
+        if (end - p < 4 || strncmp(p, "Port", 4) != 0 || (end - p > 4 && !IsSpace(p[4])))
+            continue;
+        int number = 0;
+        *port = PortNumber(p, end, &number) ? number : 0;
+        return true;
+    }
+    return false;
+}
+
+bool ReadApacheWebPort(const char* text, size_t length, bool httpd, int* port)
+{
+    bool decided = httpd ? ReadApachePortDirective(text, length, port) : ReadApachePort(text, length, port);
+    return decided || ReadApacheListenPort(text, length, port);
 }

@@ -25,7 +25,16 @@ bool ReadApachePort(const char* text, size_t length, int* port);
 // *port alone, when there is no Listen line or its port cannot be read.
 bool ReadApacheListenPort(const char* text, size_t length, int* port);
 
-// The port the manager takes for Apache: the Port line as ReadApachePort
-// reads it; when no line decides there, the first Listen line's. False,
-// *port untouched, when neither gives one.
-bool ReadApacheWebPort(const char* text, size_t length, int* port);
+// Apache 2.x's reading of a Port line: only a Port directive counts. The
+// text is taken in lines ended by LF, each up to its first NUL byte; the
+// first line whose first word after blanks is "Port" (case-sensitive)
+// followed by a blank or the line's end decides, its number read as
+// ReadApachePort reads it (0 when there is none). Returns false, *port
+// untouched, when no line decides.
+bool ReadApachePortDirective(const char* text, size_t length, int* port);
+
+// The port the manager takes for Apache: the Port line (for httpd.exe the
+// Port directive, ReadApachePortDirective; for Apache 1.3 as
+// ReadApachePort reads it); when no line decides there, the first Listen
+// line's. False, *port untouched, when neither gives one.
+bool ReadApacheWebPort(const char* text, size_t length, bool httpd, int* port);

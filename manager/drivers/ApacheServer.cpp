@@ -1,6 +1,7 @@
 // The Apache driver: the program of the kit's layout (apache.exe or
-// bin\httpd.exe), its command lines, the port of httpd.conf and the syntax
-// test through chkap.bat and chkap.txt.
+// bin\httpd.exe), its command lines or, for 2.x in its console, its
+// parent's events, the port of httpd.conf and the syntax test read
+// through a pipe.
 #include "ApacheServer.h"
 
 #include <stdio.h>
@@ -11,30 +12,48 @@
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
-char ApacheServer::checkOutput_[apacheCheckOutputSize + 1];
+bool ApacheServer::checkBusy_ = false;
 
 namespace {
 
 // Command lines of start and stop: at most 359 characters.
 const int controlLineSize = 360;
-// The syntax-test command written into the batch file: at most 519.
-const int checkLineSize = 520;
-// The syntax test is given this long to end; its output is then read once.
-// (Without its process to wait for, the file is looked at this often, this
-// long apart.)
-const DWORD checkLimitMs = 900;
-const int checkAttempts = 3;
-const DWORD checkWaitMs = 300;
-// Shorter output does not count as an answer yet.
-const size_t checkMinimumBytes = 10;
+// The syntax test is given this long to end; without its end there is no
+// verdict.
+const DWORD checkLimitMs = 10000;
+// While it runs, its pipe is read this often.
+const DWORD checkPollMs = 20;
 // A running program is taken for Apache only by one of these file names.
 const char* const serverNames[] = {"apache.exe", "httpd.exe"};
 
+// How long a stop waits for a 2.x parent that has not made its events yet
+// (it is still reading its configuration).
+const DWORD eventWaitMs = 5000;
+
+// Waits at most ms for `object` while the thread's messages are
+// dispatched; true when it is signalled. A quit ends the wait (*quit set)
+// and is handed on to the loop that called.
+bool PumpWait(HANDLE object, DWORD ms, bool* quit)
+{
+    if (MsgWaitForMultipleObjects(1, &object, FALSE, ms, QS_ALLINPUT) == WAIT_OBJECT_0)
+        return true;
+    MSG message;
+    while (!*quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            *quit = true;
+        } else {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return false;
+}
+
 // A path as it stands in a command line: in double quotes when it holds a
-// blank or a character the command interpreter gives a meaning of its own
-// (the syntax test runs through a batch file); bare otherwise, so that a
-// kit in a folder of short names gets the command lines Apache 1.3 always
-// got.
+// blank or a character a command interpreter gives a meaning of its own;
+// bare otherwise, so that a kit in a folder of short names gets the
+// command lines Apache 1.3 always got.
 void CommandPath(char* out, size_t size, const char* path)
 {
     snprintf(out, size, strpbrk(path, " \t&()[]{}^=;!'+,") ? "\"%s\"" : "%s", path);
@@ -42,21 +61,44 @@ void CommandPath(char* out, size_t size, const char* path)
 
 }  // namespace
 
-bool ApacheServer::readCheckOutput(const char* path, bool* valid)
+void ApacheCheckOutput::clear()
 {
-    FILE* output = fopen(path, "r");
-    if (!output)
-        return false;
-    size_t got = fread(checkOutput_, 1, apacheCheckOutputSize, output);
-    checkOutput_[got] = '\0';
-    fclose(output);
-    if (got < checkMinimumBytes)
-        return false;
-    char* lastLineFeed = strrchr(checkOutput_, '\n');
+    length = 0;
+    text[0] = '\0';
+    syntaxOk = false;
+    tailLength = 0;
+}
+
+void ApacheCheckOutput::add(const char* bytes, size_t count)
+{
+    static const char verdict[] = "Syntax OK";
+    const size_t verdictLength = sizeof verdict - 1;
+    for (size_t i = 0; i < count; ++i) {
+        char c = bytes[i];
+        // The window shows lines ended by LF: a CR before an LF goes.
+        if (length > 0 && text[length - 1] == '\r' && c == '\n')
+            --length;
+        if (length < (size_t)apacheCheckOutputSize)
+            text[length++] = c;
+        // The verdict is looked for in everything, kept or not.
+        if (tailLength == verdictLength) {
+            memmove(tail, tail + 1, verdictLength - 1);
+            --tailLength;
+        }
+        tail[tailLength++] = c;
+        if (tailLength == verdictLength && memcmp(tail, verdict, verdictLength) == 0)
+            syntaxOk = true;
+    }
+    text[length] = '\0';
+}
+
+void ApacheCheckOutput::finish()
+{
+    text[length] = '\0';
+    char* lastLineFeed = strrchr(text, '\n');
     if (lastLineFeed)
         *lastLineFeed = '\0';
-    *valid = strstr(checkOutput_, "Syntax OK") != nullptr;
-    return true;
+    length = strlen(text);
 }
 
 ApacheServer::ApacheServer() : Server("Apache")
@@ -76,8 +118,10 @@ ApacheServer::ApacheServer() : Server("Apache")
     snprintf(path, sizeof path, "%sconf\\httpd.conf", directory_);
     setConfigPath(path);
     ssl_ = false;
+    uncheckedStop_ = false;
+    checkLimitMs_ = checkLimitMs;
+    checkOutput_.clear();
     stopRefused_ = false;
-    configError_[0] = '\0';
     ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
     adoptNames_ = serverNames;
@@ -144,22 +188,119 @@ DWORD ApacheServer::stopProcess()
 {
     if (stopRefusedLately())
         return 1;
-    if (!checkConfig()) {
-        stopRefused_ = true;
-        if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
-            ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
+    // A check turned away because another one runs has shown nothing: it
+    // does not count as a refusal.
+    bool busy = checkBusy_;
+    if (!uncheckedStop_ && !checkConfig()) {
+        if (!busy) {
+            stopRefused_ = true;
+            if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
+                ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
+        }
         return 1;
     }
     return shutdownUnchecked();
 }
 
+DWORD ApacheServer::stopWithoutCheck()
+{
+    uncheckedStop_ = true;
+    DWORD code = stop();
+    uncheckedStop_ = false;
+    return code;
+}
+
 DWORD ApacheServer::shutdownUnchecked()
 {
+    // Apache 2.x's "-k shutdown" is about an installed service (by default
+    // another product's "Apache2.4"): a server in its console is asked
+    // through its parent's event.
+    if (httpd_ && !serviceMode_)
+        return signalParent("shutdown");
+    // Apache 1.3's "-k shutdown" finds the server by its pid file and
+    // sets the same event: a server just started is first given the time
+    // to make it.
+    if (!httpd_) {
+        HANDLE ready = awaitServerEvent("shutdown");
+        if (ready)
+            CloseHandle(ready);
+    }
     char program[MAX_PATH + 2];
     CommandPath(program, sizeof program, executable_);
     char line[controlLineSize];
-    snprintf(line, sizeof line, "%s  -k shutdown", program);
+    snprintf(line, sizeof line, httpd_ ? "%s -k shutdown -n Apache" : "%s  -k shutdown", program);
     return launchHelper(line, "Stopping Apache");
+}
+
+HANDLE ApacheServer::awaitServerEvent(const char* kind)
+{
+    DWORD pid = process_.dwProcessId;
+    if (!pid)
+        return nullptr;
+    char name[48];
+    snprintf(name, sizeof name, "ap%lu_%s", static_cast<unsigned long>(pid), kind);
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    // A server still reading its configuration has not made its events
+    // yet: they are awaited while it lives (bounded, the window's messages
+    // going on). Its own handle is waited on, the driver's may go meanwhile.
+    HANDLE server = nullptr;
+    if (!event && process_.hProcess)
+        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &server, SYNCHRONIZE, FALSE, 0);
+    bool quit = false;
+    for (DWORD begun = GetTickCount(); !event && server && !quit && GetTickCount() - begun < eventWaitMs;) {
+        if (PumpWait(server, checkPollMs, &quit))
+            break;
+        event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    }
+    if (server)
+        CloseHandle(server);
+    return event;
+}
+
+DWORD ApacheServer::signalParent(const char* kind)
+{
+    if (!process_.dwProcessId)
+        return ERROR_INVALID_PARAMETER;
+    HANDLE event = awaitServerEvent(kind);
+    // Still none: the stop is refused, the server stays Running and can be
+    // asked again.
+    if (!event)
+        return ERROR_FILE_NOT_FOUND;
+    DWORD code = SetEvent(event) ? 0 : GetLastError();
+    CloseHandle(event);
+    return code;
+}
+
+bool ApacheServer::kitHttpd(DWORD pid, DWORD* parent) const
+{
+    char name[MAX_PATH];
+    char path[MAX_PATH];
+    return pid && ServiceControl::processName(pid, name, sizeof name, parent) && _stricmp(name, "httpd.exe") == 0 &&
+           ServiceControl::processPath(pid, path, sizeof path) && ServiceControl::pathBelow(path, directory_);
+}
+
+DWORD ApacheServer::serverProcessOf(DWORD pid)
+{
+    if (!httpd_)
+        return pid;
+    // The parent writes its id into logs\httpd.pid; where that file is
+    // elsewhere or stale, the process tree tells: the serving child's
+    // parent is an httpd.exe of the kit too.
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%slogs\\httpd.pid", directory_);
+    FILE* file = fopen(path, "r");
+    unsigned long named = 0;
+    if (file) {
+        if (fscanf(file, "%lu", &named) != 1)
+            named = 0;
+        fclose(file);
+    }
+    if (kitHttpd(named, nullptr))
+        return named;
+    DWORD parent = 0;
+    if (kitHttpd(pid, &parent) && parent != pid && kitHttpd(parent, nullptr))
+        return parent;
+    return pid;
 }
 
 // Apache 2.x names its service "Apache2.4" (after its version) unless
@@ -196,7 +337,7 @@ DWORD ApacheServer::reloadConfig()
     if (text) {
         size_t length = fread(text, 1, (size_t)size, file);
         int port = 0;
-        if (ReadApacheWebPort(text, length, &port))
+        if (ReadApacheWebPort(text, length, httpd_, &port))
             port_ = port;
         free(text);
     }
@@ -204,14 +345,21 @@ DWORD ApacheServer::reloadConfig()
     return 0;
 }
 
-bool ApacheServer::checkConfig()
+bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output, bool* quit)
 {
-    // Without the program no verdict can be had; running the batch file
-    // would only bring back the command interpreter's complaint about the
-    // missing program, which is no configuration error. The launch that
-    // follows reports the missing file itself.
-    if (GetFileAttributesA(executable_) == INVALID_FILE_ATTRIBUTES)
-        return true;
+    // The test's output and error output go into a pipe whose writing end
+    // alone is handed down.
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    HANDLE handedDown = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, nullptr, 0))
+        return false;
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, writeEnd, self, &handedDown, 0, TRUE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
+        CloseHandle(writeEnd);
+        CloseHandle(readEnd);
+        return false;
+    }
 
     // Apache 1.3's test has always been written "Apache.exe".
     char program[MAX_PATH];
@@ -219,65 +367,88 @@ bool ApacheServer::checkConfig()
         snprintf(program, sizeof program, "%s", executable_);
     else
         snprintf(program, sizeof program, "%sApache.exe", directory_);
-    char outputPath[MAX_PATH];
-    char batchPath[MAX_PATH];
-    snprintf(outputPath, sizeof outputPath, "%schkap.txt", directory_);
-    snprintf(batchPath, sizeof batchPath, "%schkap.bat", directory_);
-    char quotedProgram[MAX_PATH + 2];
-    char quotedOutput[MAX_PATH + 2];
-    char quotedBatch[MAX_PATH + 2];
-    CommandPath(quotedProgram, sizeof quotedProgram, program);
-    CommandPath(quotedOutput, sizeof quotedOutput, outputPath);
-    CommandPath(quotedBatch, sizeof quotedBatch, batchPath);
-    char command[checkLineSize];
-    snprintf(command, sizeof command, "%s -t 2> %s", quotedProgram, quotedOutput);
-
-    // An output file left by an earlier check (one that could not be
-    // deleted) must not be taken for this check's answer.
-    DeleteFileA(outputPath);
-
-    FILE* batch = fopen(batchPath, "w");
-    if (batch) {
-        fprintf(batch, "%s\n", command);
-        fclose(batch);
+    char quoted[MAX_PATH + 2];
+    CommandPath(quoted, sizeof quoted, program);
+    char line[controlLineSize];
+    snprintf(line, sizeof line, "%s -t", quoted);
+    STARTUPINFOA startup;
+    hiddenStartup(&startup, nullptr);
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdOutput = handedDown;
+    startup.hStdError = handedDown;
+    PROCESS_INFORMATION created;
+    ZeroMemory(&created, sizeof created);
+    BOOL launched = CreateProcessA(executable_, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory_,
+                                   &startup, &created);
+    CloseHandle(handedDown);
+    if (!launched) {
+        CloseHandle(readEnd);
+        return false;
     }
-    // Launched as WinExec would, but keeping the command interpreter: its
-    // end is awaited, and its child is the syntax test, which a start must
-    // not mistake for a running Apache. Where CreateProcessA takes no batch
-    // file, WinExec runs it all the same, and the output file is looked at
-    // until it holds an answer.
-    DWORD interpreterId = 0;
-    HANDLE interpreter = runHiddenProcess(quotedBatch, &interpreterId);
-    rememberHelper(interpreterId);
-    if (!interpreter)
-        runHidden(quotedBatch);
+    CloseHandle(created.hThread);
+    rememberHelper(created.dwProcessId);
 
+    // Read as it comes (a full pipe would hold the test up), until the
+    // test has ended and its last bytes are in; the window's messages are
+    // dispatched meanwhile. A quit ends the wait (and is handed on).
+    bool ended = false;
+    DWORD started = GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        char chunk[512];
+        DWORD got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+               ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
+            output->add(chunk, got);
+        DWORD elapsed = GetTickCount() - started;
+        if (ended || *quit || elapsed >= checkLimitMs_)
+            break;
+        // After its end, one more round for its last bytes.
+        ended = PumpWait(created.hProcess, checkLimitMs_ - elapsed < checkPollMs ? checkLimitMs_ - elapsed : checkPollMs,
+                         quit);
+    }
+    // A test that gave no answer in time is no server: it is ended.
+    if (!ended)
+        TerminateProcess(created.hProcess, 1);
+    CloseHandle(created.hProcess);
+    CloseHandle(readEnd);
+    output->finish();
+    return ended;
+}
+
+bool ApacheServer::checkConfig()
+{
+    if (checkBusy_)
+        return false;
+
+    // Without the program no verdict can be had; the launch that follows
+    // reports the missing file itself.
+    if (GetFileAttributesA(executable_) == INVALID_FILE_ATTRIBUTES)
+        return true;
+
+    checkBusy_ = true;
+    // Read into a record of its own: the wait dispatches the window's
+    // messages, which may ask for another check meanwhile.
+    ApacheCheckOutput output;
+    output.clear();
     // Without a definite answer the configuration counts as valid.
-    bool valid = true;
-    if (interpreter) {
-        // The whole output, once the test has ended (or at the limit).
-        WaitForSingleObject(interpreter, checkLimitMs);
-        readCheckOutput(outputPath, &valid);
-    } else {
-        for (int attempt = 0; attempt < checkAttempts; ++attempt) {
-            Sleep(checkWaitMs);
-            if (readCheckOutput(outputPath, &valid))
-                break;
-        }
-    }
-    if (interpreter)
-        CloseHandle(interpreter);
-
-    DeleteFileA(outputPath);
-    DeleteFileA(batchPath);
+    bool quit = false;
+    bool valid = !runSyntaxTest(&output, &quit) || output.syntaxOk;
+    checkBusy_ = false;
+    // The program is ending (the session, or a quit while the test ran):
+    // nothing is started or stopped after it, and nothing is shown.
+    if (quit)
+        return false;
 
     // A configuration that passes ends an earlier refusal to stop.
-    if (valid)
+    if (valid) {
         stopRefused_ = false;
-    if (!valid) {
-        lstrcpynA(configError_, checkOutput_, sizeof configError_);
-        if (notifyWindow_)
-            PostMessageA(notifyWindow_, messageId_, ConfigError, reinterpret_cast<LPARAM>(configError_));
+        return true;
     }
-    return valid;
+    // Posted, never sent: the question is asked once this call has
+    // returned, and the text it points to is the driver's own.
+    checkOutput_ = output;
+    if (notifyWindow_)
+        PostMessageA(notifyWindow_, messageId_, ConfigError, reinterpret_cast<LPARAM>(checkOutput_.text));
+    return false;
 }

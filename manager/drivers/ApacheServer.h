@@ -9,8 +9,26 @@
 
 #include "Server.h"
 
-// Output of the syntax test: at most this many bytes are read and judged.
-const int apacheCheckOutputSize = 2000;
+// Output of the syntax test: the whole of it is judged, at most this many
+// bytes of it (line ends as LF) are kept for the window.
+const int apacheCheckOutputSize = 8000;
+
+// The syntax test's output as it comes through its pipe: judged whole
+// ("Syntax OK" anywhere), its start kept with CR LF read as LF.
+struct ApacheCheckOutput {
+    char text[apacheCheckOutputSize + 1];
+    size_t length;
+    bool syntaxOk;
+    // The last bytes seen, for a "Syntax OK" split between two reads.
+    char tail[16];
+    size_t tailLength;
+
+    void clear();
+    void add(const char* bytes, size_t count);
+    // The kept text ends at its last line feed (a text without one stays
+    // whole).
+    void finish();
+};
 
 class ApacheServer : public Server {
 public:
@@ -32,10 +50,21 @@ public:
     const char* executable() const { return executable_; }
     bool httpd() const { return httpd_; }
     // Asks the running Apache to shut down without its syntax test, for the
-    // end of the session, when no prompt may open; 0 or the launch's error.
+    // end of the session, when no prompt may open; 0 or the error.
     DWORD shutdownUnchecked() override;
-    // The output of the last check that failed (empty before any).
-    const char* configError() const { return configError_; }
+    // stop without the syntax test: a quit ends Apache whatever its
+    // httpd.conf says.
+    DWORD stopWithoutCheck() override;
+    // How long a syntax test may run before it counts as no answer.
+    void setCheckLimit(DWORD ms) { checkLimitMs_ = ms; }
+    // The last failed check's output, kept until the next check (what
+    // ConfigError's lParam points to).
+    const char* checkOutput() const { return checkOutput_.text; }
+
+protected:
+    // Apache 2.x runs a parent and a serving child of the same program:
+    // the parent is the server the driver stops and restarts.
+    DWORD serverProcessOf(DWORD pid) override;
 
 private:
     char directory_[MAX_PATH];
@@ -59,12 +88,27 @@ private:
     // remembered as a helper, its handles closed.
     DWORD launchHelper(char* cmdLine, const char* title);
 
-    // The last check's output, as read.
-    static char checkOutput_[apacheCheckOutputSize + 1];
-    // The driver's own copy of a failed check's output, which ConfigError
-    // points to: it lives with the driver, not with the check's call.
-    char configError_[apacheCheckOutputSize + 1];
-    // Reads the test's output file into checkOutput_; true when it held an
-    // answer (10 bytes or more), then judged into *valid.
-    static bool readCheckOutput(const char* path, bool* valid);
+    bool uncheckedStop_;
+    DWORD checkLimitMs_;
+    ApacheCheckOutput checkOutput_;
+
+    // The named event ap<pid>_<kind> ("shutdown", "restart") of the
+    // server's first process, opened to be set; awaited while that process
+    // lives and has not made it yet (bounded); null without it.
+    HANDLE awaitServerEvent(const char* kind);
+    // Sets that event (Apache 2.x's parent waits on it); 0 or the error.
+    DWORD signalParent(const char* kind);
+    // Whether pid runs this kit's httpd.exe; *parent (may be null) gets
+    // the process that created it.
+    bool kitHttpd(DWORD pid, DWORD* parent) const;
+    // Runs the syntax test with its output through a pipe into *output,
+    // waiting for its end (bounded) while the window's messages are
+    // dispatched; true when it ended and so gave a verdict. *quit is set
+    // when the thread's quit arrived meanwhile (handed on).
+    bool runSyntaxTest(ApacheCheckOutput* output, bool* quit);
+
+    // One check at a time for the whole process: the window's message box
+    // for a ConfigError, and the wait for the test, let the monitor's timer
+    // run again meanwhile.
+    static bool checkBusy_;
 };

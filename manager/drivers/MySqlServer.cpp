@@ -141,31 +141,3 @@ bool MySqlServer::uninstallService()
     snprintf(line, sizeof line, "\"%s\" --remove %s", executable_, name_);
     return uninstallWith(line);
 }
-
-int MySqlServer::endProcess()
-{
-    DWORD pid = process_.dwProcessId;
-    if (!pid) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    // MySQL 8 runs the server as a child of the process that was started;
-    // both go.
-    DWORD children[8];
-    int childCount = ServiceControl::childProcesses(pid, executableName(), children, 8);
-    int ended = 0;
-    DWORD error = ERROR_SUCCESS;
-    for (int i = -1; i < childCount; ++i) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, i < 0 ? pid : children[i]);
-        BOOL done = process && TerminateProcess(process, 1);
-        if (!done && error == ERROR_SUCCESS)
-            error = GetLastError();
-        ended += done != 0;
-        if (process)
-            CloseHandle(process);
-    }
-    // Nothing ended: the reason stays for the caller.
-    if (!ended)
-        SetLastError(error ? error : ERROR_ACCESS_DENIED);
-    return ended;
-}

@@ -40,11 +40,6 @@ public:
     static const int shutdownEventAges = 3;
     static void shutdownEventName(int age, DWORD pid, char* name, int size);
 
-    // Ends the server's process and its own server children by force;
-    // the number ended (0: GetLastError tells why). Only on the user's
-    // word: a hard end can lose data.
-    int endProcess() override;
-
 private:
     char directory_[MAX_PATH];
     char executable_[MAX_PATH];

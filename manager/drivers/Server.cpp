@@ -106,13 +106,14 @@ Server::Server(const char* name)
     adoptExclusion_.helpers = helpers_;
     adoptExclusion_.helperCount = helperCount;
     startChecked_ = false;
+    checking_ = false;
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
+    stopRequestedAt_ = 0;
+    stopOverdueTold_ = false;
     adoptNames_ = nullptr;
     adoptNameCount_ = 0;
     adoptFolder_[0] = '\0';
-    stopRequestedAt_ = 0;
-    stopOverdueTold_ = false;
     // The kit's folder is not known yet (the subclass sets it): the
     // service's program is looked at when service mode is set.
     service_ = openOwnService(ServiceControl::ServiceCommands);
@@ -144,9 +145,19 @@ DWORD Server::start()
 {
     if (state_ != Stopped)
         return 0;
-    if (!checkConfig())
-        return 0;
+    // The check may wait for its test while the window's messages go on:
+    // meanwhile the server counts as starting (the orchestration must not
+    // take it for stopped, nor start it twice) and the monitor leaves it
+    // alone.
+    checking_ = true;
     setState(StartPending);
+    bool valid = checkConfig();
+    checking_ = false;
+    if (!valid) {
+        setState(Stopped);
+        return 0;
+    }
+    requestMonitorPass();
 
     if (serviceMode_) {
         if (!service_)
@@ -172,6 +183,8 @@ DWORD Server::start()
     DWORD pid = 0;
     ServiceControl::acquire();
     bool found = ServiceControl::findProcess(adoptNames_, adoptNameCount_, adoptFolder_, &pid, &adoptExclusion_);
+    if (found)
+        pid = serverProcessOf(pid);
     ServiceControl::release();
     dropProcess();
     if (found) {
@@ -226,11 +239,30 @@ bool Server::stopOverdue(DWORD now, DWORD limitMs)
 
 int Server::endProcess()
 {
-    HANDLE process = process_.dwProcessId ? OpenProcess(PROCESS_TERMINATE, FALSE, process_.dwProcessId) : nullptr;
-    if (!process)
+    DWORD pid = process_.dwProcessId;
+    char name[MAX_PATH];
+    if (!pid || !ServiceControl::processName(pid, name, sizeof name)) {
+        SetLastError(pid ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
         return 0;
-    int ended = TerminateProcess(process, 1) != 0;
-    CloseHandle(process);
+    }
+    // The first process goes first: one left alive could start its child
+    // again (Apache 2.x's parent; MySQL 8's monitor).
+    DWORD children[8];
+    int childCount = ServiceControl::childProcesses(pid, name, children, 8);
+    int ended = 0;
+    DWORD error = ERROR_SUCCESS;
+    for (int i = -1; i < childCount; ++i) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, i < 0 ? pid : children[i]);
+        BOOL done = process && TerminateProcess(process, 1);
+        if (!done && error == ERROR_SUCCESS)
+            error = GetLastError();
+        ended += done != 0;
+        if (process)
+            CloseHandle(process);
+    }
+    // Nothing ended: the reason stays for the caller.
+    if (!ended)
+        SetLastError(error ? error : ERROR_ACCESS_DENIED);
     return ended;
 }
 
@@ -280,6 +312,8 @@ bool Server::processAlive() const
 
 void Server::monitorPass()
 {
+    if (checking_)
+        return;
     // Step 1: settle the state from the service status or the process.
     if (serviceMode_ && service_) {
         SERVICE_STATUS status;

@@ -96,11 +96,16 @@ public:
     // the end of the session, when nothing may be asked); 0 or the code of
     // the failed request.
     virtual DWORD shutdownUnchecked() { return stopProcess(); }
+    // stop, without any check of the configuration: a quit ends the server
+    // whatever its configuration says.
+    virtual DWORD stopWithoutCheck() { return stop(); }
     // True once (per stop) when a process-mode stop asked for at least
     // limitMs before `now` (GetTickCount) has not ended the server.
     bool stopOverdue(DWORD now, DWORD limitMs);
-    // Ends the server's process by force; the number of processes ended.
-    // Only on the user's word: a hard end can lose data.
+    // Ends the server's process, then the children it runs of its own
+    // program (MySQL 8's server, Apache 2.x's serving child), by force; the
+    // number ended (0: GetLastError tells why). Only on the user's word: a
+    // hard end can lose data.
     virtual int endProcess();
     void setRestartPending(bool flag) { restartPending_ = flag; }
     void setWatchConfig(bool flag) { watchConfig_ = flag; }
@@ -117,6 +122,12 @@ public:
     HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
 
 protected:
+    // The process start takes up for a running server, given the one its
+    // search found (the found one itself unless a driver knows better: a
+    // server of two processes is stopped through the one that was
+    // started).
+    virtual DWORD serverProcessOf(DWORD pid) { return pid; }
+
     bool reopenService();
     bool closeService();
 
@@ -194,6 +205,9 @@ protected:
     // True while start's startProcess runs: the configuration has just
     // passed start's own check, and a driver need not check it again.
     bool startChecked_;
+    // True while start's own check runs (the state is StartPending then,
+    // with no process yet).
+    bool checking_;
     // What start takes for the server already running: a process whose
     // executable's file name is one of these (set by the subclasses) and,
     // where the system tells its path, lies below adoptFolder_ (empty:

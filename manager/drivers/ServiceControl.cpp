@@ -336,7 +336,7 @@ bool ServiceControl::pathBelow(const char* path, const char* folder)
     return strncmp(p, f, length) == 0;
 }
 
-bool ServiceControl::processName(DWORD pid, char* name, int nameSize)
+bool ServiceControl::processName(DWORD pid, char* name, int nameSize, DWORD* parent)
 {
     if (!name || nameSize <= 0)
         return false;
@@ -354,6 +354,8 @@ bool ServiceControl::processName(DWORD pid, char* name, int nameSize)
     for (BOOL more = processFirst(snapshot, &entry); more && !found; more = processNext(snapshot, &entry)) {
         if (entry.th32ProcessID == pid) {
             lstrcpynA(name, fileNameOf(entry.szExeFile), nameSize);
+            if (parent)
+                *parent = entry.th32ParentProcessID;
             found = true;
         }
         entry.dwSize = sizeof entry;

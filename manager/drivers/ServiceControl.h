@@ -75,8 +75,9 @@ public:
     // letters a-z without case).
     static bool pathBelow(const char* path, const char* folder);
     // The executable file name (no folder) of the running process pid; an
-    // empty text and false when the snapshot does not list it.
-    static bool processName(DWORD pid, char* name, int nameSize);
+    // empty text and false when the snapshot does not list it. parent (may
+    // be null) gets the id of the process that created it.
+    static bool processName(DWORD pid, char* name, int nameSize, DWORD* parent = nullptr);
 
     // The ids of the running processes whose parent is pid and whose
     // executable's file name is `name` (at most `capacity`); their count.

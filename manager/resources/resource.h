@@ -38,10 +38,7 @@
 // Why a server did not come up (event log; every language).
 #define IDS_PORT_HOLDER            32816  // %d port, %s program, %lu process id
 #define IDS_PORT_HOLDER_UNKNOWN    32817  // %d port
-// A MySQL stop that does not end; a service switch that did not work.
-#define IDS_MYSQL_STOP_OVERDUE     32824  // event log; %d seconds
-#define IDS_MYSQL_STOP_OVERDUE_ASK 32825  // %d seconds
-#define IDS_MYSQL_ENDED_BY_USER    32826  // event log
+// A service switch that did not work.
 #define IDS_SERVICE_INSTALL_FAILED 32827  // %s server name
 #define IDS_SERVICE_REMOVE_FAILED  32828  // %s server name
 // Services of other programs, missing rights, writes that fail (32831
@@ -49,11 +46,15 @@
 #define IDS_SERVICE_FOREIGN        32830  // %s service name, %s its program
 #define IDS_UNKNOWN_PROGRAM        32833  // stands for a program nobody names
 #define IDS_SERVICES_NEED_ADMIN    32834  // event log and box
-#define IDS_MYSQL_NOT_ENDED        32835  // event log and box; %s system error text
+#define IDS_NOT_ENDED              32835  // event log and box; %s server name, %s system error text
 #define IDS_SETTINGS_NOT_SAVED     32836  // event log and box; %s file, %s system error text
 #define IDS_LOG_NOT_WRITTEN        32837  // box; %s file, %s system error text
 #define IDS_RUN_KEY_USER           32838  // event log: start with Windows for this user only
 #define IDS_RUN_KEY_FAILED         32839  // event log and box; %s system error text
+// A server's stop that does not end.
+#define IDS_STOP_OVERDUE           32850  // event log; %s server name, %d seconds
+#define IDS_STOP_OVERDUE_ASK       32851  // %s server name, %d seconds, %s server name
+#define IDS_ENDED_BY_USER          32852  // event log; %s server name
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

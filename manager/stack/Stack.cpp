@@ -254,37 +254,33 @@ void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
 
 void Stack::watchStops()
 {
-    // Per server, the texts of its safeguard; a server without them is not
-    // watched (Apache's shutdown has no such safeguard yet).
     const struct {
         Server* server;
         EventSource source;
-        UINT told, asked, ended, notEnded;
-    } watched[] = {
-        {&mysql_, SourceMySql, IDS_MYSQL_STOP_OVERDUE, IDS_MYSQL_STOP_OVERDUE_ASK, IDS_MYSQL_ENDED_BY_USER,
-         IDS_MYSQL_NOT_ENDED},
-    };
+    } watched[] = {{&mysql_, SourceMySql}, {&apache_, SourceApache}};
     for (const auto& row : watched) {
-        if (!row.server->stopOverdue(GetTickCount(), stopLimitMs))
+        Server& server = *row.server;
+        if (!server.stopOverdue(GetTickCount(), stopLimitMs))
             continue;
         int seconds = static_cast<int>(stopLimitMs / 1000);
         StackQuestion question;
-        FormatText(question.text, MaxTextLength + 1, row.told, seconds);
+        FormatText(question.text, MaxTextLength + 1, IDS_STOP_OVERDUE, server.name(), seconds);
         view_.stackLog(question.text, row.source);
-        FormatText(question.text, MaxTextLength + 1, row.asked, seconds);
+        FormatText(question.text, MaxTextLength + 1, IDS_STOP_OVERDUE_ASK, server.name(), seconds, server.name());
         // The server may end while the question is open: then nothing is
         // ended.
         if (ask(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES || quitting_ ||
-            row.server->state() != StopPending)
+            server.state() != StopPending)
             continue;
-        if (row.server->endProcess() > 0) {
-            log(row.ended, row.source);
+        if (server.endProcess() > 0) {
+            FormatText(question.text, MaxTextLength + 1, IDS_ENDED_BY_USER, server.name());
+            view_.stackLog(question.text, row.source);
             continue;
         }
         // Refused (another user's process, no rights): said, not assumed.
         char system[200];
         ServiceControl::systemText(GetLastError(), system, sizeof system);
-        FormatText(question.text, MaxTextLength + 1, row.notEnded, system);
+        FormatText(question.text, MaxTextLength + 1, IDS_NOT_ENDED, server.name(), system);
         view_.stackLog(question.text, row.source);
         ask(question, MB_OK | MB_ICONEXCLAMATION);
     }
@@ -361,8 +357,10 @@ bool Stack::quit()
     // has not happened yet leaves processes that must end with the manager.
     if (!apache_.serviceMode() || !mysql_.serviceMode()) {
         view_.stackLog("Arret des serveurs", SourceManager);
+        // Without the syntax test: a broken httpd.conf must not keep Apache
+        // running after the manager.
         if (!apache_.serviceMode())
-            apache_.stop();
+            apache_.stopWithoutCheck();
         if (!mysql_.serviceMode())
             mysql_.stop();
     }

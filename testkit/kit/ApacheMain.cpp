@@ -29,18 +29,32 @@
 //       The service: the same server as -k start under the service control
 //       manager; it also ends on the shutdown event.
 //
-// Run as httpd.exe it is Apache 2.x: the server root is the folder above
-// its bin\ folder (conf\httpd.conf, logs\ there); the server runs in its
-// console when started without -k ("httpd [-D NAME]"), while "-k start"
-// starts the installed service, as 2.x does; the configuration is checked
-// by 2.x's rule (Port and the other directives 2.x dropped are refused)
-// and it listens on the port of the first Listen line only; the service
-// commands take "-n NAME" and name the service "Apache2.4" without it.
+// Run as httpd.exe it is Apache 2.x, following the rules of Apache 2.4's
+// Windows server (server/mpm/winnt/mpm_winnt.c): the server root is the
+// folder above its bin\ folder (conf\httpd.conf, logs\ there); the
+// configuration is checked by 2.x's rule (Port and the other directives
+// 2.x dropped are refused) and it listens on the port of the first Listen
+// line only.
+//   httpd [-D NAME]
+//       The server in its console: this process is the parent and a child
+//       (the same program, environment AP_PARENT_PID) serves. The parent
+//       makes the auto-reset events "ap<pid>_shutdown" and "ap<pid>_restart",
+//       writes logs\httpd.pid and waits; setting the first stops both
+//       processes, the second starts a new child on the configuration read
+//       again. Ctrl+C / Ctrl+Break stop it too.
+//   httpd -k install | -k runservice [-n NAME]
+//       Registers the service NAME ("Apache2.4" without -n) / runs as it.
+//   httpd -k start | stop | shutdown | restart | uninstall | config [-n NAME]
+//       Every other -k is about the installed service NAME, whoever
+//       installed it: without it, "No installed service named ..." and
+//       exit 2; stop and shutdown stop it, restart sends it Apache's
+//       restart control, start starts it, uninstall removes it.
 //
 // Messages end lines with "\r\n". A wrong argument: usage text, exit 1.
 #include "ApacheHttp.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -147,6 +161,91 @@ bool StartServing(kit::HttpServer* http)
     return true;
 }
 
+// What serves: 1.3 serves in its own process; 2.x's parent has a child
+// serve (mpm_winnt.c, create_process: the same program and command line,
+// AP_PARENT_PID in its environment). The real parent hands its child the
+// child's exit event through the child's standard input; the stand-in
+// hands down the one handle it needs and names it in the environment.
+class Instance {
+public:
+    Instance() : http_(LogsDir()), child_(nullptr), exit_(nullptr) {}
+    ~Instance() { stop(); }
+
+    bool start()
+    {
+        if (!Apache2())
+            return StartServing(&http_);
+        SECURITY_ATTRIBUTES handedDown = {sizeof handedDown, nullptr, TRUE};
+        exit_ = CreateEventA(&handedDown, TRUE, FALSE, nullptr);
+        char value[32];
+        snprintf(value, sizeof value, "%lu", GetCurrentProcessId());
+        SetEnvironmentVariableA("AP_PARENT_PID", value);
+        snprintf(value, sizeof value, "%llu", (unsigned long long)(ULONG_PTR)exit_);
+        SetEnvironmentVariableA("TVKIT_CHILD_EXIT", value);
+        std::string line = GetCommandLineA();
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created = {};
+        BOOL made = exit_ && CreateProcessA(kit::ProgramPath().c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                            nullptr, &startup, &created);
+        DWORD code = GetLastError();
+        SetEnvironmentVariableA("AP_PARENT_PID", nullptr);
+        SetEnvironmentVariableA("TVKIT_CHILD_EXIT", nullptr);
+        if (!made) {
+            kit::PrintErr("%s: cannot create the child process: %s (%lu)\n", kit::ProgramName().c_str(),
+                          kit::SystemMessage(code).c_str(), code);
+            return false;
+        }
+        CloseHandle(created.hThread);
+        child_ = created.hProcess;
+        return true;
+    }
+
+    // The child is told to end and waited for (mpm_winnt.c, master_main:
+    // the parent sets its child's exit event and waits for it).
+    void stop()
+    {
+        http_.stop();
+        if (child_) {
+            SetEvent(exit_);
+            if (WaitForSingleObject(child_, 30000) != WAIT_OBJECT_0)
+                TerminateProcess(child_, 1);
+            CloseHandle(child_);
+            child_ = nullptr;
+        }
+        if (exit_)
+            CloseHandle(exit_);
+        exit_ = nullptr;
+    }
+
+    // 2.x: the serving child's process (null for 1.3).
+    HANDLE child() const { return child_; }
+
+private:
+    kit::HttpServer http_;
+    HANDLE child_;
+    HANDLE exit_;
+};
+
+// 2.x's child (AP_PARENT_PID set): serves until its parent sets its exit
+// event. The console's Ctrl+C is the parent's to act on (the real child
+// ignores it too). A port it cannot serve on ends it with 3, as the real
+// child's APEXIT_CHILDINIT.
+int ChildMain()
+{
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const char* named = getenv("TVKIT_CHILD_EXIT");
+    HANDLE exitEvent = named ? (HANDLE)(ULONG_PTR)strtoull(named, nullptr, 10) : nullptr;
+    if (!exitEvent)
+        return 3;
+    kit::HttpServer http(LogsDir());
+    if (!StartServing(&http))
+        return 3;
+    WaitForSingleObject(exitEvent, INFINITE);
+    http.stop();
+    return 0;
+}
+
 // Runs one instance until it is told to end; stopEvent (the service's stop
 // control) may be null. Returns 0 after a normal end, 1 when it could not
 // start or could not listen after a restart.
@@ -163,8 +262,14 @@ DWORD Serve(HANDLE stopEvent)
         return 1;
     }
 
+    // A slow configuration (the check-delay line) holds the parent up
+    // before it makes its events, as reading a long one would.
+    if (Apache2())
+        Sleep(kit::CheckDelayMs(ConfPath()));
     DWORD pid = GetCurrentProcessId();
-    HANDLE shutdownEvent = CreateEventA(nullptr, TRUE, FALSE, EventName(pid, "shutdown").c_str());
+    // 2.x: winnt_post_config makes both events auto-reset (setting one
+    // wakes the parent once); 1.3's shutdown event stays set.
+    HANDLE shutdownEvent = CreateEventA(nullptr, !Apache2(), FALSE, EventName(pid, "shutdown").c_str());
     HANDLE restartEvent = CreateEventA(nullptr, FALSE, FALSE, EventName(pid, "restart").c_str());
     if (!shutdownEvent || !restartEvent) {
         DWORD code = GetLastError();
@@ -174,8 +279,8 @@ DWORD Serve(HANDLE stopEvent)
     }
 
     CreateDirectoryA(LogsDir().c_str(), nullptr);
-    kit::HttpServer http(LogsDir());
-    if (!StartServing(&http)) {
+    Instance server;
+    if (!server.start()) {
         CloseHandle(shutdownEvent);
         CloseHandle(restartEvent);
         return 1;
@@ -198,24 +303,48 @@ DWORD Serve(HANDLE stopEvent)
         return 1;
     }
 
-    if (stopEvent)
+    if (stopEvent) {
+        kit::OnServiceRestart(restartEvent);
         kit::ServiceReady();
-    else
+    } else
         kit::EndOnConsoleClose(shutdownEvent);
     kit::PrintOut("%s (Win32) stand-in running (pid %lu)...\n", Version(), pid);
 
+    // For tests of a stop that does not end: a file apache.stubborn or
+    // httpd.stubborn beside the program makes a server in its console
+    // ignore its events (it ends only when its processes are ended).
+    std::string stubborn = kit::ProgramDir() + (Apache2() ? "httpd.stubborn" : "apache.stubborn");
+    if (!stopEvent && GetFileAttributesA(stubborn.c_str()) != INVALID_FILE_ATTRIBUTES)
+        WaitForSingleObject(GetCurrentProcess(), INFINITE);
+
     DWORD result = 0;
-    HANDLE waits[3] = {shutdownEvent, restartEvent, stopEvent};
     for (;;) {
-        DWORD which = WaitForMultipleObjects(stopEvent ? 3 : 2, waits, FALSE, INFINITE);
+        // 2.x's parent also watches its child: one that ends by itself
+        // ends the stand-in with 1 (the real parent starts a new child
+        // unless the child failed at its start).
+        HANDLE waits[4] = {shutdownEvent, restartEvent};
+        DWORD count = 2;
+        DWORD childAt = 0;
+        if (server.child()) {
+            childAt = count;
+            waits[count++] = server.child();
+        }
+        if (stopEvent)
+            waits[count++] = stopEvent;
+        DWORD which = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+        if (childAt && which == WAIT_OBJECT_0 + childAt) {
+            kit::PrintErr("%s: the child process ended\n", kit::ProgramName().c_str());
+            result = 1;
+            break;
+        }
         if (which != WAIT_OBJECT_0 + 1)
             break;
         if (kit::CheckApacheConfig(ConfPath(), &error, Apache2())) {
             kit::PrintOut("Restarting: configuration re-read.\n");
             kit::Record(kitrecord::kEventRestart);
             kit::WriteErrorLog(LogsDir(), "notice", "Parent: Received restart signal -- Restarting the server.");
-            http.stop();
-            if (!StartServing(&http)) {
+            server.stop();
+            if (!server.start()) {
                 result = 1;
                 break;
             }
@@ -225,7 +354,9 @@ DWORD Serve(HANDLE stopEvent)
         }
     }
 
-    http.stop();
+    server.stop();
+    if (stopEvent)
+        kit::OnServiceRestart(nullptr);
     if (result == 0)
         kit::WriteErrorLog(LogsDir(), "notice", "Parent: Received shutdown signal -- Shutting down the server.");
     kit::PrintOut("Apache shut down.\n");
@@ -277,35 +408,72 @@ int Signal(bool shutdown)
     return 0;
 }
 
-// Apache 2.x's "-k start": the installed service is started.
-int StartService(const char* name)
+// Apache 2.x's -k commands other than install and runservice, about the
+// installed service `name` (mpm_winnt.c, winnt_rewrite_args: they go to
+// the service whoever installed it, and without it the server says so and
+// exits with APEXIT_INIT, 2).
+int ControlInstalledService(const char* command, const char* name)
 {
+    const DWORD rights = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_USER_DEFINED_CONTROL;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_START) : nullptr;
-    DWORD code = service && StartServiceA(service, 0, nullptr) ? 0 : GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
-        kit::PrintErr("(OS %lu)%s  : AH00369: No installed service named \"%s\".\n", code,
-                      kit::SystemMessage(code).c_str(), name);
-        return 1;
+    SC_HANDLE service = manager ? OpenServiceA(manager, name, rights) : nullptr;
+    if (!service || !strcmp(command, "uninstall") || !strcmp(command, "config")) {
+        DWORD code = service ? 0 : GetLastError();
+        if (service)
+            CloseServiceHandle(service);
+        if (manager)
+            CloseServiceHandle(manager);
+        if (code) {
+            kit::PrintErr("(OS %lu)%s  : AH00436: No installed service named \"%s\".\n", code,
+                          kit::SystemMessage(code).c_str(), name);
+            return 2;
+        }
+        return !strcmp(command, "uninstall") ? kit::RemoveService(name) : 0;
     }
-    if (code) {
-        kit::PrintErr("(OS %lu)%s  : AH00373: %s: Failed to start the service process.\n", code,
-                      kit::SystemMessage(code).c_str(), name);
-        return 1;
+    SERVICE_STATUS status = {};
+    int result = 0;
+    if (!strcmp(command, "start")) {
+        // service.c, mpm_service_start.
+        if (!StartServiceA(service, 0, nullptr)) {
+            DWORD code = GetLastError();
+            kit::PrintErr("(OS %lu)%s  : AH00373: %s: Failed to start the service process.\n", code,
+                          kit::SystemMessage(code).c_str(), name);
+            result = 1;
+        } else {
+            kit::PrintErr("The '%s' service is running.\n", name);
+        }
+    } else if (!strcmp(command, "restart")) {
+        // service.c, mpm_signal_service: a running service gets the
+        // restart control (128).
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING &&
+            ControlService(service, 128, &status)) {
+            kit::PrintErr("The '%s' service is restarting.\n", name);
+        } else {
+            kit::PrintErr("The '%s' service is not started.\n", name);
+            result = 1;
+        }
+    } else {
+        // stop and shutdown: the service is stopped and awaited.
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DWORD begun = GetTickCount();
+        while (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+               GetTickCount() - begun < 30000)
+            Sleep(100);
+        bool stopped = status.dwCurrentState == SERVICE_STOPPED;
+        kit::PrintErr(stopped ? "The '%s' service has stopped.\n" : "The '%s' service did not stop.\n", name);
+        result = stopped ? 0 : 1;
     }
-    kit::PrintErr("The '%s' service is running.\n", name);
-    return 0;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
 }
 
 int Usage(const char* problem)
 {
     std::string name = kit::ProgramName();
     const char* start = Apache2() ? "[-D name]" : "-k start [-D name]";
-    const char* control = Apache2() ? "-k start | -k shutdown | -k stop | -k restart" : "-k shutdown | -k stop | -k restart";
+    const char* control = Apache2() ? "-k start | -k shutdown | -k stop | -k restart [-n service]"
+                                    : "-k shutdown | -k stop | -k restart";
     kit::PrintErr("%s: %s\n"
                   "Usage: %s %s\n"
                   "       %s %s\n"
@@ -319,6 +487,8 @@ int Usage(const char* problem)
 
 int main(int argc, char** argv)
 {
+    if (Apache2() && getenv("AP_PARENT_PID"))
+        return ChildMain();
     kit::Record(kitrecord::kEventRun);
 
     const char* command = nullptr;  // the -k word, or "-t"
@@ -365,8 +535,12 @@ int main(int argc, char** argv)
         kit::PrintErr("Syntax OK\n");
         return 0;
     }
+    bool known = !strcmp(command, "start") || !strcmp(command, "stop") || !strcmp(command, "shutdown") ||
+                 !strcmp(command, "restart") || !strcmp(command, "uninstall") || !strcmp(command, "config");
+    if (Apache2() && known)
+        return ControlInstalledService(command, serviceName);
     if (!strcmp(command, "start"))
-        return Apache2() ? StartService(serviceName) : (int)Serve(nullptr);
+        return (int)Serve(nullptr);
     if (!strcmp(command, "shutdown") || !strcmp(command, "stop"))
         return Signal(true);
     if (!strcmp(command, "restart"))

@@ -33,6 +33,7 @@ ServiceBody serviceBody = nullptr;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 SERVICE_STATUS status;
 HANDLE stopEvent = nullptr;
+HANDLE restartEvent = nullptr;
 CRITICAL_SECTION statusLock;
 
 void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD specific = 0)
@@ -81,6 +82,11 @@ void WINAPI ControlHandler(DWORD control)
             Record(kitrecord::kEventContinue);
         }
         break;
+    case 128:  // Apache's service_nt_ctrl: SERVICE_APACHE_RESTART signals the parent
+        if (restartEvent)
+            SetEvent(restartEvent);
+        ReportStatus(CurrentState());
+        break;
     default:  // SERVICE_CONTROL_INTERROGATE and the rest: report as is
         ReportStatus(CurrentState());
         break;
@@ -101,6 +107,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
 }
 
 }  // namespace
+
+void OnServiceRestart(HANDLE event)
+{
+    restartEvent = event;
+}
 
 void ServiceReady()
 {

@@ -32,4 +32,8 @@ int RunAsService(const char* name, ServiceBody body);
 // Reports SERVICE_RUNNING; called by the body once it is set up.
 void ServiceReady();
 
+// The control 128 (Apache's "restart", sent by "httpd -k restart") sets
+// this event; null: the control is only answered with the status.
+void OnServiceRestart(HANDLE event);
+
 }  // namespace kit

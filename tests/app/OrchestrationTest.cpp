@@ -176,6 +176,12 @@ TEST_F(OrchestrationTest, ConfigurationChangeAndErrors)
     PumpFor(1000);
     EXPECT_EQ(Running, window->stack().apache().state());
     EXPECT_EQ(Running, window->stack().mysql().state());
+
+    // A quit with the broken file: Apache is asked to stop all the same,
+    // without its syntax test and without a prompt.
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_QUIT, 0);
+    EXPECT_EQ(3u, prompts.texts().size());
+    EXPECT_EQ(StopPending, window->stack().apache().state());
     kit->writeHttpdConf(conf);
 }
 
@@ -397,9 +403,9 @@ HANDLE WINAPI NoTerminate(DWORD access, BOOL inherit, DWORD pid)
     return reinterpret_cast<decltype(&OpenProcess)>(realOpenProcess)(access, inherit, pid);
 }
 
-// A MySQL that does not end after its stop (here one that ignores its
+// A server that does not end after its stop (here one that ignores its
 // events): logged and asked once per stop; only Yes ends the process.
-TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
+TEST_F(OrchestrationTest, AStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
 {
     ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
     WriteSettings();
@@ -447,4 +453,19 @@ TEST_F(OrchestrationTest, AMySqlStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
     Kill("mysqld-nt.exe");
     EXPECT_EQ(3, CountLines("MySql  : MySql has not ended 1 s after it was asked to stop")) << Lines();
     EXPECT_EQ(0, CountLines("Unexpected end of MySql")) << Lines();
+
+    // Apache the same way.
+    window->stack().mysql().endProcess();
+    ASSERT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    DeleteFileA((kit->mysqlBin() + "mysqld.stubborn").c_str());
+    const std::string exe = kit->apacheExe();
+    ASSERT_TRUE(testkit::WriteFileBytes(exe.substr(0, exe.size() - 4) + ".stubborn", ""));
+    StartBoth();
+    before = prompts.texts().size();
+    prompts.answer = [](const std::string&) { return IDYES; };
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_STOP, 0);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.texts().size() == before + 1; }, 10000)) << Lines();
+    EXPECT_EQ(0u, prompts.texts().back().find("Apache has not ended 1 s after it was asked to stop.\n\n"));
+    EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
+    EXPECT_EQ(1, CountLines("Apache : Apache's process was ended at the user's request")) << Lines();
 }

@@ -363,6 +363,15 @@ std::pair<bool, int> ReferencePort(const std::string& text)
     return {false, 0};
 }
 
+// The line at *pos, up to its LF, then up to its first NUL; *pos moves on.
+std::string ReferenceLine(const std::string& text, size_t* pos)
+{
+    size_t eol = text.find('\n', *pos);
+    std::string line = text.substr(*pos, eol == std::string::npos ? std::string::npos : eol - *pos);
+    *pos = eol == std::string::npos ? text.size() : eol + 1;
+    return line.substr(0, line.find('\0'));
+}
+
 // Without a deciding Port line, Apache 2.x's Listen: the lines at LF, each
 // up to its first NUL; leading blanks; '#' makes a comment; the first line
 // whose first word is "Listen" in any case, followed by a blank, gives the
@@ -373,10 +382,7 @@ std::pair<bool, int> ReferenceListen(const std::string& text)
     const std::string blanks = " \t\v\f\r";
     size_t pos = 0;
     while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
-        pos = eol == std::string::npos ? text.size() : eol + 1;
-        line = line.substr(0, line.find('\0'));
+        std::string line = ReferenceLine(text, &pos);
         size_t start = line.find_first_not_of(blanks);
         if (start == std::string::npos)
             continue;
@@ -410,21 +416,52 @@ std::pair<bool, int> ReferenceListen(const std::string& text)
     return {false, 0};
 }
 
+// Apache 2.x's Port directive: the lines at LF, each up to its first NUL;
+// after leading blanks, "Port" followed by a blank or the line's end
+// decides, its number as strtol takes it (within int), else 0.
+std::pair<bool, int> ReferencePortDirective(const std::string& text)
+{
+    const std::string blanks = " \t\v\f\r";
+    size_t pos = 0;
+    while (pos < text.size()) {
+        std::string line = ReferenceLine(text, &pos);
+        size_t start = line.find_first_not_of(blanks);
+        if (start == std::string::npos || line.compare(start, 4, "Port") != 0 ||
+            (line.size() > start + 4 && blanks.find(line[start + 4]) == std::string::npos))
+            continue;
+        const char* from = line.c_str() + start + 4;
+        char* stop;
+        errno = 0;
+        long value = strtol(from, &stop, 10);
+        if (stop == from || errno == ERANGE)
+            value = 0;
+        return {true, (int)value};
+    }
+    return {false, 0};
+}
+
+// Both readings: Apache 1.3's Port line, and httpd.exe's Port directive;
+// Listen where neither decides.
 bool CheckApachePort(const std::string& input, bool atEnd, std::string* why)
 {
     const char* text = InputArea().place(input.data(), input.size(), atEnd);
-    int port = -12345;
-    bool decided = ReadApacheWebPort(text, input.size(), &port);
-    std::pair<bool, int> want = ReferencePort(input);
-    if (!want.first)
-        want = ReferenceListen(input);
-    readValue = want.first && want.second != 0;
-    if (decided == want.first && (!decided || port == want.second) && (decided || port == -12345))
-        return true;
-    char text2[96];
-    snprintf(text2, sizeof text2, "got %d/%d, reference %d/%d", decided, port, want.first, want.second);
-    *why = text2;
-    return false;
+    readValue = false;
+    for (bool httpd : {false, true}) {
+        int port = -12345;
+        bool decided = ReadApacheWebPort(text, input.size(), httpd, &port);
+        std::pair<bool, int> want = httpd ? ReferencePortDirective(input) : ReferencePort(input);
+        if (!want.first)
+            want = ReferenceListen(input);
+        readValue = readValue || (want.first && want.second != 0);
+        if (decided == want.first && (!decided || port == want.second) && (decided || port == -12345))
+            continue;
+        char text2[96];
+        snprintf(text2, sizeof text2, "%s: got %d/%d, reference %d/%d", httpd ? "httpd" : "1.3", decided, port,
+                 want.first, want.second);
+        *why = text2;
+        return false;
+    }
+    return true;
 }
 
 // ------------------------------------------------------- php.ini entries
@@ -824,7 +861,8 @@ std::vector<Target> Targets()
            "Port 2147483647\n", "Port 2147483648\n", "Port -2147483648\n", "Port 4294967377\n", "ServerPort 81\n",
            std::string(299, 'x') + "Port 81\n", "Listen 8080\n", "Port", "Port 81", "Listen 127.0.0.1:8080\n",
            "Listen [::1]:8080\n", "Listen 0.0.0.0:80 http\n", " \tlisten\t8080\r\n", "#Listen 1\nListen 2\n",
-           "Listen ::1\nListen 3\n", "Listen [::1]8080\n", "Listen 65536\n", "Listen 000080\n", "Listen\n8080\n"},
+           "Listen ::1\nListen 3\n", "Listen [::1]8080\n", "Listen 65536\n", "Listen 000080\n", "Listen\n8080\n",
+           "# Listen: bind to ports\nListen 8080\n", "  Port 81\n", "\tPort\n", "PortX 81\n"},
           {"Port", "Port ", "#", "\n", " ", "\t", "+", "-", "0", "81", "2147483647", "2147483648", "99999999999",
            std::string(1, '\0'), "\r", "Listen ", "LISTEN", "[", "]", ":", "[::1]:", "127.0.0.1:", " http", "65535",
            "65536", "\v"},

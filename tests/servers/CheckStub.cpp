@@ -1,8 +1,7 @@
 // Stands in for apache.exe where a test needs to choose the syntax test's
 // answer: records every invocation like the kit's programs, and for "-t"
 // copies the bytes of checkstub.txt (beside it) unchanged to its error
-// output, keeping a copy of the chkap.bat that ran it as checkstub.bat.
-// Bytes that begin with "WAIT:" are written without that mark, once the
+// output. Bytes that begin with "WAIT:" are written without that mark, once the
 // event TvCheckStubGo is signalled (30 s at most).
 #include <windows.h>
 
@@ -22,14 +21,6 @@ int main()
     char* slash = strrchr(path, '\\');
     if (!slash)
         return 1;
-    // Keep the batch file that ran this, for the test to read.
-    char batch[MAX_PATH], seen[MAX_PATH];
-    strcpy(slash + 1, "chkap.bat");
-    strcpy(batch, path);
-    strcpy(slash + 1, "checkstub.bat");
-    strcpy(seen, path);
-    CopyFileA(batch, seen, FALSE);
-
     strcpy(slash + 1, "checkstub.txt");
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "KitLayout.h"
@@ -338,11 +340,16 @@ TEST_F(ApacheStandIn, RunAsHttpdItIsApache24)
     const std::string plain = "Listen " + std::to_string(kit.port()) + "\r\n";
     listen.replace(listen.find(plain), plain.size(), "Listen 127.0.0.1:" + std::to_string(kit.port()) + " http\r\n");
     ASSERT_TRUE(kit.writeHttpdConf(listen));
-    r = run(" -k start");
-    EXPECT_EQ(r.exitCode, 1u);
-    EXPECT_NE(r.err.find("No installed service named \"Apache2.4\"."), std::string::npos) << r.err;
+    // Every -k but install and runservice is about the service "Apache2.4"
+    // (or the one -n names): without it, exit 2.
+    for (const char* command : {" -k start", " -k shutdown", " -k stop", " -k restart", " -k uninstall"}) {
+        r = run(command);
+        EXPECT_EQ(r.exitCode, 2u) << command;
+        EXPECT_NE(r.err.find("No installed service named \"Apache2.4\"."), std::string::npos) << r.err;
+    }
 
-    // The console server, on the port of "Listen 127.0.0.1:<port> http".
+    // The console server, on the port of "Listen 127.0.0.1:<port> http":
+    // the parent writes its pid and makes its events, a child serves.
     standin::Launch how;
     how.title = "Apache2";
     how.curDir = kit.apacheDir();
@@ -353,10 +360,22 @@ TEST_F(ApacheStandIn, RunAsHttpdItIsApache24)
     serverPid = pi.dwProcessId;
     ASSERT_TRUE(testkit::PumpUntil([&] { return pidInFile() == serverPid; }, 20000));
     std::string response;
-    EXPECT_TRUE(standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n", &response));
+    EXPECT_TRUE(testkit::PumpUntil(
+        [&] { return standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n", &response); }, 10000));
     EXPECT_EQ(response.compare(0, 5, "HTTP/"), 0) << response;
     r = run(" -k shutdown");
-    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.exitCode, 2u) << "not to a server in its console";
+    EXPECT_FALSE(testkit::WaitProcess(server, 0));
+    // Its events are auto-reset: restart, then shutdown.
+    for (const char* kind : {"restart", "shutdown"}) {
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("ap" + std::to_string(serverPid) + "_" + kind).c_str());
+        ASSERT_NE(event, nullptr) << kind;
+        EXPECT_TRUE(SetEvent(event));
+        CloseHandle(event);
+        if (!strcmp(kind, "restart"))
+            EXPECT_TRUE(testkit::PumpUntil(
+                [&] { return standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n", &response); }, 10000));
+    }
     EXPECT_TRUE(testkit::WaitProcess(server, 10000));
 
     // The services.
@@ -370,10 +389,16 @@ TEST_F(ApacheStandIn, RunAsHttpdItIsApache24)
     r = run(" -k install -n Apache");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(testkit::ServiceImagePath("Apache"), image + " -n \"Apache\"");
-    EXPECT_EQ(standin::StartServiceNamed("Apache"), 0u);
+    r = run(" -k start -n Apache");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_TRUE(testkit::PumpUntil([] { return testkit::ServiceState("Apache") == SERVICE_RUNNING; }, 15000));
     EXPECT_TRUE(testkit::PumpUntil([&] { return standin::HttpExchange(kit.port(), "GET / HTTP/1.0\r\n\r\n",
                                                                       &response); }, 10000));
+    r = run(" -k restart -n Apache");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    r = run(" -k shutdown -n Apache");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(testkit::ServiceState("Apache"), (DWORD)SERVICE_STOPPED);
     r = run(" -k uninstall -n Apache");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(testkit::ServiceImagePath("Apache"), "");
