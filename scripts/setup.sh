@@ -125,4 +125,5 @@ fetch_real_mysql() {
     touch "$real_mysql_dir/.unpacked"
 }
 fetch_real_mysql || exit 1
+"$root/scripts/build-apache.sh" || exit 1
 exit 0
