@@ -43,14 +43,14 @@ add_deb_src() {
     {
         for f in /etc/apt/sources.list.d/*.sources; do
             [ -f "$f" ] || continue
-            # deb822 stanzas whose types hold deb, as deb-src.
+            # Debian's deb822 stanzas whose types hold deb, as deb-src.
             awk 'BEGIN { RS = ""; ORS = "\n\n" }
-                 /(^|\n)Types:[^\n]*deb([ \n]|$)/ && !/(^|\n)Enabled: *no/ {
+                 /(^|\n)Types:[^\n]*deb([ \n]|$)/ && /(^|\n)URIs:[^\n]*debian/ && !/(^|\n)Enabled: *no/ {
                      sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
         done
     } >/etc/apt/sources.list.d/tarvane-deb-src.sources
     if [ -f /etc/apt/sources.list ]; then
-        sed -n 's/^deb[[:space:]]/deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarvane-deb-src.list
+        sed -n '/debian/s/^deb[[:space:]]/deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/tarvane-deb-src.list
     fi
     step "apt-get update (deb-src)" apt-get update -qq
 }
