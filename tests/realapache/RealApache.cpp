@@ -30,6 +30,8 @@ bool LinkFiles(const std::string& from, const std::string& to, const char* patte
         return false;
     bool ok = true;
     do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
         std::string source = from + found.cFileName, target = to + found.cFileName;
         DeleteFileA(target.c_str());
         ok = (CreateHardLinkA(target.c_str(), source.c_str(), nullptr) ||
