@@ -138,7 +138,13 @@ TEST_F(RealApache, ConsoleServerStartedBeforeTheManagerIsTakenUpAndStopped)
     CloseHandle(parent);
     ASSERT_TRUE(kit->serves(port, serverWaitMs)) << Status();
     Open();
+    ASSERT_TRUE(kit->run.waitStatus("Stopped")) << Status();
+    // /start takes the running server up rather than launching another:
+    // the log names one parent creating one child.
+    ASSERT_TRUE(kit->run.run("/start"));
     ExpectServing("taken up", port);
+    std::string log = kit->errorLog();
+    EXPECT_EQ(log.find("AH00418"), log.rfind("AH00418")) << Status();
     ASSERT_TRUE(kit->run.run("/stop"));
     ExpectGone("/stop of the server taken up", port);
     EXPECT_TRUE(kit->run.waitStatus("Stopped", serverWaitMs)) << Status();
