@@ -55,8 +55,13 @@ add_deb_src() {
     step "apt-get update (deb-src)" apt-get update -qq
 }
 have_deb_src || add_deb_src
-if ! command -v dpkg-source >/dev/null 2>&1; then
-    step "installing dpkg-dev" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends dpkg-dev
+# dpkg-source (with patch, bzip2 and xz), and a compiler for this machine's
+# generators.
+tools=()
+command -v dpkg-source >/dev/null 2>&1 || tools+=(dpkg-dev)
+command -v gcc >/dev/null 2>&1 || tools+=(gcc libc6-dev)
+if [ ${#tools[@]} -gt 0 ]; then
+    step "installing ${tools[*]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${tools[@]}"
 fi
 
 # Sources: fetched once, each checked against its .dsc by apt-get.
