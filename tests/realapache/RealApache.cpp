@@ -91,7 +91,7 @@ std::string HttpdConf(int port, const char* extra)
 }
 
 RealKit::RealKit(const char* tag)
-    : run(tag, {{"AutoReloadConf", "Y"}}, testkit::KitApache24), shipped_(false)
+    : run(tag, {}, testkit::KitApache24), shipped_(false)
 {
     std::string server = ServerDir();
     if (server.empty() || !testkit::FileExists(server + "bin\\httpd.exe")) {

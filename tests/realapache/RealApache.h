@@ -32,8 +32,6 @@ struct Process {
 
 class RealKit {
 public:
-    // The manager restarts a server whose configuration changed
-    // (AutoReloadConf=Y).
     explicit RealKit(const char* tag);
     // Quits a manager still running, removes the kit's services, ends what
     // runs of the kit's httpd.exe, and the kit goes.

@@ -76,6 +76,8 @@ protected:
 
 TEST_F(RealApache, StartStopRestartOnANewPortAndQuit)
 {
+    // The manager restarts a server whose configuration changed.
+    WritePrivateProfileStringA("Tarvane", "AutoReloadConf", "Y", (kit->run.kit.root() + "Tarvane.ini").c_str());
     Open();
     ASSERT_TRUE(kit->run.waitStatus("Stopped")) << Status();
     ASSERT_TRUE(kit->run.run("/start"));
