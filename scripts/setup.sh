@@ -133,4 +133,6 @@ for server in "${real_mysql_servers[@]}"; do
 done
 # PHP 8.2's own php.ini files, the test data of Morvex (tests/extedit).
 bash "$root/scripts/fetch-php-ini.sh" || exit 1
+# A real Apache 2.4 for Windows, built from Debian's sources (tests/realapache).
+"$root/scripts/build-apache.sh" || exit 1
 exit 0

@@ -1,0 +1,195 @@
+#include <winsock2.h>
+
+#include "RealApache.h"
+
+#include <tlhelp32.h>
+
+#include <cctype>
+#include <cstdio>
+
+#include "TestKit.h"
+
+namespace realapache {
+
+namespace {
+
+std::string Env(const char* name)
+{
+    char value[MAX_PATH] = "";
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? value : "";
+}
+
+// Hard links where the file system allows it, copies elsewhere.
+bool LinkFiles(const std::string& from, const std::string& to, const char* pattern)
+{
+    CreateDirectoryA(to.c_str(), nullptr);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((from + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        std::string source = from + found.cFileName, target = to + found.cFileName;
+        DeleteFileA(target.c_str());
+        ok = (CreateHardLinkA(target.c_str(), source.c_str(), nullptr) ||
+              CopyFileA(source.c_str(), target.c_str(), FALSE)) &&
+             ok;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return ok;
+}
+
+std::string LongLower(const std::string& path)
+{
+    char out[MAX_PATH] = "";
+    DWORD n = GetLongPathNameA(path.c_str(), out, sizeof out);
+    std::string result = n > 0 && n < sizeof out ? out : path;
+    for (char& c : result)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
+}  // namespace
+
+std::string ServerDir()
+{
+    std::string dir = Env("TARVANE_REAL_APACHE");
+    if (!dir.empty() && dir.back() != '\\')
+        dir += '\\';
+    return dir;
+}
+
+std::string HttpdConf(int port, const char* extra)
+{
+    char text[2048];
+    snprintf(text, sizeof text,
+             "# httpd.conf of the test kit, for the real Apache 2.4\r\n"
+             "Listen %d\r\n"
+             "ServerName localhost\r\n"
+             "LoadModule authz_core_module modules/mod_authz_core.so\r\n"
+             "LoadModule authz_host_module modules/mod_authz_host.so\r\n"
+             "LoadModule mime_module modules/mod_mime.so\r\n"
+             "LoadModule dir_module modules/mod_dir.so\r\n"
+             "LoadModule log_config_module modules/mod_log_config.so\r\n"
+             "LoadModule alias_module modules/mod_alias.so\r\n"
+             "PidFile logs/httpd.pid\r\n"
+             "ErrorLog logs/error.log\r\n"
+             "LogFormat \"%%h %%l %%u %%t \\\"%%r\\\" %%>s %%b\" common\r\n"
+             "CustomLog logs/access.log common\r\n"
+             "TypesConfig conf/mime.types\r\n"
+             "DocumentRoot \"../www\"\r\n"
+             "<Directory \"../www\">\r\n"
+             "    Require all granted\r\n"
+             "</Directory>\r\n"
+             "DirectoryIndex index.html\r\n"
+             "%s",
+             port, extra);
+    return text;
+}
+
+RealKit::RealKit(const char* tag)
+    : run(tag, {}, testkit::KitApache24), shipped_(false)
+{
+    std::string server = ServerDir();
+    if (server.empty() || !testkit::FileExists(server + "bin\\httpd.exe")) {
+        problem_ = "the real Apache is not at '" + server + "' (TARVANE_REAL_APACHE): scripts/setup.sh builds it";
+        return;
+    }
+    if (!run.ok()) {
+        problem_ = "the kit could not be laid out";
+        return;
+    }
+    std::string apache = run.kit.apacheDir();
+    // The stand-in httpd.exe gives way to the real one.
+    if (!LinkFiles(server + "bin\\", apache + "bin\\", "*") ||
+        !LinkFiles(server + "modules\\", apache + "modules\\", "*.so") ||
+        !LinkFiles(server + "conf\\", apache + "conf\\", "mime.types") || !writeConf(run.kit.port())) {
+        problem_ = "the server's files could not be put into the kit, error " + std::to_string(GetLastError());
+        return;
+    }
+    std::string shipped = Env("TARVANE_SHIPPED_MANAGER");
+    shipped_ = !shipped.empty() && CopyFileA(shipped.c_str(), run.exe.c_str(), FALSE);
+}
+
+RealKit::~RealKit()
+{
+    if (run.process && WaitForSingleObject(run.process, 0) == WAIT_TIMEOUT) {
+        run.run("/quit");
+        testkit::WaitProcess(run.process, 20000);
+    }
+    run.kit.removeServices();
+    endServers();
+}
+
+HWND RealKit::launch(const char* words)
+{
+    HWND window = run.launch(words);
+    if (!window && shipped_ && (!run.process || WaitForSingleObject(run.process, 0) == WAIT_OBJECT_0)) {
+        shipped_ = false;
+        if (CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), run.exe.c_str(), FALSE))
+            window = run.launch(words);
+    }
+    return window;
+}
+
+bool RealKit::writeConf(int port, const char* extra) const
+{
+    return run.kit.writeHttpdConf(HttpdConf(port, extra));
+}
+
+bool RealKit::serves(int port, DWORD ms) const
+{
+    int status = 0;
+    std::string body;
+    return testkit::PumpUntil(
+        [&] { return e2e::HttpGet(port, "/", &status, &body) && status == 200 && body == e2e::PageText; }, ms);
+}
+
+std::vector<Process> RealKit::servers() const
+{
+    typedef BOOL(WINAPI * ImageNameFn)(HANDLE, DWORD, LPSTR, PDWORD);
+    static ImageNameFn imageName = reinterpret_cast<ImageNameFn>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA"));
+    std::vector<Process> found;
+    std::string bin = LongLower(run.kit.apacheDir() + "bin\\");
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {sizeof entry};
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, "httpd.exe") != 0)
+            continue;
+        HANDLE process = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, entry.th32ProcessID);
+        char path[MAX_PATH] = "";
+        DWORD size = sizeof path;
+        if (process && imageName(process, 0, path, &size) && LongLower(path).find(bin) == 0)
+            found.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
+        if (process)
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+bool RealKit::waitGone(int port, DWORD ms) const
+{
+    return testkit::PumpUntil([&] { return servers().empty() && !testkit::PortAnswers(port); }, ms);
+}
+
+int RealKit::endServers() const
+{
+    int ended = 0;
+    for (const Process& p : servers())
+        ended += testkit::KillProcess(p.pid);
+    return ended;
+}
+
+std::string RealKit::errorLog() const
+{
+    std::string bytes;
+    testkit::ReadFileBytes(run.kit.logsDir() + "error.log", &bytes);
+    return bytes;
+}
+
+}  // namespace realapache
