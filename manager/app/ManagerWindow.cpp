@@ -212,6 +212,7 @@ BOOL ManagerWindow::onInitDialog()
 
     apache.setNotifyWindow(handle_);
     mysql.setNotifyWindow(handle_);
+    logKitFolder();
 
     if (settings.AutoStartServers || settings.StartAsServices)
         startAll();

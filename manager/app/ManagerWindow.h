@@ -185,9 +185,13 @@ private:
     void scaleBanner();
     // Apache's start, with the message the user needs when it failed.
     void startApache();
-    // The lines that tell why a server did not come up or ended.
-    void explainPortHolder();
+    // The lines that tell why a server did not come up or ended; the
+    // port's explanation is also copied to `box` when one is given.
+    void explainPortHolder(char* box = nullptr, size_t boxSize = 0);
     void logErrorTail(Server* server);
+    void explainEnd(Server* server);
+    // Once at start-up: a kit folder some servers cannot use.
+    void logKitFolder();
     void showAbout();
 
     // The commands of the window, whatever their source (buttons, the tray

@@ -3,8 +3,12 @@
 #include "ManagerWindow.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "Diagnostics.h"
+#include "InstallDir.h"
+#include "PortDiagnosis.h"
+#include "ServerDiagnosis.h"
 #include "ServiceControl.h"
 #include "Supervision.h"
 #include "Shortcuts.h"
@@ -59,10 +63,12 @@ void ManagerWindow::startApache()
     if (code == 0)
         return;
     if (code == 1) {
-        char text[MaxTextLength + 1];
+        // The box says who holds the port and what to do, as the log does.
+        char text[MaxTextLength + 3 + logTailLineSize];
         CopyText(text, sizeof text, IDS_APACHE_PORT_TAKEN);
+        size_t used = strlen(text);
+        explainPortHolder(text + used, sizeof text - used);
         prompt(text, MB_OK | MB_ICONEXCLAMATION);
-        explainPortHolder();
         return;
     }
     char system[200];
@@ -149,8 +155,13 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
     char text[2261];
     if (code == StateChanged) {
         // Apache went from starting to stopped without ever running.
-        if (server == &apache && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
-            explainPortHolder();
+        if (LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped) {
+            explainEnd(server);
+            if (server == &apache)
+                explainPortHolder();
+            else
+                logErrorTail(server);
+        }
         onStackChanged(false);
         return;
     }
@@ -160,6 +171,7 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
             serversStarted = apache.isRunning() || mysql.isRunning();
             CopyText(text, sizeof text, IDS_APACHE_UNEXPECTED_END);
             logEvent(text, SourceApache);
+            explainEnd(&apache);
             logErrorTail(&apache);
             // An Apache that could not bind its port may live just long
             // enough to be seen running: the holder is named all the same.
@@ -183,24 +195,40 @@ void ManagerWindow::onServerNotification(Server* server, WPARAM code, LPARAM lPa
         serversStarted = apache.isRunning() || mysql.isRunning();
         CopyText(text, sizeof text, IDS_MYSQL_UNEXPECTED_END);
         logEvent(text, SourceMySql);
+        explainEnd(&mysql);
         logErrorTail(&mysql);
     }
 }
 
-void ManagerWindow::explainPortHolder()
+void ManagerWindow::explainPortHolder(char* box, size_t boxSize)
 {
-    char program[MAX_PATH] = "";
-    DWORD pid = 0;
-    int port = apache.port();
-    if (!FindPortHolder(port, program, sizeof program, &pid))
+    char lines[1][logTailLineSize];
+    if (ExplainPort(apache.port(), lines, 1) == 0)
         return;
-    char text[MaxTextLength + 1];
-    if (program[0])
-        FormatText(text, sizeof text, IDS_PORT_HOLDER, port, program, static_cast<unsigned long>(pid));
-    else
-        // The system names no owner (Wine, for one, gives process id 0).
-        FormatText(text, sizeof text, IDS_PORT_HOLDER_UNKNOWN, port);
-    logEvent(text, SourceApache);
+    logEvent(lines[0], SourceApache);
+    if (box && boxSize)
+        snprintf(box, boxSize, "\n\n%s", lines[0]);
+}
+
+void ManagerWindow::explainEnd(Server* server)
+{
+    // A service's end is the service manager's to tell.
+    if (server->serviceMode())
+        return;
+    const char* program = server == &apache ? apache.executable() : mysql.executable();
+    const Server::ProcessEnd& end = server->lastEnd();
+    char lines[8][logTailLineSize];
+    int count = ExplainServerEnd(program, end.pid, end.exitCode, end.codeKnown, lines, 8);
+    for (int i = 0; i < count; ++i)
+        logEvent(lines[i], server == &apache ? SourceApache : SourceMySql);
+}
+
+void ManagerWindow::logKitFolder()
+{
+    char lines[3][logTailLineSize];
+    int count = ExplainKitFolder(GetInstallDir(), lines, 3);
+    for (int i = 0; i < count; ++i)
+        logEvent(lines[i], SourceManager);
 }
 
 void ManagerWindow::logErrorTail(Server* server)
@@ -211,6 +239,10 @@ void ManagerWindow::logErrorTail(Server* server)
     else
         FindMySqlErrorLog(path, sizeof path);
     char lines[3][logTailLineSize];
+    // MySQL's log is read from its last run's start for what it says in
+    // words; the raw tail follows.
+    if (server == &mysql && ExplainMySqlLog(path, lines, 1) == 1)
+        logEvent(lines[0], SourceMySql);
     int count = ReadLogTail(path, lines, 3);
     for (int i = 0; i < count; ++i)
         logEvent(lines[i], server == &apache ? SourceApache : SourceMySql);

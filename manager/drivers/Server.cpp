@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ConsoleCapture.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
 
@@ -104,6 +105,7 @@ Server::Server(const char* name)
     adoptExclusion_.helperCount = helperCount;
     startChecked_ = false;
     serviceProcess_ = nullptr;
+    ZeroMemory(&lastEnd_, sizeof lastEnd_);
     serviceProcessId_ = 0;
     adoptNames_ = nullptr;
     adoptNameCount_ = 0;
@@ -229,6 +231,14 @@ void Server::takeProcess()
     }
 }
 
+void Server::noteEnd()
+{
+    lastEnd_.pid = process_.dwProcessId;
+    lastEnd_.exitCode = 0;
+    lastEnd_.codeKnown = process_.hProcess && GetExitCodeProcess(process_.hProcess, &lastEnd_.exitCode) &&
+                         lastEnd_.exitCode != STILL_ACTIVE;
+}
+
 void Server::dropProcess()
 {
     if (process_.hThread)
@@ -259,8 +269,10 @@ void Server::monitorPass()
         ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
             PostMessageA(notifyWindow_, messageId_, UnexpectedEnd, 0);
-        if (verdict.state == Stopped)
+        if (verdict.state == Stopped) {
+            noteEnd();
             dropProcess();
+        }
         setState(verdict.state);
     }
 
@@ -422,11 +434,15 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
     programOf(cmdLine, program, sizeof program);
     STARTUPINFOA startup;
     hiddenStartup(&startup, title);
+    // What the program says in its console before its log opens is kept.
+    ConsoleCapture capture;
+    capture.prepare(&startup);
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
-                        &created))
+    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, capture.inherits(), CREATE_NEW_CONSOLE, nullptr,
+                        directory, &startup, &created))
         return GetLastError();
+    capture.attach(created.dwProcessId);
     CloseHandle(created.hThread);
     created.hThread = nullptr;
     if (record)
