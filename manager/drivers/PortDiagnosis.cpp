@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -149,16 +150,23 @@ bool FindExcludedRange(const char* text, int port, unsigned* first, unsigned* la
     return false;
 }
 
-bool ExcludedRangeOf(int port, unsigned* first, unsigned* last)
+namespace {
+
+// Runs netsh hidden with `arguments` and reads what it prints (cut to
+// size - 1 bytes); false when it did not run or end within 3 s. netsh
+// answers in a fraction of a second; a hung one is left alone rather
+// than waited for.
+bool runNetsh(const char* arguments, char* text, int size)
 {
     char folder[MAX_PATH];
     char path[MAX_PATH];
+    text[0] = '\0';
     if (!GetTempPathA(sizeof folder, folder) || !GetTempFileNameA(folder, "tvn", 0, path))
         return false;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    bool found = false;
+    bool ended = false;
     if (output != INVALID_HANDLE_VALUE) {
         STARTUPINFOA startup;
         ZeroMemory(&startup, sizeof startup);
@@ -168,32 +176,116 @@ bool ExcludedRangeOf(int port, unsigned* first, unsigned* last)
         startup.hStdOutput = output;
         startup.hStdError = output;
         PROCESS_INFORMATION process;
-        char line[] = "netsh.exe int ipv4 show excludedportrange protocol=tcp";
+        char line[160];
+        snprintf(line, sizeof line, "netsh.exe %s", arguments);
         BOOL started = CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                                       &startup, &process);
         CloseHandle(output);
         if (started) {
-            // netsh answers within a fraction of a second; a hung one is
-            // left alone rather than waited for.
-            bool ended = WaitForSingleObject(process.hProcess, 3000) == WAIT_OBJECT_0;
+            ended = WaitForSingleObject(process.hProcess, 3000) == WAIT_OBJECT_0;
             CloseHandle(process.hThread);
             CloseHandle(process.hProcess);
-            HANDLE input = ended ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                 : INVALID_HANDLE_VALUE;
-            if (input != INVALID_HANDLE_VALUE) {
-                char text[16384];
-                DWORD got = 0;
-                if (!ReadFile(input, text, sizeof text - 1, &got, nullptr))
-                    got = 0;
-                text[got] = '\0';
-                CloseHandle(input);
-                found = FindExcludedRange(text, port, first, last);
-            }
         }
     }
+    HANDLE input = ended ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    if (input != INVALID_HANDLE_VALUE) {
+        DWORD got = 0;
+        if (!ReadFile(input, text, static_cast<DWORD>(size - 1), &got, nullptr))
+            got = 0;
+        text[got] = '\0';
+        CloseHandle(input);
+    }
     DeleteFileA(path);
-    return found;
+    return ended;
+}
+
+// The port of a URL prefix such as "HTTP://+:80/ReportServer/" (0: none).
+int urlPort(const char* url, const char* end)
+{
+    const char* host = url;
+    while (host + 2 < end && !(host[0] == '/' && host[1] == '/'))
+        ++host;
+    host += 2;
+    const char* colon = nullptr;
+    for (const char* at = host; at < end && *at != '/'; ++at)
+        if (*at == ':')
+            colon = at;  // the last one: an IPv6 host has its own
+    return colon ? atoi(colon + 1) : 0;
+}
+
+}  // namespace
+
+bool ExcludedRangeOf(int port, unsigned* first, unsigned* last)
+{
+    static char text[16384];
+    return runNetsh("int ipv4 show excludedportrange protocol=tcp", text, sizeof text) &&
+           FindExcludedRange(text, port, first, last);
+}
+
+int HttpQueueProcesses(const char* text, int port, DWORD* pids, int maxPids)
+{
+    int count = 0;
+    if (!text || !pids)
+        return 0;
+    DWORD queuePids[16];
+    int queueCount = 0;
+    bool queueHoldsPort = false;
+    const char* line = text;
+    for (;;) {
+        const char* end = line + strcspn(line, "\r\n");
+        const char* at = line;
+        while (at < end && (*at == ' ' || *at == '\t'))
+            ++at;
+        // A line of text at the margin begins the next queue (blank lines
+        // do not): the last one's processes count when one of its URLs is
+        // on the port.
+        if ((at == line && end > line) || !*line) {
+            for (int i = 0; queueHoldsPort && i < queueCount && count < maxPids; ++i)
+                pids[count++] = queuePids[i];
+            queueCount = 0;
+            queueHoldsPort = false;
+        }
+        if (!*line)
+            break;
+        if (_strnicmp(at, "http://", 7) == 0 || _strnicmp(at, "https://", 8) == 0) {
+            queueHoldsPort = queueHoldsPort || urlPort(at, end) == port;
+        } else if ((at[0] == 'I' || at[0] == 'i') && (at[1] == 'D' || at[1] == 'd')) {
+            const char* colon = at + 2;
+            while (colon < end && *colon == ' ')
+                ++colon;
+            DWORD pid = (colon < end && *colon == ':') ? strtoul(colon + 1, nullptr, 10) : 0;
+            if (pid && queueCount < 16)
+                queuePids[queueCount++] = pid;
+        }
+        line = end;
+        while (*line == '\r' || *line == '\n')
+            ++line;
+    }
+    return count;
+}
+
+bool HttpQueueHolders(int port, char* names, int size)
+{
+    static char text[65536];
+    if (!names || size <= 0)
+        return false;
+    names[0] = '\0';
+    if (!runNetsh("http show servicestate view=requestq", text, sizeof text))
+        return false;
+    DWORD pids[8];
+    int count = HttpQueueProcesses(text, port, pids, 8);
+    ServiceControl::acquire();
+    for (int i = 0; i < count; ++i) {
+        char name[MAX_PATH] = "";
+        if (!ServicesOfProcess(pids[i], name, sizeof name))
+            ServiceControl::processName(pids[i], name, sizeof name);
+        if (name[0])
+            appendName(names, size, name);
+    }
+    ServiceControl::release();
+    return names[0] != '\0';
 }
 
 int ExplainPort(int port, char lines[][logTailLineSize], int maxLines)
@@ -207,7 +299,7 @@ int ExplainPort(int port, char lines[][logTailLineSize], int maxLines)
         if (pid == 4) {
             // The "System" process: HTTP.sys listens there for the services
             // that registered URLs with it.
-            if (HttpSysServices(services, sizeof services))
+            if (HttpQueueHolders(port, services, sizeof services) || HttpSysServices(services, sizeof services))
                 FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_HTTPSYS, port, services);
             else
                 FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_HTTPSYS_ANY, port);

@@ -32,6 +32,17 @@ bool FindExcludedRange(const char* text, int port, unsigned* first, unsigned* la
 // false when netsh is missing, says nothing, or has no such range.
 bool ExcludedRangeOf(int port, unsigned* first, unsigned* last);
 
+// The processes of the HTTP.sys request queues that registered a URL on
+// `port`, from the text "netsh http show servicestate view=requestq"
+// prints: queues begin at the margin, their "ID: pid" lines and URL lines
+// are indented. Their count, at most maxPids.
+int HttpQueueProcesses(const char* text, int port, DWORD* pids, int maxPids);
+
+// The services (or else the programs) of those processes, from netsh
+// itself, joined by ", "; false when netsh is refused (it may want an
+// administrator), missing, or names nobody.
+bool HttpQueueHolders(int port, char* names, int size);
+
 // The line saying why `port` cannot be had, with the next step; 0 lines
 // when nobody holds it and a bind succeeds.
 int ExplainPort(int port, char lines[][logTailLineSize], int maxLines);

@@ -233,6 +233,9 @@ void Server::takeProcess()
 
 void Server::noteEnd()
 {
+    // A server already stopped has no process to note: the last end stays.
+    if (!process_.dwProcessId && !process_.hProcess)
+        return;
     lastEnd_.pid = process_.dwProcessId;
     lastEnd_.exitCode = 0;
     lastEnd_.codeKnown = process_.hProcess && GetExitCodeProcess(process_.hProcess, &lastEnd_.exitCode) &&

@@ -567,8 +567,12 @@ int ExplainServerEnd(const char* program, DWORD pid, DWORD exitCode, bool codeKn
         char words[logTailLineSize] = "";
         if (id)
             CopyText(words, sizeof words, id);
-        FormatText(lines[count++], logTailLineSize, IDS_DIAG_END_CODE, name, static_cast<unsigned long>(exitCode),
-                   words);
+        char* line = lines[count++];
+        FormatText(line, logTailLineSize, IDS_DIAG_END_CODE, name, static_cast<unsigned long>(exitCode), words);
+        // A code without words (a server's own code) ends with the number.
+        size_t length = strlen(line);
+        while (!words[0] && length > 0 && (line[length - 1] == ' ' || line[length - 1] == ':'))
+            line[--length] = '\0';
     }
     bool loaderCode = codeKnown && (exitCode == 0xC0000135 || exitCode == 0xC000007B);
     if (loaderCode && program && count < maxLines) {

@@ -433,6 +433,30 @@ TEST(PortDiagnosisTest, ExcludedRangesAsNetshPrintsThem)
     }
 }
 
+// netsh's request queue view: each queue at the margin, its processes'
+// "ID:" lines and its URLs indented below it, blank lines within.
+TEST(PortDiagnosisTest, HttpQueuesOnThePort)
+{
+    const char* view =
+        "Snapshot of HTTP service state (Request Queue View):\r\n"
+        "-----------------------------------------------------\r\n\r\n"
+        "Request queue name: Request queue is unnamed.\r\n    Version: 2.0\r\n    State: Active\r\n"
+        "    Processes:\r\n        ID: 3640, image: C:\\Windows\\System32\\svchost.exe\r\n\r\n"
+        "    Registered URLs:\r\n        HTTP://+:2869/\r\n        HTTP://+:80/116B50EB-ECE2-41AC-8429-9F9E963361B0/\r\n\r\n"
+        "Request queue name: ReportServer\r\n    Processes:\r\n        ID: 5120, image: C:\\SSRS\\ReportingServicesService.exe\r\n"
+        "        ID: 5188, image: C:\\SSRS\\RSHostingService.exe\r\n"
+        "    Registered URLs:\r\n        HTTP://[::1]:8080/REPORTS/\r\n";
+    const struct {
+        int port;
+        std::vector<DWORD> pids;
+    } cases[] = {{80, {3640}}, {2869, {3640}}, {8080, {5120, 5188}}, {443, {}}};
+    for (const auto& c : cases) {
+        DWORD pids[4];
+        int count = HttpQueueProcesses(view, c.port, pids, 4);
+        EXPECT_EQ(std::vector<DWORD>(pids, pids + count), c.pids) << c.port;
+    }
+}
+
 namespace {
 
 // Wine's TCP table gives owning process id 0 for every listener, and no
