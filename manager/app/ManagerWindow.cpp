@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "AboutDialog.h"
+#include "InstallDir.h"
 #include "Shortcuts.h"
+#include "ServerDiagnosis.h"
 #include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
@@ -201,6 +203,7 @@ BOOL ManagerWindow::onInitDialog()
 
     stack_.apache().setNotifyWindow(handle_);
     stack_.mysql().setNotifyWindow(handle_);
+    logKitFolder();
 
     // Preferences that would be lost at the end of the run are said now.
     if (settings_.writeError()) {
@@ -539,6 +542,14 @@ void ManagerWindow::leavePrompt()
 bool ManagerWindow::quitArrived() const
 {
     return quitPending_ || quitDone_ || stack_.quitting();
+}
+
+void ManagerWindow::logKitFolder()
+{
+    char lines[3][logTailLineSize];
+    int count = ExplainKitFolder(GetInstallDir(), lines, 3);
+    for (int i = 0; i < count; ++i)
+        logEvent(lines[i], SourceManager);
 }
 
 void ManagerWindow::stackChanged()

@@ -148,6 +148,8 @@ private:
     // Above 96 dpi: the banner and its line as drawn for the screen.
     void scaleBanner();
     int scaled(int pixels) const { return MulDiv(pixels, screenDpi_, 96); }
+    // Once at start-up: a kit folder some servers cannot use.
+    void logKitFolder();
     void showAbout();
 
     // The commands of the window, whatever their source (buttons, the tray

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ConsoleCapture.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
 
@@ -108,6 +109,7 @@ Server::Server(const char* name)
     startChecked_ = false;
     checking_ = false;
     serviceProcess_ = nullptr;
+    ZeroMemory(&lastEnd_, sizeof lastEnd_);
     serviceProcessId_ = 0;
     stopRequestedAt_ = 0;
     stopOverdueTold_ = false;
@@ -292,6 +294,17 @@ void Server::processEnded(void* server)
     static_cast<Server*>(server)->monitorPass();
 }
 
+void Server::noteEnd()
+{
+    // A server already stopped has no process to note: the last end stays.
+    if (!process_.dwProcessId && !process_.hProcess)
+        return;
+    lastEnd_.pid = process_.dwProcessId;
+    lastEnd_.exitCode = 0;
+    lastEnd_.codeKnown = process_.hProcess && GetExitCodeProcess(process_.hProcess, &lastEnd_.exitCode) &&
+                         lastEnd_.exitCode != STILL_ACTIVE;
+}
+
 void Server::dropProcess()
 {
     if (process_.hThread)
@@ -326,8 +339,10 @@ void Server::monitorPass()
         ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
             PostMessageA(notifyWindow_, messageId_, UnexpectedEnd, 0);
-        if (verdict.state == Stopped)
+        if (verdict.state == Stopped) {
+            noteEnd();
             dropProcess();
+        }
         setState(verdict.state);
     }
 
@@ -542,11 +557,15 @@ DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directo
     programOf(cmdLine, program, sizeof program);
     STARTUPINFOA startup;
     hiddenStartup(&startup, title);
+    // What the program says in its console before its log opens is kept.
+    ConsoleCapture capture;
+    capture.prepare(&startup);
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory, &startup,
-                        &created))
+    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, capture.inherits(), CREATE_NEW_CONSOLE, nullptr,
+                        directory, &startup, &created))
         return GetLastError();
+    capture.attach(created.dwProcessId);
     CloseHandle(created.hThread);
     created.hThread = nullptr;
     if (record)

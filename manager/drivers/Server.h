@@ -121,6 +121,15 @@ public:
     // it, and runs this driver's pass when it ends.
     HANDLE processHandle() const { return serviceMode_ ? nullptr : process_.hProcess; }
 
+    // How the server's last process (process mode) ended, as the monitor
+    // saw it go: its id and, where the system told it, its exit code.
+    struct ProcessEnd {
+        DWORD pid;
+        DWORD exitCode;
+        bool codeKnown;
+    };
+    const ProcessEnd& lastEnd() const { return lastEnd_; }
+
 protected:
     // The process start takes up for a running server, given the one its
     // search found (the found one itself unless a driver knows better: a
@@ -269,6 +278,9 @@ private:
     // none seen), and its id.
     HANDLE serviceProcess_;
     DWORD serviceProcessId_;
+    // Keeps the id and exit code of the process that is found gone.
+    void noteEnd();
+    ProcessEnd lastEnd_;
 
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

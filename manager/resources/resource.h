@@ -55,6 +55,37 @@
 #define IDS_STOP_OVERDUE           32850  // event log; %s server name, %d seconds
 #define IDS_STOP_OVERDUE_ASK       32851  // %s server name, %d seconds, %s server name
 #define IDS_ENDED_BY_USER          32852  // event log; %s server name
+// Why a server did not start (32870-32899)
+#define IDS_DIAG_PORT_SERVICE          32870  // %d port, %s service display name(s), %s program, %lu pid
+#define IDS_DIAG_PORT_HTTPSYS          32871  // %d port, %s services
+#define IDS_DIAG_PORT_HTTPSYS_ANY      32872  // %d port
+#define IDS_DIAG_PORT_RESERVED         32873  // %d port, %u first, %u last of the range
+#define IDS_DIAG_PORT_NEXT             32874  // the next step after IDS_PORT_HOLDER
+#define IDS_DIAG_END_CODE              32875  // %s program, %lu code (hex), %s words
+#define IDS_DIAG_CODE_DLL_NOT_FOUND    32876
+#define IDS_DIAG_CODE_ENTRY_POINT      32877
+#define IDS_DIAG_CODE_BAD_IMAGE        32878
+#define IDS_DIAG_CODE_ACCESS_VIOLATION 32879
+#define IDS_DIAG_CODE_DLL_INIT         32880
+#define IDS_DIAG_CODE_FAST_FAIL        32881
+#define IDS_DIAG_CODE_STACK_OVERFLOW   32882
+#define IDS_DIAG_CODE_BAD_INSTRUCTION  32883
+#define IDS_DIAG_CODE_NO_MEMORY        32884
+#define IDS_DIAG_CODE_HEAP             32885
+#define IDS_DIAG_CODE_INTERRUPTED      32886
+#define IDS_DIAG_DLL_MISSING           32887  // %s DLL, %s module that needs it
+#define IDS_DIAG_DLL_WRONG_WIDTH       32888  // %s DLL, %s where found, %s module, %d bits
+#define IDS_DIAG_DLL_RUNTIME           32889  // %s runtime
+#define IDS_DIAG_PROGRAM_GONE          32890  // %s program path
+#define IDS_DIAG_CONSOLE               32891
+#define IDS_DIAG_MYSQL_RECOVERING      32892
+#define IDS_DIAG_MYSQL_UNRECOVERABLE   32893  // %s data folder
+#define IDS_DIAG_MYSQL_TABLE_CRASHED   32894  // %s table
+#define IDS_DIAG_MYSQL_DATA_HELD       32895  // %s data folder, %s ' (pid N)' or empty
+#define IDS_DIAG_MYSQL_PORT_TAKEN      32896  // %s port
+#define IDS_DIAG_FOLDER_NON_ASCII      32897  // %s folder
+#define IDS_DIAG_FOLDER_NETWORK        32898  // %s folder
+#define IDS_DIAG_FOLDER_TOO_LONG       32899  // %s folder, %d characters at most
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

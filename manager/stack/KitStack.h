@@ -15,5 +15,8 @@ struct KitDrivers {
 class KitStack : public KitDrivers, public Stack {
 public:
     // The drivers exist before the stack that works on them.
-    explicit KitStack(StackView& view) : Stack(apacheDriver, mysqlDriver, view) {}
+    explicit KitStack(StackView& view) : Stack(apacheDriver, mysqlDriver, view)
+    {
+        setPrograms(apacheDriver.executable(), mysqlDriver.executable());
+    }
 };

@@ -1,9 +1,12 @@
 #include "Stack.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "Diagnostics.h"
 #include "MySqlServer.h"
+#include "PortDiagnosis.h"
+#include "ServerDiagnosis.h"
 #include "ServiceControl.h"
 #include "InstallDir.h"
 #include "Shortcuts.h"
@@ -27,7 +30,8 @@ void SystemMessage(DWORD code, char* out, size_t size)
 }  // namespace
 
 Stack::Stack(Server& apache, Server& mysql, StackView& view)
-    : stopLimitMs(30000), apache_(apache), mysql_(mysql), view_(view), services_(false),
+    : stopLimitMs(30000), apache_(apache), mysql_(mysql), view_(view), apacheProgram_(nullptr),
+      mysqlProgram_(nullptr), services_(false),
       switchPending_(false), quitting_(false), controlDeniedTold_(false), quitAfterStart_(false), quitRequestedAt_(0)
 {
 }
@@ -102,9 +106,11 @@ void Stack::startApache()
         return;
     StackQuestion question;
     if (code == 1) {
+        // The box says who holds the port and what to do, as the log does.
         CopyText(question.text, MaxTextLength + 1, IDS_APACHE_PORT_TAKEN);
+        size_t used = strlen(question.text);
+        explainPortHolder(question.text + used, sizeof question.text - used);
         ask(question, MB_OK | MB_ICONEXCLAMATION);
-        explainPortHolder();
         return;
     }
     char system[200];
@@ -202,13 +208,20 @@ bool Stack::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
 {
     if (code == StateChanged) {
-        // Apache went from starting to stopped without ever running.
-        if (server == &apache_ && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped)
-            explainPortHolder();
-        // MySQL that never came up: the program on its port is named (a
-        // service of another installation, for one).
-        if (server == &mysql_ && LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped && !mysql_.serviceMode())
-            namePortHolder(mysql_.port(), SourceMySql);
+        // A server went from starting to stopped without ever running: why,
+        // in words.
+        if (LOWORD(lParam) == StartPending && HIWORD(lParam) == Stopped) {
+            explainEnd(server);
+            if (server == &apache_) {
+                explainPortHolder();
+            } else {
+                // The program on MySQL's port is named (a service of another
+                // installation, for one), then what its log says.
+                if (!mysql_.serviceMode())
+                    namePortHolder(mysql_.port(), SourceMySql);
+                logErrorTail(&mysql_);
+            }
+        }
         changed(false);
         return;
     }
@@ -227,6 +240,7 @@ void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
         switch (code) {
         case UnexpectedEnd:
             log(IDS_APACHE_UNEXPECTED_END, SourceApache);
+            explainEnd(&apache_);
             logErrorTail(&apache_);
             // An Apache that could not bind its port may live just long
             // enough to be seen running: the holder is named all the same.
@@ -248,6 +262,7 @@ void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
         }
     } else if (server == &mysql_ && code == UnexpectedEnd) {
         log(IDS_MYSQL_UNEXPECTED_END, SourceMySql);
+        explainEnd(&mysql_);
         logErrorTail(&mysql_);
     }
 }
@@ -402,9 +417,29 @@ void Stack::logSystemText(DWORD code, EventSource source)
     view_.stackLog(text, source);
 }
 
-void Stack::explainPortHolder()
+void Stack::explainPortHolder(char* box, size_t boxSize)
 {
-    namePortHolder(apache_.port(), SourceApache);
+    // The holder named with its service, HTTP.sys, or a reserved range,
+    // with the next step.
+    char lines[1][logTailLineSize];
+    if (ExplainPort(apache_.port(), lines, 1) == 0)
+        return;
+    view_.stackLog(lines[0], SourceApache);
+    if (box && boxSize)
+        snprintf(box, boxSize, "\n\n%s", lines[0]);
+}
+
+void Stack::explainEnd(Server* server)
+{
+    // A service's end is the service manager's to tell.
+    if (server->serviceMode())
+        return;
+    const Server::ProcessEnd& end = server->lastEnd();
+    char lines[8][logTailLineSize];
+    int count = ExplainServerEnd(server == &apache_ ? apacheProgram_ : mysqlProgram_, end.pid, end.exitCode,
+                                 end.codeKnown, lines, 8);
+    for (int i = 0; i < count; ++i)
+        view_.stackLog(lines[i], server == &apache_ ? SourceApache : SourceMySql);
 }
 
 void Stack::namePortHolder(int port, EventSource source)
@@ -430,6 +465,10 @@ void Stack::logErrorTail(Server* server)
     else
         FindMySqlErrorLog(path, sizeof path);
     char lines[3][logTailLineSize];
+    // MySQL's log is read from its last run's start for what it says in
+    // words; the raw tail follows.
+    if (server == &mysql_ && ExplainMySqlLog(path, lines, 1) == 1)
+        view_.stackLog(lines[0], SourceMySql);
     int count = ReadLogTail(path, lines, 3);
     for (int i = 0; i < count; ++i)
         view_.stackLog(lines[i], server == &apache_ ? SourceApache : SourceMySql);

@@ -58,6 +58,13 @@ public:
 
     Server& apache() const { return apache_; }
     Server& mysql() const { return mysql_; }
+    // The servers' programs, for what is said when one ends at once (null:
+    // none known, and only the exit code and console are said).
+    void setPrograms(const char* apacheProgram, const char* mysqlProgram)
+    {
+        apacheProgram_ = apacheProgram;
+        mysqlProgram_ = mysqlProgram;
+    }
     StackSnapshot snapshot() const;
     bool started() const { return stackStarted(apache_.state(), mysql_.state()); }
 
@@ -109,8 +116,10 @@ private:
     bool quitMustWait(DWORD now);
     void log(UINT textId, EventSource source);
     int ask(StackQuestion& question, UINT type, WPARAM commandOnYes = 0);
-    // The lines that tell why a server did not come up or ended.
-    void explainPortHolder();
+    // The lines that tell why a server did not come up or ended; the
+    // port's explanation is also copied to `box` when one is given.
+    void explainPortHolder(char* box = nullptr, size_t boxSize = 0);
+    void explainEnd(Server* server);
     void namePortHolder(int port, EventSource source);
     // The system's words for a failed launch or service start, in the log.
     void logSystemText(DWORD code, EventSource source);
@@ -119,6 +128,8 @@ private:
     Server& apache_;
     Server& mysql_;
     StackView& view_;
+    const char* apacheProgram_;
+    const char* mysqlProgram_;
     bool services_;
     bool switchPending_;
     bool quitting_;

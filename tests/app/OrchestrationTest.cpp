@@ -211,6 +211,28 @@ TEST_F(OrchestrationTest, MySqlMissingPromptAndQuitWhileOpen)
     EXPECT_TRUE(PumpUntil([&] { return window->hasQuit(); }, 3000));
     PumpFor(1000);
     EXPECT_EQ(Stopped, window->stack().apache().state());
+    // The log says the program is gone, and why that may be.
+    EXPECT_GE(CountLines("no longer exists: an antivirus may have removed it"), 1) << Lines();
+    HideMysqld(false);
+}
+
+// A MySQL whose program lacks a DLL ends at once: the log says so in words
+// and names the DLL (the program and its DLLs: the import-table fixtures).
+TEST_F(OrchestrationTest, MySqlLackingADllIsExplained)
+{
+    HideMysqld(true);
+    const std::string fixtures = testkit::BinDir() + "diagfixtures\\";
+    ASSERT_TRUE(CopyFileA((fixtures + "TvDiagProgram.exe").c_str(), (kit->mysqlBin() + "mysqld-nt.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((fixtures + "tvdiag_mid.dll").c_str(), (kit->mysqlBin() + "tvdiag_mid.dll").c_str(), FALSE));
+    WriteSettings();
+    Open();
+    SendMessageA(window->handle(), WM_COMMAND, ID_CMD_START, 0);
+    EXPECT_TRUE(PumpUntil([&] { return CountLines("tvdiag_leaf.dll, needed by tvdiag_mid.dll") == 1; }, 15000))
+        << Lines();
+    EXPECT_EQ(1, CountLines("mysqld-nt.exe ended with code 0xC0000135: a DLL it needs was not found.")) << Lines();
+    EXPECT_TRUE(WaitStates(Stopped, Stopped));
+    DeleteFileA((kit->mysqlBin() + "mysqld-nt.exe").c_str());
+    DeleteFileA((kit->mysqlBin() + "tvdiag_mid.dll").c_str());
     HideMysqld(false);
 }
 

@@ -2,6 +2,7 @@
 // file, and the program that listens on a port.
 #include <winsock2.h>
 #include <windows.h>
+#include <iprtrmib.h>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,12 @@
 #include <vector>
 
 #include "Diagnostics.h"
+#include "DriverTestKit.h"
+#include "ImportHook.h"
+#include "PortDiagnosis.h"
+#include "ServerDiagnosis.h"
 #include "TestKit.h"
+#include "resource.h"
 
 namespace {
 
@@ -151,4 +157,449 @@ TEST(PortHolderTest, FindsOwnListenerThenNobody)
     EXPECT_STREQ(program, "");
     EXPECT_FALSE(FindPortHolder(0, program, sizeof program, &pid));
     WSACleanup();
+}
+
+namespace {
+
+std::string FixtureDir()
+{
+    return testkit::BinDir() + "diagfixtures\\";
+}
+
+bool CopyFixture(const char* name, const std::string& toDir)
+{
+    return CopyFileA((FixtureDir() + name).c_str(), (toDir + name).c_str(), FALSE) != 0;
+}
+
+std::string Joined(char lines[][logTailLineSize], int count)
+{
+    std::string all;
+    for (int i = 0; i < count; ++i)
+        all += std::string(lines[i]) + "\n";
+    return all;
+}
+
+}  // namespace
+
+TEST(ServerEndTest, ExitCodesAndRuntimes)
+{
+    const struct {
+        DWORD code;
+        UINT text;
+    } codes[] = {
+        {0xC0000135, IDS_DIAG_CODE_DLL_NOT_FOUND}, {0xC0000139, IDS_DIAG_CODE_ENTRY_POINT},
+        {0xC000007B, IDS_DIAG_CODE_BAD_IMAGE},     {0xC0000005, IDS_DIAG_CODE_ACCESS_VIOLATION},
+        {0xC0000142, IDS_DIAG_CODE_DLL_INIT},      {0xC0000409, IDS_DIAG_CODE_FAST_FAIL},
+        {0xC00000FD, IDS_DIAG_CODE_STACK_OVERFLOW}, {0xC000001D, IDS_DIAG_CODE_BAD_INSTRUCTION},
+        {0xC0000017, IDS_DIAG_CODE_NO_MEMORY},     {0xC0000374, IDS_DIAG_CODE_HEAP},
+        {0xC000013A, IDS_DIAG_CODE_INTERRUPTED},   {1, 0}, {0, 0}, {0xC0000001, 0},
+    };
+    for (const auto& c : codes)
+        EXPECT_EQ(ExitCodeTextId(c.code), c.text) << std::hex << c.code;
+
+    const struct {
+        const char* dll;
+        WORD machine;
+        const char* runtime;  // null: none known
+    } runtimes[] = {
+        {"VCRUNTIME140.dll", IMAGE_FILE_MACHINE_AMD64, "Microsoft Visual C++ 2015-2022 Redistributable (x64)"},
+        {"vcruntime140_1.dll", IMAGE_FILE_MACHINE_AMD64, "Microsoft Visual C++ 2015-2022 Redistributable (x64)"},
+        {"MSVCP140.dll", IMAGE_FILE_MACHINE_I386, "Microsoft Visual C++ 2015-2022 Redistributable (x86)"},
+        {"api-ms-win-crt-runtime-l1-1-0.dll", IMAGE_FILE_MACHINE_I386,
+         "Microsoft Visual C++ 2015-2022 Redistributable (x86)"},
+        {"MSVCR120.dll", IMAGE_FILE_MACHINE_AMD64, "Microsoft Visual C++ 2013 Redistributable (x64)"},
+        {"msvcr100.dll", IMAGE_FILE_MACHINE_I386, "Microsoft Visual C++ 2010 Redistributable (x86)"},
+        {"libssl-1_1-x64.dll", IMAGE_FILE_MACHINE_AMD64, nullptr},
+        {"msvcrt.dll", IMAGE_FILE_MACHINE_I386, nullptr},
+    };
+    for (const auto& r : runtimes) {
+        char runtime[96] = "?";
+        EXPECT_EQ(RuntimeForDll(r.dll, r.machine, runtime, sizeof runtime), r.runtime != nullptr) << r.dll;
+        EXPECT_STREQ(runtime, r.runtime ? r.runtime : "") << r.dll;
+    }
+}
+
+// The fixtures: TvDiagProgram.exe imports tvdiag_mid.dll, which imports
+// tvdiag_leaf.dll. Each case lays them out in the program's folder and a
+// folder of PATH and names what the loader would miss.
+TEST(ServerEndTest, ImportWalk)
+{
+    std::string app = testkit::MakeTempDir("walkapp"), onPath = testkit::MakeTempDir("walkpath");
+    const WORD machine = ImageMachine((FixtureDir() + "TvDiagProgram.exe").c_str());
+    ASSERT_EQ(machine, sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    const struct {
+        const char* name;
+        const char* inApp;   // DLLs copied beside the program ("": none)
+        const char* onPath;  // DLLs in the PATH folder
+        bool leafOtherWidth; // the leaf beside the program is made for the other width
+        DllProblem::Kind kind;
+        const char* dll;
+        const char* neededBy;
+    } cases[] = {
+        {"all beside", "mid leaf", "", false, DllProblem::None, "", ""},
+        {"leaf on PATH", "mid", "leaf", false, DllProblem::None, "", ""},
+        {"leaf missing", "mid", "", false, DllProblem::Missing, "tvdiag_leaf.dll", "tvdiag_mid.dll"},
+        {"mid missing", "leaf", "", false, DllProblem::Missing, "tvdiag_mid.dll", "TvDiagProgram.exe"},
+        {"leaf of the other width first", "mid leaf", "leaf", true, DllProblem::WrongWidth, "tvdiag_leaf.dll",
+         "tvdiag_mid.dll"},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& dir : {app, onPath})
+            for (const char* dll : {"tvdiag_mid.dll", "tvdiag_leaf.dll"})
+                DeleteFileA((dir + dll).c_str());
+        ASSERT_TRUE(CopyFixture("TvDiagProgram.exe", app));
+        for (const char* dll : {"mid", "leaf"}) {
+            std::string file = std::string("tvdiag_") + dll + ".dll";
+            if (strstr(c.inApp, dll))
+                ASSERT_TRUE(CopyFixture(file.c_str(), app));
+            if (strstr(c.onPath, dll))
+                ASSERT_TRUE(CopyFixture(file.c_str(), onPath));
+        }
+        if (c.leafOtherWidth) {
+            // The machine field of the PE header, as the other width has it.
+            std::string bytes;
+            ASSERT_TRUE(testkit::ReadFileBytes(app + "tvdiag_leaf.dll", &bytes));
+            DWORD at = *reinterpret_cast<const DWORD*>(&bytes[0x3C]) + 4;
+            WORD other = machine == IMAGE_FILE_MACHINE_AMD64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+            memcpy(&bytes[at], &other, 2);
+            ASSERT_TRUE(testkit::WriteFileBytes(app + "tvdiag_leaf.dll", bytes));
+        }
+        std::string pathVariable = "C:\\no such folder;\"" + onPath + "\"";
+        DllSearch search;
+        BuildDllSearch((app + "TvDiagProgram.exe").c_str(), pathVariable.c_str(), &search);
+        DllProblem problem;
+        EXPECT_EQ(FindDllProblem((app + "TvDiagProgram.exe").c_str(), search, &problem), c.kind != DllProblem::None)
+            << c.name;
+        EXPECT_EQ(problem.kind, c.kind) << c.name;
+        EXPECT_STREQ(problem.dll, c.dll) << c.name;
+        const char* by = strrchr(problem.neededBy, '\\');
+        EXPECT_STREQ(by ? by + 1 : problem.neededBy, c.neededBy) << c.name;
+    }
+    char names[4][64];
+    EXPECT_EQ(ImportedDlls((app + "nothing.exe").c_str(), names[0], 64, 4), -1);
+    testkit::RemoveTree(app);
+    testkit::RemoveTree(onPath);
+}
+
+class ServerEndRunTest : public drivertest::DriverTest {};
+
+// Launched as the drivers launch their servers: a program whose DLL is
+// missing ends at once with the loader's code, and the lines name the DLL;
+// a program that writes to its console has its first lines kept, and one
+// that writes a megabyte more is never held up by a full pipe.
+TEST_F(ServerEndRunTest, ScenarioAsLaunched)
+{
+    std::string app = testkit::MakeTempDir("endrun");
+    tempDirs.push_back(app);
+    ASSERT_TRUE(CopyFixture("TvDiagProgram.exe", app) && CopyFixture("tvdiag_mid.dll", app));
+    const std::string program = app + "TvDiagProgram.exe";
+    const struct {
+        const char* name;
+        const char* args;
+        bool withLeaf;
+        DWORD code;
+        std::vector<std::string> said;  // pieces the lines hold
+    } cases[] = {
+        {"leaf missing", "", false, 0xC0000135, {"TvDiagProgram.exe", "0xC0000135", "tvdiag_leaf.dll", "tvdiag_mid.dll"}},
+        {"console kept", "--say hello-console", true, 3, {"0x00000003", "hello-console", "err: hello-console"}},
+        // Its end with code 3 shows the pipe never held it up.
+        {"flood drained", "--say first --flood 1024", true, 3, {"first"}},
+    };
+    for (const auto& c : cases) {
+        if (c.withLeaf)
+            ASSERT_TRUE(CopyFixture("tvdiag_leaf.dll", app));
+        drivertest::TestServer* server = makeServer("TvDiagProgram");
+        server->asServers = true;
+        server->commandLine = "\"" + program + "\" " + c.args;
+        ASSERT_EQ(server->start(), 0u) << c.name;
+        ASSERT_TRUE(pumpUntilState(server, Stopped, 20000)) << c.name;
+        const Server::ProcessEnd& end = server->lastEnd();
+        ASSERT_TRUE(end.codeKnown) << c.name;
+        EXPECT_EQ(end.exitCode, c.code) << c.name;
+        char lines[8][logTailLineSize];
+        std::string all;
+        // The console's pipe is drained by a thread: its last bytes may
+        // come just after the process is seen gone.
+        testkit::PumpUntil([&] {
+            all = Joined(lines, ExplainServerEnd(program.c_str(), end.pid, end.exitCode, true, lines, 8));
+            return all.find(c.said.back()) != std::string::npos;
+        }, 5000);
+        for (const std::string& piece : c.said)
+            EXPECT_NE(all.find(piece), std::string::npos) << c.name << ": " << piece << " in\n" << all;
+        forget(server);
+    }
+    // A program that is gone is said as such.
+    char lines[2][logTailLineSize];
+    std::string gone = app + "gone.exe";
+    ASSERT_EQ(ExplainServerEnd(gone.c_str(), 0, 0, false, lines, 2), 1);
+    EXPECT_NE(std::string(lines[0]).find(gone), std::string::npos) << lines[0];
+}
+
+namespace {
+
+// Reads a test data file of real log excerpts.
+std::string DataFile(const char* name)
+{
+    std::string bytes;
+    EXPECT_TRUE(testkit::ReadFileBytes(std::string(DIAG_DATA_DIR) + name, &bytes)) << name;
+    return bytes;
+}
+
+}  // namespace
+
+// Excerpts of the error logs of the real MySQL 8.0.29 and 5.7.30, made
+// under Wine (see data/README): each file ends with the run that failed.
+TEST(MySqlLogTest, Situations)
+{
+    const struct {
+        const char* file;
+        MySqlSituation situation;
+        const char* detail;
+    } cases[] = {
+        {"mysql80-port-taken.err", MySqlPortTaken, "33080"},
+        {"mysql57-port-taken.err", MySqlPortTaken, "33057"},
+        {"mysql80-data-held.err", MySqlDataFolderHeld, ""},
+        {"mysql57-data-held.err", MySqlDataFolderHeld, ""},
+        {"mysql80-table-crashed.err", MySqlTableCrashed, ".\\t\\m"},
+        {"mysql57-redo-unusable.err", MySqlRecoveryImpossible, ""},
+        {"mysql57-recovering.err", MySqlRecovering, ""},
+        {"mysql57-recovered.err", MySqlNothingKnown, ""},
+        {"mysql80-ready.err", MySqlNothingKnown, ""},
+    };
+    for (const auto& c : cases) {
+        std::string log = DataFile(c.file);
+        size_t start = LastRunStart(log.data(), log.size());
+        char detail[128] = "?";
+        EXPECT_EQ(ClassifyMySqlLog(log.data() + start, log.size() - start, detail, sizeof detail), c.situation)
+            << c.file;
+        EXPECT_STREQ(detail, c.detail) << c.file;
+        // Read as the manager reads it, from the last run's start.
+        char lines[1][logTailLineSize];
+        EXPECT_EQ(ExplainMySqlLog((std::string(DIAG_DATA_DIR) + c.file).c_str(), lines, 1),
+                  c.situation == MySqlNothingKnown ? 0 : 1)
+            << c.file;
+    }
+    const char* twoRuns = "a\nx starting as process 1\nb\ny starting as process 2\nc";
+    EXPECT_EQ(LastRunStart(twoRuns, strlen(twoRuns)), 28u);
+}
+
+TEST(KitFolderTest, Warnings)
+{
+    const std::string deep = "C:\\" + std::string(kitFolderMaxLength - 3, 'k');
+    const struct {
+        std::string folder;
+        std::vector<UINT> ids;
+    } cases[] = {
+        {"C:\\Tarvane\\", {}},
+        {"C:\\Users\\Andr\xE9\\Tarvane\\", {IDS_DIAG_FOLDER_NON_ASCII}},
+        {"\\\\server\\share\\Tarvane\\", {IDS_DIAG_FOLDER_NETWORK}},
+        {"\\\\?\\C:\\Tarvane\\", {}},
+        {deep, {}},
+        {deep + "k", {IDS_DIAG_FOLDER_TOO_LONG}},
+        {"\\\\server\\\xE9t\xE9\\" + std::string(kitFolderMaxLength, 'k'),
+         {IDS_DIAG_FOLDER_NON_ASCII, IDS_DIAG_FOLDER_NETWORK, IDS_DIAG_FOLDER_TOO_LONG}},
+    };
+    for (const auto& c : cases) {
+        UINT ids[3] = {};
+        int count = KitFolderWarnings(c.folder.c_str(), ids);
+        EXPECT_EQ(std::vector<UINT>(ids, ids + count), c.ids) << c.folder;
+    }
+}
+
+TEST(PortDiagnosisTest, ExcludedRangesAsNetshPrintsThem)
+{
+    // As Windows 10 prints them, in English and in French.
+    const char* english =
+        "\r\nProtocol tcp Port Exclusion Ranges\r\n\r\nStart Port    End Port\r\n----------    --------\r\n"
+        "      1540        1639\r\n      5357        5357\r\n     50000       50059     *\r\n\r\n"
+        "* - Administered port exclusions.\r\n";
+    const char* french = "Protocole tcp Plages d'exclusion de ports\r\n\r\nPort de d\x82" "but    Port de fin\r\n"
+                         "-------------    -----------\r\n      7382        7481\r\n";
+    const struct {
+        const char* text;
+        int port;
+        bool found;
+        unsigned first, last;
+    } cases[] = {
+        {english, 1600, true, 1540, 1639}, {english, 5357, true, 5357, 5357}, {english, 50059, true, 50000, 50059},
+        {english, 80, false, 0, 0},        {english, 1639 + 1, false, 0, 0}, {french, 7400, true, 7382, 7481},
+        {"", 80, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        unsigned first = 0, last = 0;
+        EXPECT_EQ(FindExcludedRange(c.text, c.port, &first, &last), c.found) << c.port;
+        EXPECT_EQ(first, c.first);
+        EXPECT_EQ(last, c.last);
+    }
+}
+
+// netsh's request queue view: each queue at the margin, its processes'
+// "ID:" lines and its URLs indented below it, blank lines within.
+TEST(PortDiagnosisTest, HttpQueuesOnThePort)
+{
+    const char* view =
+        "Snapshot of HTTP service state (Request Queue View):\r\n"
+        "-----------------------------------------------------\r\n\r\n"
+        "Request queue name: Request queue is unnamed.\r\n    Version: 2.0\r\n    State: Active\r\n"
+        "    Processes:\r\n        ID: 3640, image: C:\\Windows\\System32\\svchost.exe\r\n\r\n"
+        "    Registered URLs:\r\n        HTTP://+:2869/\r\n        HTTP://+:80/116B50EB-ECE2-41AC-8429-9F9E963361B0/\r\n\r\n"
+        "Request queue name: ReportServer\r\n    Processes:\r\n        ID: 5120, image: C:\\SSRS\\ReportingServicesService.exe\r\n"
+        "        ID: 5188, image: C:\\SSRS\\RSHostingService.exe\r\n"
+        "    Registered URLs:\r\n        HTTP://[::1]:8080/REPORTS/\r\n";
+    const struct {
+        int port;
+        std::vector<DWORD> pids;
+    } cases[] = {{80, {3640}}, {2869, {3640}}, {8080, {5120, 5188}}, {443, {}}};
+    for (const auto& c : cases) {
+        DWORD pids[4];
+        int count = HttpQueueProcesses(view, c.port, pids, 4);
+        EXPECT_EQ(std::vector<DWORD>(pids, pids + count), c.pids) << c.port;
+    }
+}
+
+namespace {
+
+// Wine's TCP table gives owning process id 0 for every listener, and no
+// process of Wine is pid 4 (the "System" process of Windows, in which
+// HTTP.sys listens): the hooked table answer puts tablePid as the owner of
+// tablePort, as Windows would.
+int tablePort;
+DWORD tablePid;
+typedef DWORD(WINAPI* TableFn)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+TableFn realTable;
+FARPROC(WINAPI* realGetProcAddress)(HMODULE, LPCSTR);
+
+DWORD WINAPI OwnedTable(void* table, DWORD* size, BOOL order, ULONG family, TCP_TABLE_CLASS kind, ULONG reserved)
+{
+    DWORD result = realTable(table, size, order, family, kind, reserved);
+    if (result == NO_ERROR && table && family == 2) {
+        MIB_TCPTABLE_OWNER_PID* rows = static_cast<MIB_TCPTABLE_OWNER_PID*>(table);
+        for (DWORD i = 0; i < rows->dwNumEntries; ++i)
+            if (ntohs(static_cast<u_short>(rows->table[i].dwLocalPort)) == tablePort)
+                rows->table[i].dwOwningPid = tablePid;
+    }
+    return result;
+}
+
+FARPROC WINAPI HookedGetProcAddress(HMODULE module, LPCSTR name)
+{
+    FARPROC real = realGetProcAddress(module, name);
+    if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) && !strcmp(name, "GetExtendedTcpTable") && real) {
+        realTable = reinterpret_cast<TableFn>(real);
+        return reinterpret_cast<FARPROC>(OwnedTable);
+    }
+    return real;
+}
+
+// Wine never refuses a bind for a reserved range (it has none): the hook
+// gives the answer Windows gives for a port in one.
+int(WINAPI* realBind)(SOCKET, const sockaddr*, int);
+int WINAPI RefusedBind(SOCKET, const sockaddr*, int)
+{
+    WSASetLastError(WSAEACCES);
+    return SOCKET_ERROR;
+}
+
+class PortServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_TRUE(scm != nullptr);
+    }
+    void TearDown() override
+    {
+        for (SC_HANDLE service : services) {
+            SERVICE_STATUS status;
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            testkit::PumpUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; }, 10000);
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(scm);
+        WSACleanup();
+    }
+    // Installs and starts TvService under `name`; its process id (0: failed).
+    DWORD runService(const std::string& name, const char* display, const std::string& args)
+    {
+        std::string binary = "\"" + testkit::BinDir() + "TvService.exe\" " + name + " " + args;
+        SC_HANDLE service = CreateServiceA(scm, name.c_str(), display, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                           SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(), nullptr,
+                                           nullptr, nullptr, nullptr, nullptr);
+        if (!service)
+            return 0;
+        services.push_back(service);
+        SERVICE_STATUS_PROCESS status = {};
+        DWORD size = 0;
+        StartServiceA(service, 0, nullptr);
+        testkit::PumpUntil([&] {
+            return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                        sizeof status, &size) && status.dwCurrentState == SERVICE_RUNNING;
+        }, 10000);
+        return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
+    }
+    static int FreePort()
+    {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s, (sockaddr*)&address, sizeof address);
+        int length = sizeof address;
+        getsockname(s, (sockaddr*)&address, &length);
+        closesocket(s);
+        return ntohs(address.sin_port);
+    }
+    SC_HANDLE scm = nullptr;
+    std::vector<SC_HANDLE> services;
+};
+
+}  // namespace
+
+// A real service holds the port; "System" (pid 4) holds it for a running
+// Reporting Services instance; nobody holds it but binds are refused.
+TEST_F(PortServiceTest, WhoHoldsThePort)
+{
+    const int port = FreePort();
+    const std::string name = drivertest::UniqueName("TvPortSvc");
+    const DWORD servicePid = runService(name, "Tarvane Port Holder", "--listen " + std::to_string(port));
+    ASSERT_NE(servicePid, 0u);
+    char names[160];
+    EXPECT_TRUE(ServicesOfProcess(servicePid, names, sizeof names));
+    EXPECT_STREQ(names, "Tarvane Port Holder");
+    EXPECT_FALSE(ServicesOfProcess(GetCurrentProcessId(), names, sizeof names));
+
+    const std::string reportName = "ReportServer$" + drivertest::UniqueName("TV");
+    ASSERT_NE(runService(reportName, "SQL Server Reporting Services (TV)", ""), 0u);
+
+    ASSERT_EQ(testkit::HookImport("GetProcAddress", (void*)HookedGetProcAddress, (void**)&realGetProcAddress), 1);
+    tablePort = port;
+    const struct {
+        DWORD owner;
+        bool refuseBinds;
+        int port;
+        const char* said;
+    } cases[] = {
+        {servicePid, false, port, "Tarvane Port Holder"},
+        {4, false, port, "SQL Server Reporting Services (TV)"},
+        {0, true, FreePort(), "-"},  // the range: netsh's, or the port alone
+        {0, false, FreePort(), nullptr},
+    };
+    for (const auto& c : cases) {
+        tablePid = c.owner;
+        if (c.refuseBinds)
+            testkit::HookImport("bind", (void*)RefusedBind, (void**)&realBind);
+        char lines[1][logTailLineSize] = {""};
+        int count = ExplainPort(c.port, lines, 1);
+        if (c.refuseBinds)
+            testkit::HookImport("bind", (void*)realBind, (void**)&realBind);
+        EXPECT_EQ(count, c.said ? 1 : 0) << lines[0];
+        if (c.said) {
+            EXPECT_NE(std::string(lines[0]).find(std::to_string(c.port)), std::string::npos) << lines[0];
+            EXPECT_NE(std::string(lines[0]).find(c.said), std::string::npos) << lines[0];
+        }
+    }
+    testkit::HookImport("GetProcAddress", (void*)realGetProcAddress, (void**)&realGetProcAddress);
 }

@@ -19,6 +19,12 @@ DWORD TestServer::startProcess()
     ++startCalls;
     if (stopEvent)
         ResetEvent(stopEvent);  // left signalled by an earlier stop
+    if (asServers) {
+        std::string line = commandLine;
+        DWORD code = launchHidden(&line[0], nullptr, nullptr, &process_);
+        launched.push_back(process_.dwProcessId);
+        return code;
+    }
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;

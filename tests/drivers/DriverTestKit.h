@@ -33,6 +33,7 @@ public:
     std::string fileName;
     const char* adoptName;
     std::string commandLine;      // what startProcess launches
+    bool asServers = false;       // launch as the drivers do (launchHidden)
     HANDLE stopEvent = nullptr;   // what stopProcess signals (not owned)
     bool checkAnswer = true;      // what checkConfig answers
     DWORD stopCode = 0;           // nonzero: stopProcess fails with it

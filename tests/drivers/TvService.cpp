@@ -1,8 +1,10 @@
 // A minimal service program for the driver tests:
 //   TvService.exe NAME [--start-delay MS] [--stop-delay MS] [--pause-delay MS]
+//                [--listen PORT]
 // Runs as the own-process service NAME and accepts stop, pause and
-// continue. Each delay keeps the matching pending state (start, stop,
+// continue; with --listen it holds TCP PORT on 127.0.0.1 while it runs. Each delay keeps the matching pending state (start, stop,
 // pause and continue) for that long before the final one is reported.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <stdio.h>
@@ -15,6 +17,7 @@ char serviceName[256];
 DWORD startDelayMs;
 DWORD stopDelayMs;
 DWORD pauseDelayMs;
+int listenPort;
 SERVICE_STATUS_HANDLE statusHandle;
 SERVICE_STATUS status;
 HANDLE changeEvent;        // the handler asks the service thread for a change
@@ -68,11 +71,25 @@ void WINAPI serviceMain(DWORD, char**)
         report(SERVICE_START_PENDING);
         Sleep(startDelayMs);
     }
+    SOCKET listener = INVALID_SOCKET;
+    if (listenPort) {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(listenPort));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0)
+            return;  // never reported running: the test sees the start fail
+    }
     report(SERVICE_RUNNING);
     for (;;) {
         WaitForSingleObject(changeEvent, INFINITE);
         DWORD target = static_cast<DWORD>(targetState);
         Sleep(target == SERVICE_STOPPED ? stopDelayMs : pauseDelayMs);
+        if (target == SERVICE_STOPPED && listener != INVALID_SOCKET)
+            closesocket(listener);
         report(target);
         if (target == SERVICE_STOPPED)
             return;
@@ -94,6 +111,8 @@ int main(int argc, char** argv)
             startDelayMs = value;
         else if (!strcmp(argv[i], "--pause-delay"))
             pauseDelayMs = value;
+        else if (!strcmp(argv[i], "--listen"))
+            listenPort = static_cast<int>(value);
     }
     changeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYA table[] = {{serviceName, serviceMain}, {nullptr, nullptr}};

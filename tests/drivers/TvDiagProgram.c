@@ -1,0 +1,28 @@
+/* The program of the import-table fixtures: imports tvdiag_mid.dll.
+ *   TvDiagProgram.exe [--say TEXT] [--flood KB]
+ * --say writes TEXT to standard output and "err: TEXT" to standard error;
+ * --flood then writes KB kilobytes more to standard output. Ends with the
+ * exit code 3. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+__declspec(dllimport) int TvDiagMid(void);
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!strcmp(argv[i], "--say")) {
+            printf("%s\n", argv[i + 1]);
+            fprintf(stderr, "err: %s\n", argv[i + 1]);
+            fflush(stdout);
+        } else if (!strcmp(argv[i], "--flood")) {
+            static char block[1024];
+            memset(block, 'x', sizeof block - 1);
+            for (int k = atoi(argv[i + 1]); k > 0; --k)
+                fwrite(block, 1, sizeof block - 1, stdout);
+            fflush(stdout);
+        }
+    }
+    return TvDiagMid() == 8 ? 3 : 4;
+}
