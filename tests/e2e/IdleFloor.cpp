@@ -24,15 +24,14 @@ namespace {
 // Apache, then MySQL). This table is the one place where the floors follow
 // the manager's work: when the manager's work changes, change it here.
 enum Step {
-    SyntaxTestThroughBatch,  // "Apache.exe -t 2> chkap.txt" in chkap.bat, run and awaited, the file read
     SyntaxTestDirect,        // "Apache.exe -t" run with its error output on a pipe, read to its end
     CreateMySql,             // mysqld-nt.exe --basedir=... launched hidden in a console of its own
     CreateApache,            // apache.exe -k start launched hidden in a console of its own
     SignalMySqlStop,         // MySQL's shutdown event set
     ApacheShutdown,          // apache.exe -k shutdown launched as Apache's start is
 };
-const Step startSteps[] = {CreateMySql, SyntaxTestThroughBatch, CreateApache};
-const Step stopSteps[] = {SyntaxTestThroughBatch, ApacheShutdown, SignalMySqlStop};
+const Step startSteps[] = {CreateMySql, SyntaxTestDirect, CreateApache};
+const Step stopSteps[] = {SyntaxTestDirect, ApacheShutdown, SignalMySqlStop};
 
 const char windowClass[] = "TvIdleFloor";
 const WPARAM startCommand = 1, stopCommand = 2;
@@ -68,47 +67,26 @@ HANDLE Launch(const char* line, DWORD flags, const char* dir, HANDLE errorOutput
     return created.hProcess;
 }
 
-bool SyntaxTest(bool direct)
+bool SyntaxTest()
 {
-    char line[2 * MAX_PATH], output[MAX_PATH], answer[512] = "";
+    char line[2 * MAX_PATH], answer[512] = "";
     DWORD got = 0;
-    if (direct) {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE read = nullptr, write = nullptr;
-        if (!CreatePipe(&read, &write, &inherit, 0))
-            return false;
-        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-        snprintf(line, sizeof line, "\"%sApache\\Apache.exe\" -t", root);
-        HANDLE test = Launch(line, CREATE_NO_WINDOW, nullptr, write);
-        CloseHandle(write);
-        DWORD n = 0;
-        while (got < sizeof answer - 1 && ReadFile(read, answer + got, sizeof answer - 1 - got, &n, nullptr) && n)
-            got += n;
-        CloseHandle(read);
-        if (!test)
-            return false;
-        WaitForSingleObject(test, 10000);
-        CloseHandle(test);
-    } else {
-        char batch[MAX_PATH];
-        snprintf(batch, sizeof batch, "%sApache\\chkap.bat", root);
-        snprintf(output, sizeof output, "%sApache\\chkap.txt", root);
-        snprintf(line, sizeof line, "%sApache\\Apache.exe -t 2> %s\n", root, output);
-        HANDLE file = CreateFileA(batch, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD n = 0;
-        WriteFile(file, line, static_cast<DWORD>(strlen(line)), &n, nullptr);
-        CloseHandle(file);
-        HANDLE test = Launch(batch, 0, nullptr);
-        if (test) {
-            WaitForSingleObject(test, 10000);
-            CloseHandle(test);
-        }
-        file = CreateFileA(output, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ReadFile(file, answer, sizeof answer - 1, &got, nullptr);
-        CloseHandle(file);
-        DeleteFileA(output);
-        DeleteFileA(batch);
-    }
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0))
+        return false;
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    snprintf(line, sizeof line, "\"%sApache\\Apache.exe\" -t", root);
+    HANDLE test = Launch(line, CREATE_NO_WINDOW, nullptr, write);
+    CloseHandle(write);
+    DWORD n = 0;
+    while (got < sizeof answer - 1 && ReadFile(read, answer + got, sizeof answer - 1 - got, &n, nullptr) && n)
+        got += n;
+    CloseHandle(read);
+    if (!test)
+        return false;
+    WaitForSingleObject(test, 10000);
+    CloseHandle(test);
     answer[got] = '\0';
     return strstr(answer, "Syntax OK") != nullptr;
 }
@@ -127,9 +105,8 @@ bool Run(Step step)
     char line[2 * MAX_PATH], dir[MAX_PATH];
     snprintf(dir, sizeof dir, "%sApache\\", root);
     switch (step) {
-    case SyntaxTestThroughBatch:
     case SyntaxTestDirect:
-        return SyntaxTest(step == SyntaxTestDirect);
+        return SyntaxTest();
     case CreateMySql:
         snprintf(line, sizeof line, "\"%sMySql\\bin\\mysqld-nt.exe\" --basedir=\"%sMySql\"  --language=english", root,
                  root);

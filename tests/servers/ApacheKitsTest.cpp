@@ -195,21 +195,9 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     WriteHttpdConf(confText);
 
     // Stop. 2.x serves from a child of the process started; both end.
-    // Its restart is its parent's event, a command for 1.3.
     DWORD child = 0;
     if (row.httpd) {
         ASSERT_EQ(ServiceControl::childProcesses(apache.pid(), "httpd.exe", &child, 1), 1) << "the serving child";
-        EXPECT_EQ(apache.restart(), 1u);
-        EXPECT_TRUE(testkit::PumpUntil(
-            [&] {
-                return !kitrecord::Select(kitrecord::ReadRecords(apacheDir() + "bin\\"), kitrecord::kEventRestart)
-                            .empty();
-            },
-            10000));
-        EXPECT_TRUE(WaitProcessGone(child, 10000)) << "the old child ends";
-        ASSERT_TRUE(testkit::PumpUntil(
-            [&] { return ServiceControl::childProcesses(apache.pid(), "httpd.exe", &child, 1) == 1; }, 10000));
-        EXPECT_TRUE(runsWith("-k restart").empty());
     }
     EXPECT_EQ(apache.stop(), 0u);
     EXPECT_TRUE(testkit::PumpUntil([&] { return apache.state() == Stopped; }, 10000)) << allRuns();
