@@ -150,6 +150,7 @@ ManagerWindow::ManagerWindow(HWND parent)
       taskbarCreatedMessage_(0), trayShownIcon_(nullptr), trayShownTip_(), bannerImages_(), fieldTips_(0)
 {
     ZeroMemory(&trayData, sizeof trayData);
+    sessionHeld_ = false;
     // A new window shows every state afresh.
     shownApacheState = -1;
     shownMySqlState = -1;
@@ -271,11 +272,17 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
         drawStatus();
         return 0;
+    case WM_QUERYENDSESSION:
+        // The answer stays the default one, yes.
+        holdSessionEnd(true);
+        return 0;
     case WM_ENDSESSION:
         // Only a session that really ends; a cancelled logoff changes
         // nothing.
         if (wParam)
             endSession();
+        else
+            holdSessionEnd(false);
         return 0;
     case WM_NOTIFY:
         return 0;
@@ -306,6 +313,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case VersionCheckMessage:
         onVersionFetched(wParam, lParam);
+        return 0;
+    case ServiceSwitchMessage:
+        onServiceSwitchDone(lParam);
         return 0;
     case TrayCallbackMessage:
         if (lParam == WM_LBUTTONDBLCLK)
@@ -361,6 +371,19 @@ const ManagerWindow::Command ManagerWindow::commands[] = {
     {0, nullptr, Always},
 };
 
+bool ManagerWindow::commandAllowed(const Command& command) const
+{
+    // While the services are installed or removed both servers are
+    // stopped, and the switch starts them in the new mode once it is done:
+    // a start now would run them in the old mode beside the commands, and
+    // a second Apply would change the option under the switch.
+    if (switchingServices() && (command.id == ID_CMD_START || command.id == ID_CMD_STOP ||
+                                command.id == ID_CMD_TOGGLE || command.id == ID_CMD_RESTART ||
+                                command.id == IDC_APPLY))
+        return false;
+    return commandEnabled(command.when);
+}
+
 bool ManagerWindow::commandEnabled(CommandWhen when) const
 {
     switch (when) {
@@ -379,14 +402,14 @@ void ManagerWindow::greyMenu(HMENU menu) const
 {
     for (const Command* command = commands; command->run; ++command)
         EnableMenuItem(menu, static_cast<UINT>(command->id),
-                       MF_BYCOMMAND | (commandEnabled(command->when) ? MF_ENABLED : MF_GRAYED));
+                       MF_BYCOMMAND | (commandAllowed(*command) ? MF_ENABLED : MF_GRAYED));
 }
 
 bool ManagerWindow::onCommand(WPARAM id)
 {
     for (const Command* command = commands; command->run; ++command) {
         if (command->id == id) {
-            if (commandEnabled(command->when))
+            if (commandAllowed(*command))
                 command->run(*this);
             break;
         }

@@ -10,6 +10,7 @@
 #include "ApacheServer.h"
 #include "DialogWindow.h"
 #include "MySqlServer.h"
+#include "ServiceJob.h"
 #include "Settings.h"
 #include "VersionCheck.h"
 
@@ -64,6 +65,8 @@ const UINT_PTR StartupCheckTimer = 2;  // once, right after start-up
 const UINT TrayCallbackMessage = WM_USER + 1;
 // The version check's thread reports its result (see VersionFetch).
 const UINT VersionCheckMessage = WM_APP + 1;
+// The service switch's thread reports its result (see ServiceJob).
+const UINT ServiceSwitchMessage = WM_APP + 2;
 // The window property by which a second start finds the manager.
 extern const char ManagerWindowProperty[];
 
@@ -115,10 +118,15 @@ public:
     void watchMySqlStop();
     // How long a MySQL stop may take before the user is told.
     DWORD mySqlStopLimitMs = 30000;
-    // Installs or removes both services as StartAsServices says; the mode
-    // changes only when both worked, otherwise the option goes back and
-    // the user is told.
+    // Installs or removes both services as StartAsServices says, on a
+    // thread of its own (ServiceJob); once it has posted its result the
+    // mode changes only when both worked, otherwise what was done has been
+    // undone, the option goes back and the user is told.
     void switchServiceMode();
+    void onServiceSwitchDone(LPARAM job);
+    void finishServiceSwitch(bool services, ServiceStep steps[2]);
+    // True while the switch's commands run.
+    bool switchingServices() const { return serviceJob_.running(); }
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
     // A server's state changed, or the status timer is due: the supervision
     // step, the status texts and the tray, in this order.
@@ -169,6 +177,11 @@ private:
     // without its syntax test, a bounded wait, settings saved, loop ended.
     void endSession();
     void stopForSessionEnd();
+    // WM_QUERYENDSESSION: while servers run as programs, Windows is told
+    // why the manager holds the session's end a moment (their clean
+    // shutdown); the reason goes once they are stopped.
+    void holdSessionEnd(bool hold);
+    bool sessionHeld_;
     // The settings page and the service option as they are kept at a quit.
     void keepSettingsAtQuit();
     // After a prompt: true when a quit came meanwhile; the quit is then
@@ -207,10 +220,13 @@ private:
     };
     static const Command commands[];
     bool commandEnabled(CommandWhen when) const;
+    // Start, stop, restart and Apply wait while the service switch runs.
+    bool commandAllowed(const Command& command) const;
     // Greys the tray menu's items of the commands that are not enabled.
     void greyMenu(HMENU menu) const;
 
     VersionFetch versionFetch_;
+    ServiceJob serviceJob_;
     int promptDepth_;
     bool quitAfterStart_;
     DWORD quitRequestedAt_;

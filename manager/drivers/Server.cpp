@@ -18,11 +18,6 @@ Server* serverTable[serverTableSize];
 
 namespace {
 
-// How long a service's install or removal command may take.
-const DWORD serviceCommandWaitMs = 15000;
-// How long a stopped service's process may take to end.
-const DWORD serviceProcessEndWaitMs = 5000;
-
 // QueryServiceStatusEx, looked up at run time (Windows 2000 and later):
 // it also names the service's process.
 typedef BOOL(WINAPI* QueryStatusExProc)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
@@ -147,7 +142,7 @@ DWORD Server::start()
         return 0;
     }
 
-    awaitServiceProcessEnd();
+    passOverServiceProcess();
 
     // A server already running, started by whatever means, is adopted; the
     // driver's own helpers (a syntax test still running, a shutdown tool)
@@ -279,11 +274,12 @@ void Server::noteServiceProcess(DWORD pid)
     serviceProcessId_ = pid;
 }
 
-void Server::awaitServiceProcessEnd()
+void Server::passOverServiceProcess()
 {
     if (!serviceProcess_)
         return;
-    WaitForSingleObject(serviceProcess_, serviceProcessEndWaitMs);
+    if (WaitForSingleObject(serviceProcess_, 0) == WAIT_TIMEOUT)
+        rememberHelper(serviceProcessId_);
     CloseHandle(serviceProcess_);
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
@@ -383,16 +379,6 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
     return created.hProcess;
 }
 
-bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs)
-{
-    HANDLE process = runHiddenProcess(cmdLine, nullptr);
-    if (!process)
-        return false;
-    WaitForSingleObject(process, waitMs);
-    CloseHandle(process);
-    return true;
-}
-
 void Server::programOf(const char* cmdLine, char* program, int size)
 {
     const char* from = cmdLine ? cmdLine : "";
@@ -444,58 +430,61 @@ void Server::rememberHelper(DWORD pid)
     nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
+void Server::serviceCommand(bool, char* line, int size)
+{
+    if (size > 0)
+        line[0] = '\0';
+}
+
+void Server::fillServiceStep(bool install, const char* command, ServiceStep* step)
+{
+    ZeroMemory(step, sizeof *step);
+    snprintf(step->name, sizeof step->name, "%s", name_);
+    snprintf(step->command, sizeof step->command, "%s", command);
+    step->install = install;
+    if (install)
+        return;
+    // The service goes only once no handle on it is left open, and once
+    // its process has ended.
+    closeService();
+    step->endingProcess = serviceProcess_;
+    serviceProcess_ = nullptr;
+    serviceProcessId_ = 0;
+}
+
+void Server::prepareServiceStep(bool install, ServiceStep* step)
+{
+    char command[sizeof step->command];
+    serviceCommand(install, command, sizeof command);
+    fillServiceStep(install, command, step);
+    serviceCommand(!install, step->undo, sizeof step->undo);
+}
+
+bool Server::takeServiceStep(ServiceStep* step)
+{
+    closeService();
+    service_ = step->service;
+    step->service = nullptr;
+    return step->done;
+}
+
 bool Server::installWith(const char* cmdLine)
 {
-    bool launched = runHiddenAndWait(cmdLine, serviceCommandWaitMs);
-    // Whether it worked shows in the service manager, whatever the
-    // command said; a service of that name left by another program does
-    // not count when the command could not even start.
-    if (!reopenService() || !launched)
-        return false;
-    quoteImagePath();
-    return true;
+    ServiceStep step;
+    fillServiceStep(true, cmdLine, &step);
+    runServiceSteps(&step, 1);
+    return takeServiceStep(&step);
 }
 
 bool Server::uninstallWith(const char* cmdLine)
 {
-    if (!closeService())
-        return false;
-    runHiddenAndWait(cmdLine, serviceCommandWaitMs);
-    service_ = ServiceControl::openService(name_);
-    return service_ == nullptr;
+    ServiceStep step;
+    fillServiceStep(false, cmdLine, &step);
+    runServiceSteps(&step, 1);
+    return takeServiceStep(&step);
 }
 
 bool Server::quoteImagePath()
 {
-    if (!service_)
-        return false;
-    DWORD size = 0;
-    QueryServiceConfigA(service_, nullptr, 0, &size);
-    if (!size)
-        return false;
-    QUERY_SERVICE_CONFIGA* config = static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, size));
-    if (!config)
-        return false;
-    bool quoted = false;
-    if (QueryServiceConfigA(service_, config, size, &size) && config->lpBinaryPathName) {
-        const char* image = config->lpBinaryPathName;
-        // The program is the path up to ".exe" followed by a blank or the
-        // end; an unquoted one with blanks in it would start
-        // "C:\Program.exe" (for instance) with the service's rights.
-        const char* end = nullptr;
-        for (const char* at = image; *at && !end; ++at)
-            if (_strnicmp(at, ".exe", 4) == 0 &&
-                (at[4] == '\0' || at[4] == ' '))
-                end = at + 4;
-        quoted = image[0] == '"';
-        if (!quoted && end) {
-            char line[2 * MAX_PATH];
-            int length = snprintf(line, sizeof line, "\"%.*s\"%s", static_cast<int>(end - image), image, end);
-            quoted = length > 0 && length < static_cast<int>(sizeof line) &&
-                     ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, line,
-                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    LocalFree(config);
-    return quoted;
+    return quoteServiceImagePath(service_);
 }

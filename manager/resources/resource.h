@@ -44,6 +44,11 @@
 #define IDS_MYSQL_ENDED_BY_USER    32826  // event log
 #define IDS_SERVICE_INSTALL_FAILED 32827  // %s server name
 #define IDS_SERVICE_REMOVE_FAILED  32828  // %s server name
+// Why the manager holds the end of the session; the service switch under
+// way (event log).
+#define IDS_SESSION_END_REASON     32900
+#define IDS_SERVICES_INSTALLING    32901
+#define IDS_SERVICES_REMOVING      32902
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.
