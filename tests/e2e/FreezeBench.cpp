@@ -8,7 +8,8 @@
 // both status texts), the switch back, and a /stop (until "Stopped" with
 // no server process left), each next to the operation's total time; the
 // floor is the longest answer over as long a time with the manager idle,
-// in the same run. Medians over the runs.
+// in the same run. Medians over the runs. Beside them, the time of Apache's
+// syntax test done bare, which the window still waits for.
 #include <windows.h>
 
 #include <algorithm>
@@ -59,6 +60,22 @@ double Switch(e2e::ManagerRun& run, bool services)
     return e2e::NowMs() - t0;
 }
 
+// Apache's syntax test as the manager runs it (a batch file through
+// cmd.exe, waited for), bare: the window still waits for one at an Apache
+// start and stop. Its time in ms, or a negative one.
+double SyntaxTest(const testkit::KitLayout& kit)
+{
+    const std::string batch = kit.apacheDir() + "floorchk.bat", output = kit.apacheDir() + "floorchk.txt";
+    testkit::WriteFileBytes(batch, kit.apacheDir() + "Apache.exe -t 2> " + output + "\r\n");
+    double t0 = e2e::NowMs();
+    DWORD code = 0;
+    bool ran = testkit::RunProcess("cmd.exe /c " + batch, &code);
+    double t = e2e::NowMs() - t0;
+    DeleteFileA(batch.c_str());
+    DeleteFileA(output.c_str());
+    return ran ? t : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -70,6 +87,7 @@ int main(int argc, char** argv)
         return 1;
     }
     testkit::AnswerProbe probe(run.window);
+    std::vector<double> syntaxTests;
     Row rows[3] = {{"switch to services: Apply -> \"Started\"", {}, {}, {}},
                    {"switch back to programs: Apply -> \"Started\"", {}, {}, {}},
                    {"/stop -> \"Stopped\", no server process", {}, {}, {}}};
@@ -104,6 +122,7 @@ int main(int argc, char** argv)
         rows[2].total.push_back(total);
         rows[2].longest.push_back(probe.longestMs());
         rows[2].floor.push_back(IdleFloor(probe, total));
+        syntaxTests.push_back(SyntaxTest(run.kit));
     }
     printf("freeze_bench: %d runs on the stand-in kit, ms (medians): the operation's total time; the window's "
            "longest answer to WM_NULL during it; the floor, the longest answer over as long a time with the "
@@ -112,6 +131,9 @@ int main(int argc, char** argv)
     for (const Row& row : rows)
         printf("  %-46s total %6.0f   longest answer %6.1f   floor %5.1f   x%.1f\n", row.what, Median(row.total),
                Median(row.longest), Median(row.floor), Median(row.longest) / std::max(Median(row.floor), 0.1));
+    printf("  for comparison, Apache's syntax test through cmd.exe, bare: %.0f ms (the window still waits for one "
+           "at each Apache start and stop)\n",
+           Median(syntaxTests));
     run.run("/quit");
     bool clean = run.ended(10000) && run.waitNoStandIns();
     printf("after /quit: %s\n", clean ? "manager ended, no stand-in left" : "SOMETHING LEFT RUNNING");
