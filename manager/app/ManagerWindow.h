@@ -123,8 +123,6 @@ public:
     // mode changes only when both worked, otherwise what was done has been
     // undone, the option goes back and the user is told.
     void switchServiceMode();
-    void onServiceSwitchDone(LPARAM job);
-    void finishServiceSwitch(bool services, ServiceStep steps[2]);
     // True while the switch's commands run.
     bool switchingServices() const { return serviceJob_.running(); }
     void onServerNotification(Server* server, WPARAM code, LPARAM lParam);
@@ -182,6 +180,10 @@ private:
     // shutdown); the reason goes once they are stopped.
     void holdSessionEnd(bool hold);
     bool sessionHeld_;
+    // The switch's result: the drivers take up their services, and the
+    // mode changes or the option goes back.
+    void onServiceSwitchDone(LPARAM job);
+    void finishServiceSwitch(bool services, ServiceStep steps[2]);
     // The settings page and the service option as they are kept at a quit.
     void keepSettingsAtQuit();
     // After a prompt: true when a quit came meanwhile; the quit is then

@@ -353,6 +353,7 @@ TEST_F(OrchestrationTest, ASlowServiceSwitchLeavesTheWindowAnswering)
         probe.reset();
         DWORD started = GetTickCount();
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_APPLY)));
+        testkit::SaveScreenshot(w, testkit::ArtefactsDir() + "switching-services.bmp");
         if (services) {
             SendMessageA(w, WM_COMMAND, ID_CMD_START, 0);
             EXPECT_EQ(0, CountLines("Demarrage des serveurs")) << "a start waits for the switch";

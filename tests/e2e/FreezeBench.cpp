@@ -1,5 +1,7 @@
 // How long the manager's window goes without answering, run by hand:
-//   freeze_bench [runs=3]
+//   freeze_bench [runs=3] [manager]
+// (manager: another Tarvane.exe to measure, e.g. the 32-bit one as it ships
+// or an earlier build, as a Windows path; by default the build's own.)
 // A thread of this program sends WM_NULL to the manager's window again and
 // again (testkit::AnswerProbe) and keeps the longest time an answer took: a
 // window whose thread is busy elsewhere answers only when its thread reads
@@ -82,6 +84,10 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? atoi(argv[1]) : 3;
     e2e::ManagerRun run("freeze");
+    if (argc > 2 && !CopyFileA(argv[2], run.exe.c_str(), FALSE)) {
+        fprintf(stderr, "freeze_bench: %s cannot be copied\n", argv[2]);
+        return 1;
+    }
     if (runs < 1 || !run.ok() || !run.launch() || !run.waitStatus("Stopped")) {
         fprintf(stderr, "freeze_bench: the manager did not come up\n");
         return 1;
