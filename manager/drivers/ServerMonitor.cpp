@@ -121,3 +121,36 @@ UINT_PTR startServerMonitor()
     }
     return monitorTimer;
 }
+
+void waitForServersPumping(Server* const* servers, int count, DWORD ms)
+{
+    DWORD started = GetTickCount();
+    for (;;) {
+        HANDLE ends[MAXIMUM_WAIT_OBJECTS - 1];
+        DWORD live = 0;
+        for (int i = 0; i < count && live < MAXIMUM_WAIT_OBJECTS - 1; ++i) {
+            HANDLE process = servers[i]->processHandle();
+            if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+                ends[live++] = process;
+        }
+        DWORD spent = GetTickCount() - started;
+        if (!live || spent >= ms)
+            return;
+        // Any one process or a message (waiting for all would see a
+        // message only once every process has ended).
+        DWORD result = MsgWaitForMultipleObjects(live, ends, FALSE, ms - spent, QS_ALLINPUT);
+        if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
+            return;
+        if (result < WAIT_OBJECT_0 + live)
+            continue;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}

@@ -54,6 +54,11 @@
 #define IDS_LOG_NOT_WRITTEN        32837  // box; %s file, %s system error text
 #define IDS_RUN_KEY_USER           32838  // event log: start with Windows for this user only
 #define IDS_RUN_KEY_FAILED         32839  // event log and box; %s system error text
+// Why the manager holds the end of the session; the service switch under
+// way (event log).
+#define IDS_SESSION_END_REASON     32900
+#define IDS_SERVICES_INSTALLING    32901
+#define IDS_SERVICES_REMOVING      32902
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.
