@@ -89,7 +89,8 @@ void ManagerWindow::holdSessionEnd(bool hold)
     if (!MultiByteToWideChar(CP_ACP, 0, LoadText(IDS_SESSION_END_REASON), -1, reason, MaxTextLength + 1))
         return;
     reason[MaxTextLength] = L'\0';
-    sessionHeld_ = create(handle_, reason) != 0;}
+    sessionHeld_ = create(handle_, reason) != 0;
+}
 
 void ManagerWindow::endSession()
 {

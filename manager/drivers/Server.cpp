@@ -574,15 +574,13 @@ bool Server::takeServiceStep(ServiceStep* step)
     service_ = openOwnService(ServiceControl::ServiceCommands);
     if (step->skip)
         return step->done;
-    if (step->install) {
-        if (step->done && service_)
-            return true;
+    // Whether the step did its work is what it found then (an undo since
+    // does not change it); another program's service of that name found
+    // now does not count.
+    bool done = step->done && !(step->install && !service_ && foreignProgram_[0]);
+    if (!done)
         serviceProblem_ = foreignProgram_[0] ? ServiceForeign : ServiceCommandFailed;
-        return false;
-    }
-    if (service_ || !step->done)
-        serviceProblem_ = ServiceCommandFailed;
-    return step->done && !service_;
+    return done;
 }
 
 bool Server::installWith(const char* cmdLine)

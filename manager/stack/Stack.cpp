@@ -315,19 +315,33 @@ void Stack::switchServices()
 {
     if (switching())
         return;
-    ServiceStep steps[2];
-    apache_.prepareServiceStep(services_, &steps[0]);
-    mysql_.prepareServiceStep(services_, &steps[1]);
     log(services_ ? IDS_SERVICES_INSTALLING : IDS_SERVICES_REMOVING, SourceManager);
-    // The commands run on the job's thread; the view goes on meanwhile,
-    // with the commands that would meet the switch waiting.
-    if (switchWindow_ && serviceJob_.start(switchWindow_, switchMessage_, steps, 2)) {
-        view_.stackChanged();
+    if (switchWindow_) {
+        // The commands run on the job's thread; the view goes on meanwhile,
+        // with the commands that would meet the switch waiting.
+        ServiceStep steps[2];
+        apache_.prepareServiceStep(services_, &steps[0]);
+        mysql_.prepareServiceStep(services_, &steps[1]);
+        if (serviceJob_.start(switchWindow_, switchMessage_, steps, 2)) {
+            view_.stackChanged();
+            return;
+        }
+        // No thread to be had: the steps run here.
+        runServiceSteps(steps, 2);
+        completeServiceSwitch(steps);
         return;
     }
-    // No thread to be had: the steps run here.
-    runServiceSteps(steps, 2);
-    completeServiceSwitch(steps);
+    // No window to post to: the drivers switch here, one after the other,
+    // and what one did is undone when the other could not.
+    bool apacheDone = services_ ? apache_.installService() : apache_.uninstallService();
+    bool mysqlDone = services_ ? mysql_.installService() : mysql_.uninstallService();
+    if (!apacheDone || !mysqlDone) {
+        if (apacheDone)
+            services_ ? apache_.uninstallService() : apache_.installService();
+        if (mysqlDone)
+            services_ ? mysql_.uninstallService() : mysql_.installService();
+    }
+    finishServiceSwitch(apacheDone, mysqlDone);
 }
 
 bool Stack::serviceSwitchDone(LPARAM job)
@@ -360,8 +374,8 @@ void Stack::finishServiceSwitch(bool apacheDone, bool mysqlDone)
         mysql_.setRestartPending(true);
         return;
     }
-    // Both servers stay as they were (what one switch did has been undone
-    // by its steps), the option goes back, and the user is told.
+    // Both servers stay as they were (what one switch did has been
+    // undone), the option goes back, and the user is told.
     services_ = !services;
     view_.stackServicesChanged(services_);
     StackQuestion question;
