@@ -136,21 +136,19 @@ void waitForServersPumping(Server* const* servers, int count, DWORD ms)
         DWORD spent = GetTickCount() - started;
         if (!live || spent >= ms)
             return;
-        // Any one process or a message (waiting for all would see a
-        // message only once every process has ended).
-        DWORD result = MsgWaitForMultipleObjects(live, ends, FALSE, ms - spent, QS_ALLINPUT);
+        // Any one process, a message sent to a window of the thread or a
+        // window to paint (waiting for all would see a message only once
+        // every process has ended).
+        DWORD result = MsgWaitForMultipleObjects(live, ends, FALSE, ms - spent, QS_SENDMESSAGE | QS_PAINT);
         if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
             return;
         if (result < WAIT_OBJECT_0 + live)
             continue;
+        // PeekMessage delivers the sent messages whatever its filter; only
+        // painting is taken from the queue. Posted messages stay for the
+        // loop they are meant for (a tray menu's end, the quit).
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam));
-                return;
-            }
-            TranslateMessage(&message);
+        while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
             DispatchMessageA(&message);
-        }
     }
 }

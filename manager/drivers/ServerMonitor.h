@@ -45,7 +45,7 @@ bool getMessageWatchingServers(MSG* message);
 
 // Waits until the processes of the servers (their processHandle, read
 // afresh each time: a pass lets go of a process it finds ended) have all
-// ended, or until ms have passed, dispatching the calling thread's messages
-// meanwhile so that its windows keep answering. A WM_QUIT met is posted
-// again for the loop, and ends the wait.
+// ended, or until ms have passed, answering the messages sent to the
+// calling thread's windows and painting them meanwhile, so that they keep
+// answering; posted messages wait for the loop they are meant for.
 void waitForServersPumping(Server* const* servers, int count, DWORD ms);
