@@ -145,6 +145,7 @@ ManagerWindow::ManagerWindow(HWND parent)
       bannerImages_(), fieldTips_(0)
 {
     ZeroMemory(&trayData_, sizeof trayData_);
+    sessionHeld_ = false;
     const UINT icons[4] = {IDI_TRAY_IDLE, IDI_TRAY_APACHE, IDI_TRAY_MYSQL, IDI_TRAY_BOTH};
     for (int i = 0; i < 4; ++i)
         trayIcons_[i] = LoadIconA(AppInstance(), MAKEINTRESOURCEA(icons[i]));
@@ -202,6 +203,8 @@ BOOL ManagerWindow::onInitDialog()
     addTrayIcon();
 
     stack_.apache().setNotifyWindow(handle_);
+    // The service switch's thread reports its end to this window.
+    stack_.setSwitchTarget(handle_, ServiceSwitchMessage);
     stack_.mysql().setNotifyWindow(handle_);
     logKitFolder();
 
@@ -272,11 +275,17 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
         drawStatus();
         return 0;
+    case WM_QUERYENDSESSION:
+        // The answer stays the default one, yes.
+        holdSessionEnd(true);
+        return 0;
     case WM_ENDSESSION:
         // Only a session that really ends; a cancelled logoff changes
         // nothing.
         if (wParam)
             endSession();
+        else
+            holdSessionEnd(false);
         return 0;
     case WM_NOTIFY:
         return 0;
@@ -306,6 +315,9 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case VersionCheckMessage:
         onVersionFetched(wParam, lParam);
+        return 0;
+    case ServiceSwitchMessage:
+        stack_.serviceSwitchDone(lParam);
         return 0;
     case TrayCallbackMessage:
         // Its value is also the dialog manager's DM_SETDEFID: handled here,
@@ -364,6 +376,19 @@ const ManagerWindow::Command ManagerWindow::commands[] = {
     {0, nullptr, Always},
 };
 
+bool ManagerWindow::commandAllowed(const Command& command) const
+{
+    // While the services are installed or removed both servers are
+    // stopped, and the switch starts them in the new mode once it is done:
+    // a start now would run them in the old mode beside the commands, and
+    // a second Apply would change the option under the switch.
+    if (stack_.snapshot().switching && (command.id == ID_CMD_START || command.id == ID_CMD_STOP ||
+                                command.id == ID_CMD_TOGGLE || command.id == ID_CMD_RESTART ||
+                                command.id == IDC_APPLY))
+        return false;
+    return commandEnabled(command.when);
+}
+
 bool ManagerWindow::commandEnabled(CommandWhen when) const
 {
     StackSnapshot shot = stack_.snapshot();
@@ -383,14 +408,14 @@ void ManagerWindow::greyMenu(HMENU menu) const
 {
     for (const Command* command = commands; command->run; ++command)
         EnableMenuItem(menu, static_cast<UINT>(command->id),
-                       MF_BYCOMMAND | (commandEnabled(command->when) ? MF_ENABLED : MF_GRAYED));
+                       MF_BYCOMMAND | (commandAllowed(*command) ? MF_ENABLED : MF_GRAYED));
 }
 
 bool ManagerWindow::onCommand(WPARAM id)
 {
     for (const Command* command = commands; command->run; ++command) {
         if (command->id == id) {
-            if (commandEnabled(command->when))
+            if (commandAllowed(*command))
                 command->run(*this);
             break;
         }
@@ -554,6 +579,8 @@ void ManagerWindow::logKitFolder()
 
 void ManagerWindow::stackChanged()
 {
+    // Apply waits while the services are installed or removed.
+    EnableWindow(GetDlgItem(handle_, IDC_APPLY), !stack_.snapshot().switching);
     drawStatus();
     refreshTray(stack_.started());
 }

@@ -57,6 +57,8 @@ const UINT_PTR StartupCheckTimer = 2;  // once, right after start-up
 const UINT TrayCallbackMessage = WM_USER + 1;
 // The version check's thread reports its result (see VersionFetch).
 const UINT VersionCheckMessage = WM_APP + 1;
+// The service switch's thread reports its result (see ServiceJob).
+const UINT ServiceSwitchMessage = WM_APP + 2;
 // The window property by which a second start finds the manager.
 extern const char ManagerWindowProperty[];
 
@@ -134,6 +136,11 @@ private:
     // WM_ENDSESSION: no prompt, the stack's session end, settings saved,
     // loop ended.
     void endSession();
+    // WM_QUERYENDSESSION: while servers run as programs, Windows is told
+    // why the manager holds the session's end a moment (their clean
+    // shutdown); the reason goes once they are stopped.
+    void holdSessionEnd(bool hold);
+    bool sessionHeld_;
     // The settings page and the service option as they are kept at a quit.
     void keepSettingsAtQuit();
     // A quit has come (maybe waiting for a prompt or a starting server).
@@ -169,6 +176,8 @@ private:
     };
     static const Command commands[];
     bool commandEnabled(CommandWhen when) const;
+    // Start, stop, restart and Apply wait while the service switch runs.
+    bool commandAllowed(const Command& command) const;
     // Greys the tray menu's items of the commands that are not enabled.
     void greyMenu(HMENU menu) const;
 

@@ -6,9 +6,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Texts.h"
 #include "resource.h"
 
 namespace {
+
+// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy (Windows Vista
+// and later), looked up at run time.
+typedef BOOL(WINAPI* BlockReasonCreateProc)(HWND, LPCWSTR);
+typedef BOOL(WINAPI* BlockReasonDestroyProc)(HWND);
+
+FARPROC User32Proc(const char* name)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? GetProcAddress(user32, name) : nullptr;
+}
 
 BOOL CALLBACK CloseDialogBox(HWND window, LPARAM manager)
 {
@@ -52,6 +64,34 @@ bool ManagerWindow::ignoresCommand(WPARAM id) const
     return quitArrived() && id != ID_CMD_QUIT;
 }
 
+void ManagerWindow::holdSessionEnd(bool hold)
+{
+    if (hold == sessionHeld_)
+        return;
+    if (!hold) {
+        BlockReasonDestroyProc destroy =
+            reinterpret_cast<BlockReasonDestroyProc>(User32Proc("ShutdownBlockReasonDestroy"));
+        if (destroy)
+            destroy(handle_);
+        sessionHeld_ = false;
+        return;
+    }
+    // Only servers that run as programs end with the session's end here.
+    const Server& apache = stack_.apache();
+    const Server& mysql = stack_.mysql();
+    bool programs = (!apache.serviceMode() && apache.state() != Stopped) ||
+                    (!mysql.serviceMode() && mysql.state() != Stopped);
+    BlockReasonCreateProc create =
+        reinterpret_cast<BlockReasonCreateProc>(User32Proc("ShutdownBlockReasonCreate"));
+    if (!programs || !create)
+        return;
+    wchar_t reason[MaxTextLength + 1];
+    if (!MultiByteToWideChar(CP_ACP, 0, LoadText(IDS_SESSION_END_REASON), -1, reason, MaxTextLength + 1))
+        return;
+    reason[MaxTextLength] = L'\0';
+    sessionHeld_ = create(handle_, reason) != 0;
+}
+
 void ManagerWindow::endSession()
 {
     if (quitDone_)
@@ -61,8 +101,9 @@ void ManagerWindow::endSession()
     quitPending_ = false;
     versionFetch_.cancel();
     closeOpenPrompts();
-    stack_.endSession();
+    stack_.endSession(sessionHeld_);
     trayData_.hIcon = trayIcons_[0];
+    holdSessionEnd(false);
     keepSettingsAtQuit();
     if (trayAdded_) {
         Shell_NotifyIconA(NIM_DELETE, &trayData_);

@@ -305,21 +305,27 @@ DWORD ApacheServer::serverProcessOf(DWORD pid)
 
 // Apache 2.x names its service "Apache2.4" (after its version) unless
 // told otherwise; the driver opens the service "Apache".
-bool ApacheServer::installService()
+void ApacheServer::serviceCommand(bool install, char* line, int size)
 {
     char program[MAX_PATH + 2];
     CommandPath(program, sizeof program, executable_);
-    char line[MAX_PATH];
-    snprintf(line, sizeof line, httpd_ ? "%s -k install -n Apache" : "%s -k install", program);
+    if (install)
+        snprintf(line, size, httpd_ ? "%s -k install -n Apache" : "%s -k install", program);
+    else
+        snprintf(line, size, httpd_ ? "%s -k uninstall -n Apache" : "%s -k uninstall", program);
+}
+
+bool ApacheServer::installService()
+{
+    char line[2 * MAX_PATH];
+    serviceCommand(true, line, sizeof line);
     return installWith(line);
 }
 
 bool ApacheServer::uninstallService()
 {
-    char program[MAX_PATH + 2];
-    CommandPath(program, sizeof program, executable_);
-    char line[MAX_PATH];
-    snprintf(line, sizeof line, httpd_ ? "%s -k uninstall -n Apache" : "%s -k uninstall", program);
+    char line[2 * MAX_PATH];
+    serviceCommand(false, line, sizeof line);
     return uninstallWith(line);
 }
 

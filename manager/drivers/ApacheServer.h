@@ -40,6 +40,7 @@ public:
     DWORD startProcess() override;
     DWORD stopProcess() override;
     DWORD reloadConfig() override;
+    void serviceCommand(bool install, char* line, int size) override;
 
     void setSsl(bool flag) { ssl_ = flag; }
     bool ssl() const { return ssl_; }

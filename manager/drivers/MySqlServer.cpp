@@ -127,17 +127,22 @@ DWORD MySqlServer::stopProcess()
     return 0;
 }
 
-bool MySqlServer::installService()
+void MySqlServer::serviceCommand(bool install, char* line, int size)
 {
     // The executable chosen for process mode, with the service's name.
-    char line[MAX_PATH + 32];
-    snprintf(line, sizeof line, "\"%s\" --install %s", executable_, name_);
+    snprintf(line, size, "\"%s\" %s %s", executable_, install ? "--install" : "--remove", name_);
+}
+
+bool MySqlServer::installService()
+{
+    char line[2 * MAX_PATH];
+    serviceCommand(true, line, sizeof line);
     return installWith(line);
 }
 
 bool MySqlServer::uninstallService()
 {
-    char line[MAX_PATH + 32];
-    snprintf(line, sizeof line, "\"%s\" --remove %s", executable_, name_);
+    char line[2 * MAX_PATH];
+    serviceCommand(false, line, sizeof line);
     return uninstallWith(line);
 }

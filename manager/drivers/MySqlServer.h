@@ -18,6 +18,7 @@ public:
     bool uninstallService() override;
     DWORD startProcess() override;
     DWORD stopProcess() override;
+    void serviceCommand(bool install, char* line, int size) override;
 
     // The user's extra arguments for process-mode starts, cut to 255
     // characters.

@@ -19,11 +19,6 @@ Server* serverTable[serverTableSize];
 
 namespace {
 
-// How long a service's install or removal command may take.
-const DWORD serviceCommandWaitMs = 15000;
-// How long a stopped service's process may take to end.
-const DWORD serviceProcessEndWaitMs = 5000;
-
 // QueryServiceStatusEx, looked up at run time (Windows 2000 and later):
 // it also names the service's process.
 typedef BOOL(WINAPI* QueryStatusExProc)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
@@ -176,7 +171,7 @@ DWORD Server::start()
         return 0;
     }
 
-    awaitServiceProcessEnd();
+    passOverServiceProcess();
 
     // A server already running, started by whatever means, is adopted; the
     // driver's own helpers (a syntax test still running, a shutdown tool)
@@ -368,11 +363,12 @@ void Server::noteServiceProcess(DWORD pid)
     serviceProcessId_ = pid;
 }
 
-void Server::awaitServiceProcessEnd()
+void Server::passOverServiceProcess()
 {
     if (!serviceProcess_)
         return;
-    WaitForSingleObject(serviceProcess_, serviceProcessEndWaitMs);
+    if (WaitForSingleObject(serviceProcess_, 0) == WAIT_TIMEOUT)
+        rememberHelper(serviceProcessId_);
     CloseHandle(serviceProcess_);
     serviceProcess_ = nullptr;
     serviceProcessId_ = 0;
@@ -469,20 +465,6 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
     if (pid)
         *pid = created.dwProcessId;
     return created.hProcess;
-}
-
-bool Server::runHiddenAndWait(const char* cmdLine, DWORD waitMs, DWORD* exitCode)
-{
-    HANDLE process = runHiddenProcess(cmdLine, nullptr);
-    if (!process)
-        return false;
-    WaitForSingleObject(process, waitMs);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    if (exitCode)
-        *exitCode = code;
-    CloseHandle(process);
-    return true;
 }
 
 SC_HANDLE Server::openOwnService(ServiceControl::ServiceAccess access)
@@ -583,47 +565,91 @@ void Server::rememberHelper(DWORD pid)
     nextHelper_ = (nextHelper_ + 1) % helperCount;
 }
 
+void Server::serviceCommand(bool, char* line, int size)
+{
+    if (size > 0)
+        line[0] = '\0';
+}
+
+void Server::fillServiceStep(bool install, const char* command, ServiceStep* step)
+{
+    ZeroMemory(step, sizeof *step);
+    snprintf(step->name, sizeof step->name, "%s", name_);
+    snprintf(step->command, sizeof step->command, "%s", command);
+    step->install = install;
+    serviceProblem_ = ServiceOk;
+    // A service of that name already there is looked at here, before any
+    // command: another program's is left as it is (an install fails, a
+    // removal has nothing of the kit's to remove), the kit's own is taken
+    // up as it is by an install.
+    bool own = false;
+    bool registered = serviceRegistered(&own);
+    if (registered && !own) {
+        serviceProblem_ = ServiceForeign;
+        step->skip = true;
+        step->done = !install;
+    } else if (install && registered) {
+        step->skip = true;
+        step->done = true;
+    } else if (!install && !registered) {
+        step->skip = true;
+        step->done = true;
+    }
+    if (install)
+        return;
+    // The service goes only once no handle on it is left open, and once
+    // its process has ended.
+    closeService();
+    step->endingProcess = serviceProcess_;
+    serviceProcess_ = nullptr;
+    serviceProcessId_ = 0;
+}
+
+void Server::prepareServiceStep(bool install, ServiceStep* step)
+{
+    char command[sizeof step->command];
+    serviceCommand(install, command, sizeof command);
+    fillServiceStep(install, command, step);
+    // A service of another program is never touched, not even by an undo.
+    if (serviceProblem_ != ServiceForeign)
+        serviceCommand(!install, step->undo, sizeof step->undo);
+}
+
+bool Server::takeServiceStep(ServiceStep* step)
+{
+    if (step->service) {
+        CloseServiceHandle(step->service);
+        step->service = nullptr;
+    }
+    closeService();
+    // The service as it stands, with the least rights that serve; a
+    // service of another program found now is named (foreignProgram_).
+    service_ = openOwnService(ServiceControl::ServiceCommands);
+    if (step->skip)
+        return step->done;
+    // Whether the step did its work is what it found then (an undo since
+    // does not change it); another program's service of that name found
+    // now does not count.
+    bool done = step->done && !(step->install && !service_ && foreignProgram_[0]);
+    if (!done)
+        serviceProblem_ = foreignProgram_[0] ? ServiceForeign : ServiceCommandFailed;
+    return done;
+}
+
 bool Server::installWith(const char* cmdLine)
 {
-    serviceProblem_ = ServiceOk;
-    bool own = false;
-    if (serviceRegistered(&own) && !own) {
-        // Another program's service of the same name: left as it is.
-        serviceProblem_ = ServiceForeign;
-        return false;
-    }
-    // The kit's own service, left registered, is taken up as it is; else
-    // the command must succeed (a failure it reports counts, as does one
-    // to start at all) and the service exist afterwards.
-    DWORD code = 0;
-    bool done = own || (runHiddenAndWait(cmdLine, serviceCommandWaitMs, &code) &&
-                        (code == 0 || code == STILL_ACTIVE));
-    if (!reopenService() || !done) {
-        serviceProblem_ = foreignProgram_[0] ? ServiceForeign : ServiceCommandFailed;
-        return false;
-    }
-    quoteImagePath();
-    return true;
+    ServiceStep step;
+    fillServiceStep(true, cmdLine, &step);
+    runServiceSteps(&step, 1);
+    return takeServiceStep(&step);
 }
 
 bool Server::uninstallWith(const char* cmdLine)
 {
-    serviceProblem_ = ServiceOk;
-    if (!closeService())
-        return false;
-    bool own = false;
-    if (!serviceRegistered(&own))
-        return true;
-    if (!own) {
-        // Not the kit's: never removed.
-        serviceProblem_ = ServiceForeign;
-        return true;
-    }
-    runHiddenAndWait(cmdLine, serviceCommandWaitMs);
-    service_ = openOwnService(ServiceControl::ServiceCommands);
-    if (service_)
-        serviceProblem_ = ServiceCommandFailed;
-    return service_ == nullptr;
+    ServiceStep step;
+    fillServiceStep(false, cmdLine, &step);
+    runServiceSteps(&step, 1);
+    return takeServiceStep(&step);
 }
 
 bool Server::quoteImagePath()
@@ -632,37 +658,8 @@ bool Server::quoteImagePath()
         return false;
     // Rewriting the image path takes all rights, which only this asks for.
     SC_HANDLE service = ServiceControl::openService(name_, ServiceControl::ServiceAll);
-    DWORD size = 0;
+    bool quoted = quoteServiceImagePath(service);
     if (service)
-        QueryServiceConfigA(service, nullptr, 0, &size);
-    QUERY_SERVICE_CONFIGA* config =
-        size ? static_cast<QUERY_SERVICE_CONFIGA*>(LocalAlloc(LMEM_FIXED, size)) : nullptr;
-    if (!config) {
-        if (service)
-            CloseServiceHandle(service);
-        return false;
-    }
-    bool quoted = false;
-    if (QueryServiceConfigA(service, config, size, &size) && config->lpBinaryPathName) {
-        const char* image = config->lpBinaryPathName;
-        // The program is the path up to ".exe" followed by a blank or the
-        // end; an unquoted one with blanks in it would start
-        // "C:\Program.exe" (for instance) with the service's rights.
-        const char* end = nullptr;
-        for (const char* at = image; *at && !end; ++at)
-            if (_strnicmp(at, ".exe", 4) == 0 &&
-                (at[4] == '\0' || at[4] == ' '))
-                end = at + 4;
-        quoted = image[0] == '"';
-        if (!quoted && end) {
-            char line[2 * MAX_PATH];
-            int length = snprintf(line, sizeof line, "\"%.*s\"%s", static_cast<int>(end - image), image, end);
-            quoted = length > 0 && length < static_cast<int>(sizeof line) &&
-                     ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, line,
-                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    LocalFree(config);
-    CloseServiceHandle(service);
+        CloseServiceHandle(service);
     return quoted;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "ServiceControl.h"
+#include "ServiceJob.h"
 
 enum ServerState : LONG {
     Running = 0,
@@ -130,6 +131,24 @@ public:
     };
     const ProcessEnd& lastEnd() const { return lastEnd_; }
 
+    // A switch between process and service mode whose commands run
+    // elsewhere (ServiceJob): the step that installs or removes this
+    // server's service, with the command that undoes it; a removal lets go
+    // of the service handle and hands over the service's process to wait
+    // for. A service of that name already there is looked at first: the
+    // kit's own is taken up as it is, another program's is left alone
+    // (serviceProblem ServiceForeign, foreignProgram names it) and no
+    // command runs for it. takeServiceStep takes up the service the step
+    // left and says whether the step did its work. Both on the
+    // user-interface thread.
+    void prepareServiceStep(bool install, ServiceStep* step);
+    bool takeServiceStep(ServiceStep* step);
+
+    // The same launch as runHidden, made with CreateProcessA so that the
+    // new process can be waited for: its handle (the caller closes it)
+    // and its id (pid may be null); null when nothing was started.
+    static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
+
 protected:
     // The process start takes up for a running server, given the one its
     // search found (the found one itself unless a driver knows better: a
@@ -148,15 +167,6 @@ protected:
     // Runs a command line without showing a window; true when WinExec
     // accepted it (a result above 31).
     static bool runHidden(const char* cmdLine);
-    // The same launch made with CreateProcessA as WinExec makes it, so that
-    // the new process can be waited for: its handle (the caller closes it)
-    // and its id (pid may be null); null when nothing was started.
-    static HANDLE runHiddenProcess(const char* cmdLine, DWORD* pid);
-    // Runs a command line hidden and waits at most waitMs for its end;
-    // true when it was launched.
-    // exitCode (may be null) gets the program's exit code, STILL_ACTIVE
-    // when it has not ended in time.
-    static bool runHiddenAndWait(const char* cmdLine, DWORD waitMs, DWORD* exitCode = nullptr);
     // The program a command line starts: its first word, or the text in
     // the quotes it begins with. CreateProcessA is given it as the
     // application name, so that a path with blanks never starts another
@@ -172,12 +182,16 @@ protected:
     // keeps it to see the server end). Returns 0 or CreateProcessA's error.
     static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
                               PROCESS_INFORMATION* record);
+    // The install or removal command of the server's service (empty when
+    // the server has none); the subclasses give theirs.
+    virtual void serviceCommand(bool install, char* line, int size);
     // Runs the server's own install command and waits (bounded) for its
     // end, then takes up the service it registered and quotes its image
     // path when the server wrote it bare; true only when the command did
     // not fail and the service exists afterwards. A service of that name
     // already there is taken up when it is the kit's, and refused
-    // (ServiceForeign) otherwise.
+    // (ServiceForeign) otherwise. On the calling thread (a switch runs the
+    // same step on a ServiceJob's).
     bool installWith(const char* cmdLine);
     // Lets go of the service handle, then runs the server's own removal
     // command and waits (bounded) for its end; true only when the service
@@ -269,10 +283,15 @@ private:
     // service (pid 0: none named).
     void noteServiceProcess(DWORD pid);
     // A service of this server that was stopped may leave its process a
-    // moment longer than its status says: a start in process mode waits for
-    // that process to end (bounded) before it looks for a running server,
-    // or it would take up the ending process as the server.
-    void awaitServiceProcessEnd();
+    // moment longer than its status says. The switch to process mode waits
+    // for it on its own thread (its removal step); a start in process mode
+    // that still finds it alive (a mode set without a switch) does not
+    // wait but passes over it, or it would take up the ending process as
+    // the server.
+    void passOverServiceProcess();
+    // The step of a switch (or of installWith and uninstallWith) for this
+    // server's service.
+    void fillServiceStep(bool install, const char* command, ServiceStep* step);
 
     // The process of this server's service as last seen running (null:
     // none seen), and its id.

@@ -121,3 +121,34 @@ UINT_PTR startServerMonitor()
     }
     return monitorTimer;
 }
+
+void waitForServersPumping(Server* const* servers, int count, DWORD ms)
+{
+    DWORD started = GetTickCount();
+    for (;;) {
+        HANDLE ends[MAXIMUM_WAIT_OBJECTS - 1];
+        DWORD live = 0;
+        for (int i = 0; i < count && live < MAXIMUM_WAIT_OBJECTS - 1; ++i) {
+            HANDLE process = servers[i]->processHandle();
+            if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+                ends[live++] = process;
+        }
+        DWORD spent = GetTickCount() - started;
+        if (!live || spent >= ms)
+            return;
+        // Any one process, a message sent to a window of the thread or a
+        // window to paint (waiting for all would see a message only once
+        // every process has ended).
+        DWORD result = MsgWaitForMultipleObjects(live, ends, FALSE, ms - spent, QS_SENDMESSAGE | QS_PAINT);
+        if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
+            return;
+        if (result < WAIT_OBJECT_0 + live)
+            continue;
+        // PeekMessage delivers the sent messages whatever its filter; only
+        // painting is taken from the queue. Posted messages stay for the
+        // loop they are meant for (a tray menu's end, the quit).
+        MSG message;
+        while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+}

@@ -42,3 +42,10 @@ bool waitForMessageOrServerEnd(DWORD timeoutMs);
 // there it waits on the servers' processes too, so that an end is seen
 // when it happens. False for WM_QUIT.
 bool getMessageWatchingServers(MSG* message);
+
+// Waits until the processes of the servers (their processHandle, read
+// afresh each time: a pass lets go of a process it finds ended) have all
+// ended, or until ms have passed, answering the messages sent to the
+// calling thread's windows and painting them meanwhile, so that they keep
+// answering; posted messages wait for the loop they are meant for.
+void waitForServersPumping(Server* const* servers, int count, DWORD ms);

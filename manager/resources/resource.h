@@ -86,6 +86,11 @@
 #define IDS_DIAG_FOLDER_NON_ASCII      32897  // %s folder
 #define IDS_DIAG_FOLDER_NETWORK        32898  // %s folder
 #define IDS_DIAG_FOLDER_TOO_LONG       32899  // %s folder, %d characters at most
+// Why the manager holds the end of the session; the service switch under
+// way (event log).
+#define IDS_SESSION_END_REASON     32900
+#define IDS_SERVICES_INSTALLING    32901
+#define IDS_SERVICES_REMOVING      32902
 
 // ---------------------------------------------------------------------------
 // Dialog templates (Manager.rc), each in English, French and Italian.

@@ -283,9 +283,9 @@ void VersionFetch::cancel()
     // request under way.
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&job_->window), nullptr);
     CloseShared(&job_->internet);
-    // A name lookup cannot be broken off: a thread still busy after this
-    // is left to end on its own (or with the process), holding its job.
-    WaitForSingleObject(thread_, 1000);
+    // Nothing is waited for (the window goes on at once): a name lookup
+    // cannot be broken off, and a thread still busy is left to end on its
+    // own (or with the process), holding its job.
     CloseHandle(thread_);
     thread_ = nullptr;
     release(job_);

@@ -45,7 +45,8 @@ bool OfferNewVersion(HWND owner, const char* caption, const char* published);
 // thread posts message to window with wParam 1 when a version was found,
 // 0 otherwise, and lParam naming the fetch for result(). The thread
 // touches nothing but its own record; cancel (and the destructor) ends a
-// request under way and has nothing more posted.
+// request under way and has nothing more posted, without waiting for the
+// thread.
 class VersionFetch {
 public:
     VersionFetch();

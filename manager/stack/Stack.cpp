@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Diagnostics.h"
+#include "ServerMonitor.h"
 #include "MySqlServer.h"
 #include "PortDiagnosis.h"
 #include "ServerDiagnosis.h"
@@ -17,9 +18,13 @@ namespace {
 
 // How long a quit waits for a server that is still starting to be seen
 // running (and then stopped), and how long the end of a session waits for
-// the servers to end: Windows gives a logoff about five seconds.
+// the servers to end: Windows without a way to say why (before Vista)
+// gives a logoff about five seconds; one that was told why waits until the
+// user ends the wait, and a clean MySQL shutdown is given at most
+// SessionEndHeldMs.
 const DWORD StartWaitMs = 10000;
 const DWORD SessionEndWaitMs = 4000;
+const DWORD SessionEndHeldMs = 20000;
 
 // The system's text for an error code as it gives it, for a prompt.
 void SystemMessage(DWORD code, char* out, size_t size)
@@ -31,8 +36,8 @@ void SystemMessage(DWORD code, char* out, size_t size)
 
 Stack::Stack(Server& apache, Server& mysql, StackView& view)
     : stopLimitMs(30000), apache_(apache), mysql_(mysql), view_(view), apacheProgram_(nullptr),
-      mysqlProgram_(nullptr), services_(false),
-      switchPending_(false), quitting_(false), controlDeniedTold_(false), quitAfterStart_(false), quitRequestedAt_(0)
+      mysqlProgram_(nullptr), services_(false), switchPending_(false), quitting_(false), controlDeniedTold_(false),
+      quitAfterStart_(false), quitRequestedAt_(0), switchWindow_(nullptr), switchMessage_(0)
 {
 }
 
@@ -43,6 +48,7 @@ StackSnapshot Stack::snapshot() const
     shot.mysql = mysql_.state();
     shot.started = stackStarted(shot.apache, shot.mysql);
     shot.settled = shot.started || (shot.apache == Stopped && shot.mysql == Stopped);
+    shot.switching = switching();
     return shot;
 }
 
@@ -69,7 +75,8 @@ void Stack::setServices(bool services)
 
 void Stack::applyServices(bool services)
 {
-    if (services == services_)
+    // A second Apply would change the option under the switch.
+    if (services == services_ || switching())
         return;
     if (started()) {
         apache_.stop();
@@ -81,6 +88,11 @@ void Stack::applyServices(bool services)
 
 void Stack::startAll()
 {
+    // While the services are installed or removed both servers are stopped,
+    // and the switch starts them in the new mode once it is done: a start
+    // now would run them in the old mode beside the commands.
+    if (switching())
+        return;
     view_.stackLog("Demarrage des serveurs", SourceManager);
     // Any failed launch or service start is said, in the system's words
     // (access denied, not a valid program, a 64-bit server on 32-bit
@@ -122,6 +134,8 @@ void Stack::startApache()
 
 void Stack::stopAll()
 {
+    if (switching())
+        return;
     view_.stackLog("Arret des serveurs", SourceManager);
     apache_.stop();
     mysql_.stop();
@@ -139,7 +153,7 @@ void Stack::toggle()
 
 void Stack::restartAll()
 {
-    if (!started())
+    if (!started() || switching())
         return;
     log(IDS_LOG_RESTARTING, SourceManager);
     // A check that fails posts its report, which asks the user.
@@ -301,10 +315,61 @@ void Stack::watchStops()
     }
 }
 
+void Stack::setSwitchTarget(HWND window, UINT message)
+{
+    switchWindow_ = window;
+    switchMessage_ = message;
+}
+
 void Stack::switchServices()
 {
+    if (switching())
+        return;
+    log(services_ ? IDS_SERVICES_INSTALLING : IDS_SERVICES_REMOVING, SourceManager);
+    if (switchWindow_) {
+        // The commands run on the job's thread; the view goes on meanwhile,
+        // with the commands that would meet the switch waiting.
+        ServiceStep steps[2];
+        apache_.prepareServiceStep(services_, &steps[0]);
+        mysql_.prepareServiceStep(services_, &steps[1]);
+        if (serviceJob_.start(switchWindow_, switchMessage_, steps, 2)) {
+            view_.stackChanged();
+            return;
+        }
+        // No thread to be had: the steps run here.
+        runServiceSteps(steps, 2);
+        completeServiceSwitch(steps);
+        return;
+    }
+    // No window to post to: the drivers switch here, one after the other,
+    // and what one did is undone when the other could not.
     bool apacheDone = services_ ? apache_.installService() : apache_.uninstallService();
     bool mysqlDone = services_ ? mysql_.installService() : mysql_.uninstallService();
+    if (!apacheDone || !mysqlDone) {
+        if (apacheDone)
+            services_ ? apache_.uninstallService() : apache_.installService();
+        if (mysqlDone)
+            services_ ? mysql_.uninstallService() : mysql_.installService();
+    }
+    finishServiceSwitch(apacheDone, mysqlDone);
+}
+
+bool Stack::serviceSwitchDone(LPARAM job)
+{
+    ServiceStep steps[2];
+    if (!serviceJob_.take(job, steps, 2))
+        return false;  // a cancelled job's
+    completeServiceSwitch(steps);
+    // The servers start in their new mode; a quit that waited goes on.
+    changed(false);
+    return true;
+}
+
+void Stack::completeServiceSwitch(ServiceStep steps[2])
+{
+    // The drivers take up the services the steps left.
+    bool apacheDone = apache_.takeServiceStep(&steps[0]);
+    bool mysqlDone = mysql_.takeServiceStep(&steps[1]);
     finishServiceSwitch(apacheDone, mysqlDone);
 }
 
@@ -319,12 +384,8 @@ void Stack::finishServiceSwitch(bool apacheDone, bool mysqlDone)
         mysql_.setRestartPending(true);
         return;
     }
-    // Both servers stay as they were: what one switch did is undone, the
-    // option goes back, and the user is told.
-    if (apacheDone)
-        services ? apache_.uninstallService() : apache_.installService();
-    if (mysqlDone)
-        services ? mysql_.uninstallService() : mysql_.installService();
+    // Both servers stay as they were (what one switch did has been
+    // undone), the option goes back, and the user is told.
     services_ = !services;
     view_.stackServicesChanged(services_);
     StackQuestion question;
@@ -348,15 +409,18 @@ void Stack::finishServiceSwitch(bool apacheDone, bool mysqlDone)
 
 bool Stack::quitMustWait(DWORD now)
 {
-    if (quitAfterStart_ && now - quitRequestedAt_ >= StartWaitMs)
+    // A service switch under way is let end first (its commands are
+    // bounded): services are never left half switched.
+    bool switching = this->switching();
+    if (!switching && quitAfterStart_ && now - quitRequestedAt_ >= StartWaitMs)
         return false;  // waited long enough: what runs is stopped now
-    bool starting = (!apache_.serviceMode() && apache_.state() == StartPending) ||
+    bool starting = switching || (!apache_.serviceMode() && apache_.state() == StartPending) ||
                     (!mysql_.serviceMode() && mysql_.state() == StartPending);
     if (!starting)
         return false;
     // A process that is starting cannot be told to stop yet: the quit is
     // carried out at the change that sees it running (or gone).
-    if (!quitAfterStart_)
+    if (!quitAfterStart_ || switching)
         quitRequestedAt_ = now;
     quitAfterStart_ = true;
     return true;
@@ -382,10 +446,12 @@ bool Stack::quit()
     return true;
 }
 
-void Stack::endSession()
+void Stack::endSession(bool reasonGiven)
 {
     quitting_ = true;
     quitAfterStart_ = false;
+    // The switch's thread is let go: the session ends whatever it does.
+    serviceJob_.cancel();
     if (apache_.serviceMode() && mysql_.serviceMode())
         return;
     view_.stackLog("Arret des serveurs", SourceManager);
@@ -399,15 +465,10 @@ void Stack::endSession()
         apache_.shutdownUnchecked();
     // Both processes at once, on the drivers' own handles (a started or an
     // adopted server has one): another program of the same name is not
-    // waited for.
-    HANDLE ends[2];
-    DWORD count = 0;
-    if (mysql_.processHandle())
-        ends[count++] = mysql_.processHandle();
-    if (apache_.processHandle())
-        ends[count++] = apache_.processHandle();
-    if (count)
-        WaitForMultipleObjects(count, ends, TRUE, SessionEndWaitMs);
+    // waited for. The thread's messages are dispatched meanwhile: Windows
+    // shows the reason given instead of "not responding".
+    Server* servers[2] = {&mysql_, &apache_};
+    waitForServersPumping(servers, 2, reasonGiven ? SessionEndHeldMs : SessionEndWaitMs);
 }
 
 void Stack::logSystemText(DWORD code, EventSource source)

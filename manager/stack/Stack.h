@@ -50,6 +50,9 @@ struct StackSnapshot {
     ServerState mysql;
     bool started;  // both Running
     bool settled;  // started, or both Stopped
+    // The services are being installed or removed: start, stop, restart
+    // and Apply wait.
+    bool switching;
 };
 
 class Stack {
@@ -76,10 +79,19 @@ public:
     bool services() const { return services_; }
     bool switchPending() const { return switchPending_; }
     // The switch in two halves: the work (install or remove both
-    // services), then its completion with what the work did. The
-    // completion undoes a half-done switch and puts the option back.
+    // services, on a thread of its own when a post target is given; a
+    // half-done switch is undone there), then its completion with what the
+    // work did: the mode changes, or the option goes back and the user is
+    // told.
     void switchServices();
     void finishServiceSwitch(bool apacheDone, bool mysqlDone);
+    // Where the switch's thread posts its end (the view's window and a
+    // message of its own); without one the switch runs on the caller's
+    // thread. The message's lParam goes to serviceSwitchDone, which
+    // completes the switch (false: not this switch's message).
+    void setSwitchTarget(HWND window, UINT message);
+    bool serviceSwitchDone(LPARAM job);
+    bool switching() const { return serviceJob_.running(); }
 
     void startAll();
     void stopAll();
@@ -99,8 +111,10 @@ public:
     bool quitting() const { return quitting_; }
     bool quit();
     // The end of the session: nothing is asked; MySQL is told first, Apache
-    // without its syntax test; a bounded wait for both.
-    void endSession();
+    // without its syntax test; a bounded wait for both, during which the
+    // thread's messages are dispatched. reasonGiven: Windows was told why
+    // the session's end is held, and the wait may be longer.
+    void endSession(bool reasonGiven = false);
     // The service option to keep at a quit: one applied but not carried
     // out yet does not count.
     bool servicesToKeep() const { return switchPending_ ? apache_.serviceMode() : services_; }
@@ -124,6 +138,7 @@ private:
     // The system's words for a failed launch or service start, in the log.
     void logSystemText(DWORD code, EventSource source);
     void logErrorTail(Server* server);
+    void completeServiceSwitch(ServiceStep steps[2]);
 
     Server& apache_;
     Server& mysql_;
@@ -137,6 +152,9 @@ private:
     bool controlDeniedTold_;
     bool quitAfterStart_;
     DWORD quitRequestedAt_;
+    ServiceJob serviceJob_;
+    HWND switchWindow_;
+    UINT switchMessage_;
 
     Stack(const Stack&) = delete;
     Stack& operator=(const Stack&) = delete;

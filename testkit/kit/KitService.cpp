@@ -1,5 +1,6 @@
 #include "KitService.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "KitCommon.h"
@@ -106,6 +107,16 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
         ReportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, result);
 }
 
+// A slow service command, for tests of a window that must not wait for
+// it: a file service.delay beside the program holding a number of
+// milliseconds makes an install or a removal take that long first.
+void CommandDelay()
+{
+    std::string delay;
+    if (ReadWholeFile(ProgramDir() + "service.delay", &delay, 32))
+        Sleep(strtoul(delay.c_str(), nullptr, 10));
+}
+
 }  // namespace
 
 void OnServiceRestart(HANDLE event)
@@ -121,6 +132,7 @@ void ServiceReady()
 
 int InstallService(const char* name, const std::string& imagePath)
 {
+    CommandDelay();
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
         DWORD error = GetLastError();
@@ -144,6 +156,7 @@ int InstallService(const char* name, const std::string& imagePath)
 
 int RemoveService(const char* name)
 {
+    CommandDelay();
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         DWORD error = GetLastError();

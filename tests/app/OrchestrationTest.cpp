@@ -5,6 +5,8 @@
 
 #include <winsock2.h>
 
+#include <thread>
+
 #include "ServiceControl.h"
 #include "TestKit.h"
 #include "ImportHook.h"
@@ -490,4 +492,72 @@ TEST_F(OrchestrationTest, AStopThatDoesNotEndIsReportedAndEndedOnlyOnYes)
     EXPECT_EQ(0u, prompts.texts().back().find("Apache has not ended 1 s after it was asked to stop.\n\n"));
     EXPECT_TRUE(WaitStates(Stopped, Stopped)) << Lines();
     EXPECT_EQ(1, CountLines("Apache : Apache's process was ended at the user's request")) << Lines();
+}
+
+// The services' commands run on a thread of their own (here each takes
+// 2.5 s): the window answers all along; a start and Apply wait for the
+// switch, and so does a quit.
+TEST_F(OrchestrationTest, ASlowServiceSwitchLeavesTheWindowAnswering)
+{
+    for (const std::string& dir : {kit->apacheProgramDir(), kit->mysqlBin()})
+        ASSERT_TRUE(testkit::WriteFileBytes(dir + "service.delay", "2500"));
+    WriteSettings();
+    HWND w = Open()->handle();
+    testkit::AnswerProbe probe(w);
+    for (bool services : {true, false}) {
+        CheckDlgButton(w, IDC_START_AS_SERVICES, services ? BST_CHECKED : BST_UNCHECKED);
+        SendMessageA(w, WM_COMMAND, IDC_APPLY, 0);
+        ASSERT_TRUE(PumpUntil([&] { return window->stack().switching(); }, 10000)) << Lines();
+        probe.reset();
+        DWORD started = GetTickCount();
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_APPLY)));
+        testkit::SaveScreenshot(w, testkit::ArtefactsDir() + "switching-services.bmp");
+        if (services) {
+            SendMessageA(w, WM_COMMAND, ID_CMD_START, 0);
+            EXPECT_EQ(0, CountLines("Demarrage des serveurs")) << "a start waits for the switch";
+        } else {
+            SendMessageA(w, WM_COMMAND, ID_CMD_QUIT, 0);
+            EXPECT_FALSE(window->hasQuit()) << "a quit waits for the switch";
+        }
+        ASSERT_TRUE(PumpUntil([&] { return !window->stack().switching(); }, 30000));
+        DWORD switchMs = GetTickCount() - started;
+        // Blocked, the window would not answer for a whole command.
+        EXPECT_LT(probe.longestMs(), 1250.0) << "longest answer during a switch of " << switchMs << " ms";
+        EXPECT_GE(switchMs, 2000u);
+        EXPECT_EQ(services, window->stack().apache().serviceMode() && window->stack().mysql().serviceMode()) << Lines();
+        EXPECT_EQ(services, testkit::ServiceState("MySql") != 0);
+        if (services) {
+            EXPECT_TRUE(WaitStates(Running, Running, 30000)) << Lines();
+        }
+    }
+    EXPECT_TRUE(PumpUntil([&] { return window->hasQuit(); }, 5000));
+    EXPECT_EQ(1, CountLines("Installing the services of Apache and MySql...")) << Lines();
+    EXPECT_EQ(1, CountLines("Removing the services of Apache and MySql...")) << Lines();
+}
+
+// At the end of the session the wait for a MySQL that takes its time (here
+// one that ignores its shutdown events, waited for until the bound) keeps
+// the window answering.
+TEST_F(OrchestrationTest, TheWaitAtTheSessionsEndKeepsTheWindowAnswering)
+{
+    ASSERT_TRUE(testkit::WriteFileBytes(kit->mysqlBin() + "mysqld.stubborn", ""));
+    WriteSettings();
+    HWND w = Open()->handle();
+    StartBoth();
+    testkit::AnswerProbe probe(w);
+    volatile LONG handlerMs = -1;
+    std::thread logoff([&] {
+        SendMessageA(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        probe.reset();
+        DWORD started = GetTickCount();
+        SendMessageA(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        InterlockedExchange(&handlerMs, static_cast<LONG>(GetTickCount() - started));
+    });
+    EXPECT_TRUE(PumpUntil([&] { return handlerMs >= 0; }, 40000));
+    logoff.join();
+    // The bound: 20 s where Windows was told why (ShutdownBlockReasonCreate),
+    // else 4 s. Wine 8 has the function as a stub that fails: 4 s here.
+    EXPECT_GE(handlerMs, 3500) << "the servers were waited for";
+    EXPECT_LT(probe.longestMs(), 1000.0) << "longest answer during a wait of " << handlerMs << " ms";
+    EXPECT_TRUE(window->hasQuit());
 }

@@ -24,6 +24,48 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs)
     }
 }
 
+AnswerProbe::AnswerProbe(HWND window) : window_(window)
+{
+    thread_ = CreateThread(nullptr, 0, run, this, 0, nullptr);
+}
+
+AnswerProbe::~AnswerProbe()
+{
+    InterlockedExchange(&stop_, 1);
+    // Its last message may wait for this very thread's window.
+    PumpUntil([&] { return WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }, 60000);
+    CloseHandle(thread_);
+}
+
+void AnswerProbe::reset()
+{
+    InterlockedExchange(&longestUs_, 0);
+}
+
+double AnswerProbe::longestMs() const
+{
+    return longestUs_ / 1000.0;
+}
+
+DWORD WINAPI AnswerProbe::run(void* self)
+{
+    AnswerProbe* probe = static_cast<AnswerProbe*>(self);
+    LARGE_INTEGER frequency, t0, t1;
+    QueryPerformanceFrequency(&frequency);
+    while (!probe->stop_) {
+        QueryPerformanceCounter(&t0);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(probe->window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
+        QueryPerformanceCounter(&t1);
+        LONG us = static_cast<LONG>((t1.QuadPart - t0.QuadPart) * 1000000 / frequency.QuadPart);
+        LONG seen = probe->longestUs_;
+        while (us > seen && InterlockedCompareExchange(&probe->longestUs_, us, seen) != seen)
+            seen = probe->longestUs_;
+        Sleep(1);
+    }
+    return 0;
+}
+
 void PumpFor(DWORD ms)
 {
     PumpUntil([] { return false; }, ms);

@@ -18,6 +18,24 @@ bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs);
 // Dispatches messages for the given time (for "nothing happens" checks).
 void PumpFor(DWORD ms);
 
+// Sends WM_NULL to a window from a thread of its own, again and again (1 ms
+// apart), and keeps the longest time an answer took: a window whose thread
+// is busy elsewhere answers only once it reads its messages again.
+class AnswerProbe {
+public:
+    explicit AnswerProbe(HWND window);
+    ~AnswerProbe();
+    void reset();
+    double longestMs() const;
+
+private:
+    static DWORD WINAPI run(void* self);
+    HWND window_;
+    HANDLE thread_;
+    volatile LONG stop_ = 0;
+    volatile LONG longestUs_ = 0;
+};
+
 // Folder of the running test program, with a trailing backslash. Every
 // program of the build lands there.
 std::string BinDir();

@@ -270,13 +270,14 @@ TEST_F(VersionCheck, SiteThatNeverAnswersBlocksNothing)
         EXPECT_EQ(window.found, 0u);
         EXPECT_GE(GetTickCount() - started, 4000u);
 
-        // A cancelled request posts nothing and ends its wait at once.
+        // A cancelled request posts nothing, and the cancel waits for
+        // nothing: the thread ends on its own.
         window.posted = 0;
         ASSERT_TRUE(fetch.start(window.handle, FetchWindow::VersionCheckMessage));
         testkit::PumpUntil([&] { return window.ticks >= 20; }, 3000);
         started = GetTickCount();
         fetch.cancel();
-        EXPECT_LT(GetTickCount() - started, 1500u);
+        EXPECT_LT(GetTickCount() - started, 250u);
     }
     testkit::PumpUntil([] { return false; }, 300);
     EXPECT_EQ(window.posted, 0);
