@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "ApachePort.h"
+#include "ConsoleCapture.h"
 #include "InstallDir.h"
 #include "ServiceControl.h"
 
@@ -134,11 +135,17 @@ DWORD ApacheServer::launch(char* cmdLine, const char* title, PROCESS_INFORMATION
 {
     STARTUPINFOA startup;
     hiddenStartup(&startup, title);
+    // What the server (not a helper command) says in its console before its
+    // log opens is kept.
+    ConsoleCapture capture;
+    if (record == &process_)
+        capture.prepare(&startup);
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(executable_, cmdLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, directory_,
-                        &startup, &created))
+    if (!CreateProcessA(executable_, cmdLine, nullptr, nullptr, capture.inherits(), CREATE_NEW_CONSOLE, nullptr,
+                        directory_, &startup, &created))
         return GetLastError();
+    capture.attach(created.dwProcessId);
     CloseHandle(created.hThread);
     created.hThread = nullptr;
     *record = created;

@@ -260,6 +260,8 @@ TEST_F(EndToEnd, WebPortHeldByAnotherProgram)
     else
         EXPECT_EQ(std::string(strrchr(self, '\\') + 1) + " (pid " + std::to_string(GetCurrentProcessId()) + ")",
                   holderName);
+    // What Apache said in its console before it ended is shown too.
+    EXPECT_TRUE(run->waitLog("Apache : no listening sockets available, shutting down", 1)) << Status();
     // MySQL, started first, is taken down with the Apache that could not start.
     ExpectStopped("port held");
     closesocket(holder);
