@@ -62,9 +62,10 @@ double Switch(e2e::ManagerRun& run, bool services)
     return e2e::NowMs() - t0;
 }
 
-// Apache's syntax test as the manager runs it (a batch file through
-// cmd.exe, waited for), bare: the window still waits for one at an Apache
-// start and stop. Its time in ms, or a negative one.
+// Apache's syntax test as the manager once ran it (a batch file through
+// cmd.exe, waited for on the window's thread), bare: what the window used
+// to wait for at an Apache start and stop. Its time in ms, or a negative
+// one.
 double SyntaxTest(const testkit::KitLayout& kit)
 {
     const std::string batch = kit.apacheDir() + "floorchk.bat", output = kit.apacheDir() + "floorchk.txt";
@@ -137,7 +138,7 @@ int main(int argc, char** argv)
     for (const Row& row : rows)
         printf("  %-46s total %6.0f   longest answer %6.1f   floor %5.1f   x%.1f\n", row.what, Median(row.total),
                Median(row.longest), Median(row.floor), Median(row.longest) / std::max(Median(row.floor), 0.1));
-    printf("  for comparison, Apache's syntax test through cmd.exe, bare: %.0f ms (the window still waits for one "
+    printf("  for comparison, Apache's syntax test through cmd.exe, bare: %.0f ms (what the window once waited for "
            "at each Apache start and stop)\n",
            Median(syntaxTests));
     run.run("/quit");
