@@ -219,9 +219,14 @@ int urlPort(const char* url, const char* end)
 
 bool ExcludedRangeOf(int port, unsigned* first, unsigned* last)
 {
-    static char text[16384];
-    return runNetsh("int ipv4 show excludedportrange protocol=tcp", text, sizeof text) &&
-           FindExcludedRange(text, port, first, last);
+    // Asked only when a bind was refused: the buffer lives for the call.
+    const int size = 16384;
+    char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
+    bool found = text && runNetsh("int ipv4 show excludedportrange protocol=tcp", text, size) &&
+                 FindExcludedRange(text, port, first, last);
+    if (text)
+        HeapFree(GetProcessHeap(), 0, text);
+    return found;
 }
 
 int HttpQueueProcesses(const char* text, int port, DWORD* pids, int maxPids)
@@ -268,14 +273,21 @@ int HttpQueueProcesses(const char* text, int port, DWORD* pids, int maxPids)
 
 bool HttpQueueHolders(int port, char* names, int size)
 {
-    static char text[65536];
     if (!names || size <= 0)
         return false;
     names[0] = '\0';
-    if (!runNetsh("http show servicestate view=requestq", text, sizeof text))
-        return false;
+    // Asked only for a port held by the system: the buffer lives for the
+    // call.
+    const int textSize = 65536;
+    char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, textSize));
     DWORD pids[8];
-    int count = HttpQueueProcesses(text, port, pids, 8);
+    int count = text && runNetsh("http show servicestate view=requestq", text, textSize)
+                    ? HttpQueueProcesses(text, port, pids, 8)
+                    : -1;
+    if (text)
+        HeapFree(GetProcessHeap(), 0, text);
+    if (count < 0)
+        return false;
     ServiceControl::acquire();
     for (int i = 0; i < count; ++i) {
         char name[MAX_PATH] = "";
