@@ -315,4 +315,48 @@ HWND AnswerMessageBox(int button, DWORD pid, const char* title, DWORD waitMs, st
     return box;
 }
 
+std::string Env(const char* name)
+{
+    char value[MAX_PATH] = "";
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? value : "";
+}
+
+bool LinkTree(const std::string& from, const std::string& to, const char* pattern, bool deep)
+{
+    CreateDirectoryA(to.c_str(), nullptr);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((from + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (deep)
+                ok = LinkTree(from + name + "\\", to + name + "\\", "*", true) && ok;
+            continue;
+        }
+        std::string source = from + name, target = to + name;
+        DeleteFileA(target.c_str());
+        ok = (CreateHardLinkA(target.c_str(), source.c_str(), nullptr) ||
+              CopyFileA(source.c_str(), target.c_str(), FALSE)) &&
+             ok;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return ok;
+}
+
+std::string LongLowerPath(const std::string& path)
+{
+    char out[MAX_PATH] = "";
+    DWORD n = GetLongPathNameA(path.c_str(), out, sizeof out);
+    std::string result = n > 0 && n < sizeof out ? out : path;
+    for (char& c : result)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
 }  // namespace testkit

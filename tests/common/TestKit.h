@@ -88,4 +88,13 @@ std::string MessageBoxText(HWND box);
 HWND AnswerMessageBox(int button, DWORD pid, const char* title = nullptr, DWORD waitMs = 0,
                       std::string* text = nullptr);
 
+// An environment variable's value ("" when unset or too long).
+std::string Env(const char* name);
+// Every file below `from` whose name matches `pattern`, into `to` (made
+// when missing) as hard links where the file system allows it, copies
+// elsewhere; folders too when `deep`. False when one could not be made.
+bool LinkTree(const std::string& from, const std::string& to, const char* pattern, bool deep);
+// A path in its long form, letters in lower case (for comparing paths).
+std::string LongLowerPath(const std::string& path);
+
 }  // namespace testkit

@@ -11,52 +11,9 @@
 
 namespace realapache {
 
-namespace {
-
-std::string Env(const char* name)
-{
-    char value[MAX_PATH] = "";
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    return n > 0 && n < sizeof value ? value : "";
-}
-
-// Hard links where the file system allows it, copies elsewhere.
-bool LinkFiles(const std::string& from, const std::string& to, const char* pattern)
-{
-    CreateDirectoryA(to.c_str(), nullptr);
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((from + pattern).c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = true;
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        std::string source = from + found.cFileName, target = to + found.cFileName;
-        DeleteFileA(target.c_str());
-        ok = (CreateHardLinkA(target.c_str(), source.c_str(), nullptr) ||
-              CopyFileA(source.c_str(), target.c_str(), FALSE)) &&
-             ok;
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-    return ok;
-}
-
-std::string LongLower(const std::string& path)
-{
-    char out[MAX_PATH] = "";
-    DWORD n = GetLongPathNameA(path.c_str(), out, sizeof out);
-    std::string result = n > 0 && n < sizeof out ? out : path;
-    for (char& c : result)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return result;
-}
-
-}  // namespace
-
 std::string ServerDir()
 {
-    std::string dir = Env("TARVANE_REAL_APACHE");
+    std::string dir = testkit::Env("TARVANE_REAL_APACHE");
     if (!dir.empty() && dir.back() != '\\')
         dir += '\\';
     return dir;
@@ -104,13 +61,13 @@ RealKit::RealKit(const char* tag)
     }
     std::string apache = run.kit.apacheDir();
     // The stand-in httpd.exe gives way to the real one.
-    if (!LinkFiles(server + "bin\\", apache + "bin\\", "*") ||
-        !LinkFiles(server + "modules\\", apache + "modules\\", "*.so") ||
-        !LinkFiles(server + "conf\\", apache + "conf\\", "mime.types") || !writeConf(run.kit.port())) {
+    if (!testkit::LinkTree(server + "bin\\", apache + "bin\\", "*", false) ||
+        !testkit::LinkTree(server + "modules\\", apache + "modules\\", "*.so", false) ||
+        !testkit::LinkTree(server + "conf\\", apache + "conf\\", "mime.types", false) || !writeConf(run.kit.port())) {
         problem_ = "the server's files could not be put into the kit, error " + std::to_string(GetLastError());
         return;
     }
-    std::string shipped = Env("TARVANE_SHIPPED_MANAGER");
+    std::string shipped = testkit::Env("TARVANE_SHIPPED_MANAGER");
     shipped_ = !shipped.empty() && CopyFileA(shipped.c_str(), run.exe.c_str(), FALSE);
 }
 
@@ -154,7 +111,7 @@ std::vector<Process> RealKit::servers() const
     static ImageNameFn imageName = reinterpret_cast<ImageNameFn>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA"));
     std::vector<Process> found;
-    std::string bin = LongLower(run.kit.apacheDir() + "bin\\");
+    std::string bin = testkit::LongLowerPath(run.kit.apacheDir() + "bin\\");
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry = {sizeof entry};
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
@@ -163,7 +120,7 @@ std::vector<Process> RealKit::servers() const
         HANDLE process = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, entry.th32ProcessID);
         char path[MAX_PATH] = "";
         DWORD size = sizeof path;
-        if (process && imageName(process, 0, path, &size) && LongLower(path).find(bin) == 0)
+        if (process && imageName(process, 0, path, &size) && testkit::LongLowerPath(path).find(bin) == 0)
             found.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
         if (process)
             CloseHandle(process);

@@ -13,55 +13,6 @@ namespace realmysql {
 
 namespace {
 
-std::string Env(const char* name)
-{
-    char value[MAX_PATH] = "";
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    return n > 0 && n < sizeof value ? value : "";
-}
-
-// Files are hard links where the file system allows it (the server is
-// about 90 MB), copies elsewhere.
-bool LinkFile(const std::string& from, const std::string& to)
-{
-    return CreateHardLinkA(to.c_str(), from.c_str(), nullptr) || CopyFileA(from.c_str(), to.c_str(), FALSE);
-}
-
-// Every file below `from` whose name matches `pattern`, into `to`;
-// folders too when `deep`.
-bool LinkTree(const std::string& from, const std::string& to, const char* pattern, bool deep)
-{
-    CreateDirectoryA(to.c_str(), nullptr);
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((from + pattern).c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = true;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (deep)
-                ok = LinkTree(from + name + "\\", to + name + "\\", "*", true) && ok;
-        } else {
-            ok = LinkFile(from + name, to + name) && ok;
-        }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-    return ok;
-}
-
-std::string LongPath(const std::string& path)
-{
-    char out[MAX_PATH] = "";
-    DWORD n = GetLongPathNameA(path.c_str(), out, sizeof out);
-    std::string result = n > 0 && n < sizeof out ? out : path;
-    for (char& c : result)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return result;
-}
-
 std::string HostName()
 {
     char name[MAX_PATH] = "";
@@ -82,7 +33,7 @@ std::string MyIniPath()
 
 std::string ServerDir()
 {
-    std::string dir = Env("TARVANE_REAL_MYSQL");
+    std::string dir = testkit::Env("TARVANE_REAL_MYSQL");
     if (!dir.empty() && dir.back() != '\\')
         dir += '\\';
     return dir;
@@ -92,7 +43,7 @@ std::string ProgramDir(RealServer server)
 {
     if (server == Mysql80)
         return ServerDir().empty() ? "" : ServerDir() + "bin\\";
-    std::string dir = Env("TARVANE_REAL_MYSQL57");
+    std::string dir = testkit::Env("TARVANE_REAL_MYSQL57");
     if (!dir.empty() && dir.back() != '\\')
         dir += '\\';
     return dir;
@@ -169,13 +120,13 @@ RealKit::RealKit(const char* tag, const e2e::Keys& keys, RealServer server)
         return;
     }
     std::string bin = run.kit.mysqlBin();
-    bool linked = LinkFile(programs + "mysqld.exe", bin + "mysqld.exe");
+    bool linked = testkit::LinkTree(programs, bin, "mysqld.exe", false);
     if (server == Mysql80) {
-        linked = LinkTree(programs, bin, "*.dll", false) && linked;
+        linked = testkit::LinkTree(programs, bin, "*.dll", false) && linked;
         for (const char* program : {"mysqladmin.exe", "mysql.exe"})
-            linked = LinkFile(programs + program, bin + program) && linked;
+            linked = testkit::LinkTree(programs, bin, program, false) && linked;
     }
-    linked = LinkTree(programs + (server == Mysql80 ? "..\\share\\" : "share\\"), run.kit.mysqlDir() + "share\\",
+    linked = testkit::LinkTree(programs + (server == Mysql80 ? "..\\share\\" : "share\\"), run.kit.mysqlDir() + "share\\",
                       "*", true) && linked;
     if (!linked) {
         problem_ = "the server's files could not be put into the kit, error " + std::to_string(GetLastError());
@@ -198,7 +149,7 @@ RealKit::RealKit(const char* tag, const e2e::Keys& keys, RealServer server)
     // The 32-bit manager as it ships, where this machine runs 32-bit code
     // (Wine starts it through wine32's loader in this 64-bit prefix); the
     // 64-bit build otherwise. Decided by trying, at the first launch.
-    std::string shipped = Env("TARVANE_SHIPPED_MANAGER");
+    std::string shipped = testkit::Env("TARVANE_SHIPPED_MANAGER");
     shipped_ = !shipped.empty() && CopyFileA(shipped.c_str(), run.exe.c_str(), FALSE);
 }
 
@@ -314,7 +265,7 @@ std::vector<DWORD> RealKit::servers() const
     static ImageNameFn imageName = reinterpret_cast<ImageNameFn>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA"));
     std::vector<DWORD> found;
-    std::string bin = LongPath(run.kit.mysqlBin());
+    std::string bin = testkit::LongLowerPath(run.kit.mysqlBin());
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry = {sizeof entry};
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
@@ -323,7 +274,7 @@ std::vector<DWORD> RealKit::servers() const
         HANDLE process = OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, entry.th32ProcessID);
         char path[MAX_PATH] = "";
         DWORD size = sizeof path;
-        if (process && imageName(process, 0, path, &size) && LongPath(path).find(bin) == 0)
+        if (process && imageName(process, 0, path, &size) && testkit::LongLowerPath(path).find(bin) == 0)
             found.push_back(entry.th32ProcessID);
         if (process)
             CloseHandle(process);
