@@ -158,7 +158,7 @@ ManagerWindow::ManagerWindow(HWND parent)
     stack_.apacheDriver.setSsl(settings_.SslMode);
 
     if (settings_.MySqlArguments[0] == '\0')
-        CopyText(settings_.MySqlArguments, 250, IDS_MYSQL_DEFAULT_ARGS);
+        CopyText(settings_.MySqlArguments, sizeof settings_.MySqlArguments, IDS_MYSQL_DEFAULT_ARGS);
     stack_.mysqlDriver.setArguments(settings_.MySqlArguments);
 
     char windows[MAX_PATH] = "";

@@ -74,7 +74,7 @@ DWORD MySqlServer::startProcess()
     // Both paths and the arguments at their longest, quotes, two blanks
     // and the switch. The base directory ends with a backslash, which
     // would escape its closing quote: it is given without it.
-    char line[2 * MAX_PATH + mySqlArgumentsLength + 20];
+    char line[2 * MAX_PATH + MaxMySqlArguments + 20];
     snprintf(line, sizeof line, "\"%s\" --basedir=\"%.*s\"  %s", executable_,
              static_cast<int>(strlen(directory_)) - 1, directory_, arguments_);
     // No console title, and the current folder is the manager's own.

@@ -6,9 +6,7 @@
 #include <windows.h>
 
 #include "Server.h"
-
-// Longest extra argument text, in characters.
-const int mySqlArgumentsLength = 255;
+#include "Settings.h"  // MaxMySqlArguments, the longest text the settings keep
 
 class MySqlServer : public Server {
 public:
@@ -44,5 +42,5 @@ public:
 private:
     char directory_[MAX_PATH];
     char executable_[MAX_PATH];
-    char arguments_[mySqlArgumentsLength + 1];
+    char arguments_[MaxMySqlArguments + 1];
 };

@@ -26,6 +26,11 @@ const DWORD StartWaitMs = 10000;
 const DWORD SessionEndWaitMs = 4000;
 const DWORD SessionEndHeldMs = 20000;
 
+// The stack's own lines in the event log, in French whatever the language.
+const char StartingLine[] = "Demarrage des serveurs";
+const char StoppingLine[] = "Arret des serveurs";
+const char ConfigErrorLine[] = "Erreur dans le fichier de configuration d'Apache";
+
 // The system's text for an error code as it gives it, for a prompt.
 void SystemMessage(DWORD code, char* out, size_t size)
 {
@@ -93,7 +98,7 @@ void Stack::startAll()
     // now would run them in the old mode beside the commands.
     if (switching())
         return;
-    view_.stackLog("Demarrage des serveurs", SourceManager);
+    view_.stackLog(StartingLine, SourceManager);
     // Any failed launch or service start is said, in the system's words
     // (access denied, not a valid program, a 64-bit server on 32-bit
     // Windows, elevation needed...).
@@ -136,7 +141,7 @@ void Stack::stopAll()
 {
     if (switching())
         return;
-    view_.stackLog("Arret des serveurs", SourceManager);
+    view_.stackLog(StoppingLine, SourceManager);
     apache_.stop();
     mysql_.stop();
     // Shown at once: both are stopping now.
@@ -264,7 +269,7 @@ void Stack::onServerNotification(Server* server, WPARAM code, LPARAM lParam)
             StackQuestion question;
             FormatText(question.text, 2261, IDS_APACHE_CONFIG_ERROR,
                        lParam ? reinterpret_cast<const char*>(lParam) : "");
-            view_.stackLog("Erreur dans le fichier de configuration d'Apache", SourceManager);
+            view_.stackLog(ConfigErrorLine, SourceManager);
             ask(question, MB_YESNO | MB_ICONERROR, ID_CMD_EDIT_APACHE_CONF);
             break;
         }
@@ -435,7 +440,7 @@ bool Stack::quit()
     // The drivers' actual mode decides: an applied switch to services that
     // has not happened yet leaves processes that must end with the manager.
     if (!apache_.serviceMode() || !mysql_.serviceMode()) {
-        view_.stackLog("Arret des serveurs", SourceManager);
+        view_.stackLog(StoppingLine, SourceManager);
         // Without the syntax test: a broken httpd.conf must not keep Apache
         // running after the manager.
         if (!apache_.serviceMode())
@@ -454,7 +459,7 @@ void Stack::endSession(bool reasonGiven)
     serviceJob_.cancel();
     if (apache_.serviceMode() && mysql_.serviceMode())
         return;
-    view_.stackLog("Arret des serveurs", SourceManager);
+    view_.stackLog(StoppingLine, SourceManager);
     // MySQL first: its data must be written before Windows ends what is
     // left. Then Apache, without its syntax test (a broken httpd.conf must
     // neither keep it running nor open a box now). Starting servers are
