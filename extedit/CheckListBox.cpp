@@ -19,41 +19,41 @@ void Release(void* block)
 }  // namespace
 
 CheckListBox::CheckListBox()
-    : itemHeight(ItemHeight), checkWidth(CheckWidth), hwnd(nullptr), baseProc(nullptr), updating(false), redrawHeld(false), items(0), boxed(0), copyValid(false), texts(nullptr),
-      textsSize(0), textsUsed(0), start(nullptr), mark(nullptr), boxMark(nullptr)
+    : itemHeight_(ItemHeight), checkWidth_(CheckWidth), hwnd_(nullptr), baseProc_(nullptr), updating_(false), redrawHeld_(false), items_(0), boxed_(0), copyValid_(false), texts_(nullptr),
+      textsSize_(0), textsUsed_(0), start_(nullptr), mark_(nullptr), boxMark_(nullptr)
 {
 }
 
 CheckListBox::~CheckListBox()
 {
-    Release(texts);
-    Release(start);
+    Release(texts_);
+    Release(start_);
 }
 
 bool CheckListBox::create(HWND parent, int id, int left, int top, int width, int height, HFONT font, int dpi)
 {
-    itemHeight = MulDiv(ItemHeight, dpi, 96);
-    checkWidth = MulDiv(CheckWidth, dpi, 96);
-    hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
+    itemHeight_ = MulDiv(ItemHeight, dpi, 96);
+    checkWidth_ = MulDiv(CheckWidth, dpi, 96);
+    hwnd_ = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_OWNERDRAWFIXED |
                                LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT,
                            left, top, width, height, parent, (HMENU)(INT_PTR)id,
                            (HINSTANCE)GetWindowLongPtrA(parent, GWLP_HINSTANCE), nullptr);
-    if (!hwnd)
+    if (!hwnd_)
         return false;
-    SendMessageA(hwnd, WM_SETFONT, (WPARAM)font, FALSE);
-    SendMessageA(hwnd, LB_SETITEMHEIGHT, 0, itemHeight);
+    SendMessageA(hwnd_, WM_SETFONT, (WPARAM)font, FALSE);
+    SendMessageA(hwnd_, LB_SETITEMHEIGHT, 0, itemHeight_);
     // The list box finds this object in its user data.
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, (LONG_PTR)this);
-    baseProc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)listProc);
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, (LONG_PTR)this);
+    baseProc_ = (WNDPROC)SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, (LONG_PTR)listProc);
     // One block: the offsets, then the two rows of marks.
-    start = (DWORD*)Grow(nullptr, (MaxItems + 1) * sizeof(DWORD) + 2 * MaxItems);
-    if (start) {
-        start[0] = 0;
-        mark = (BYTE*)(start + MaxItems + 1);
-        boxMark = mark + MaxItems;
+    start_ = (DWORD*)Grow(nullptr, (MaxItems + 1) * sizeof(DWORD) + 2 * MaxItems);
+    if (start_) {
+        start_[0] = 0;
+        mark_ = (BYTE*)(start_ + MaxItems + 1);
+        boxMark_ = mark_ + MaxItems;
     }
-    copyValid = start != nullptr;
+    copyValid_ = start_ != nullptr;
     return true;
 }
 
@@ -62,96 +62,96 @@ LRESULT CheckListBox::call(UINT message, WPARAM wParam, LPARAM lParam)
     // Redraw goes off at the first change of the items in a reload, not
     // before: turning it on again redraws the whole box at once (some
     // milliseconds), which a reload that keeps every item need not pay.
-    if (updating && !redrawHeld &&
+    if (updating_ && !redrawHeld_ &&
         (message == LB_ADDSTRING || message == LB_DELETESTRING || message == LB_RESETCONTENT)) {
-        redrawHeld = true;
-        CallWindowProcA(baseProc, hwnd, WM_SETREDRAW, FALSE, 0);
+        redrawHeld_ = true;
+        CallWindowProcA(baseProc_, hwnd_, WM_SETREDRAW, FALSE, 0);
     }
-    return CallWindowProcA(baseProc, hwnd, message, wParam, lParam);
+    return CallWindowProcA(baseProc_, hwnd_, message, wParam, lParam);
 }
 
 void CheckListBox::beginUpdate()
 {
-    updating = true;
-    redrawHeld = false;
+    updating_ = true;
+    redrawHeld_ = false;
 }
 
 void CheckListBox::settle()
 {
-    if (boxed > items)
-        removeFrom(items);
-    if (!copyValid)
+    if (boxed_ > items_)
+        removeFrom(items_);
+    if (!copyValid_)
         return;
-    for (int i = 0; i < items; ++i)
-        if (mark[i] != boxMark[i])
-            setBoxMark(i, mark[i] != 0);
+    for (int i = 0; i < items_; ++i)
+        if (mark_[i] != boxMark_[i])
+            setBoxMark(i, mark_[i] != 0);
 }
 
 void CheckListBox::setBoxMark(int index, bool checked)
 {
     call(LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
-    boxMark[index] = checked ? 1 : 0;
+    boxMark_[index] = checked ? 1 : 0;
     // With redraw on, only the item whose mark changed is drawn again.
     RECT item;
-    if (!redrawHeld && call(LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
-        InvalidateRect(hwnd, &item, FALSE);
+    if (!redrawHeld_ && call(LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
+        InvalidateRect(hwnd_, &item, FALSE);
 }
 
 void CheckListBox::endUpdate()
 {
     settle();
-    updating = false;
-    if (redrawHeld) {
+    updating_ = false;
+    if (redrawHeld_) {
         call(WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        InvalidateRect(hwnd_, nullptr, TRUE);
     }
-    redrawHeld = false;
+    redrawHeld_ = false;
 }
 
 void CheckListBox::clear()
 {
-    if (updating && copyValid) {
+    if (updating_ && copyValid_) {
         // The items stay in the box until the adds take them over or
         // settle removes them; nothing is selected, the top is shown.
-        items = 0;
+        items_ = 0;
         call(LB_SETCURSEL, (WPARAM)-1, 0);
         call(LB_SETTOPINDEX, 0, 0);
         return;
     }
     call(LB_RESETCONTENT, 0, 0);
-    items = boxed = 0;
-    textsUsed = 0;
-    copyValid = start != nullptr;
-    if (copyValid)
-        start[0] = 0;
+    items_ = boxed_ = 0;
+    textsUsed_ = 0;
+    copyValid_ = start_ != nullptr;
+    if (copyValid_)
+        start_[0] = 0;
 }
 
 int CheckListBox::add(const char* text)
 {
     DWORD length = (DWORD)strlen(text);
-    if (items < boxed) {
+    if (items_ < boxed_) {
         // A kept item with the same text becomes this one, unchecked.
         DWORD keptLength;
-        const char* keptText = copiedText(items, &keptLength);
+        const char* keptText = copiedText(items_, &keptLength);
         if (keptLength == length && memcmp(keptText, text, length) == 0) {
-            mark[items] = 0;
-            return items++;
+            mark_[items_] = 0;
+            return items_++;
         }
-        removeFrom(items);
+        removeFrom(items_);
     }
-    if (items >= MaxItems)
+    if (items_ >= MaxItems)
         return -1;
     // A new item's data is 0: unchecked.
     LRESULT index = call(LB_ADDSTRING, 0, (LPARAM)text);
     if (index < 0)
         return -1;
-    if (copyValid) {
-        if (copyText(items, text, length))
-            mark[items] = boxMark[items] = 0;
+    if (copyValid_) {
+        if (copyText(items_, text, length))
+            mark_[items_] = boxMark_[items_] = 0;
         else
-            copyValid = false;
+            copyValid_ = false;
     }
-    boxed = ++items;
+    boxed_ = ++items_;
     return (int)index;
 }
 
@@ -161,75 +161,75 @@ void CheckListBox::removeFrom(int first)
     // emptying the box: when fewer items stay than go, the box is emptied
     // and the first ones are put back from the copy (their marks follow at
     // settle).
-    if (first <= boxed - first) {
+    if (first <= boxed_ - first) {
         call(LB_RESETCONTENT, 0, 0);
         for (int i = 0; i < first; ++i) {
             DWORD length;
             call(LB_ADDSTRING, 0, (LPARAM)copiedText(i, &length));
-            boxMark[i] = 0;
+            boxMark_[i] = 0;
         }
     } else {
-        for (int i = boxed - 1; i >= first; --i)
+        for (int i = boxed_ - 1; i >= first; --i)
             call(LB_DELETESTRING, (WPARAM)i, 0);
     }
-    boxed = first;
-    if (copyValid)
-        textsUsed = start[first];
+    boxed_ = first;
+    if (copyValid_)
+        textsUsed_ = start_[first];
 }
 
 bool CheckListBox::copyText(int index, const char* text, DWORD length)
 {
-    DWORD need = textsUsed + length + 1;
-    if (need > textsSize) {
-        DWORD size = textsSize ? textsSize : 65536;
+    DWORD need = textsUsed_ + length + 1;
+    if (need > textsSize_) {
+        DWORD size = textsSize_ ? textsSize_ : 65536;
         while (size < need)
             size *= 2;
-        char* grown = (char*)Grow(texts, size);
+        char* grown = (char*)Grow(texts_, size);
         if (!grown)
             return false;
-        texts = grown;
-        textsSize = size;
+        texts_ = grown;
+        textsSize_ = size;
     }
-    memcpy(texts + textsUsed, text, length + 1);
-    start[index] = textsUsed;
-    textsUsed = need;
-    start[index + 1] = textsUsed;
+    memcpy(texts_ + textsUsed_, text, length + 1);
+    start_[index] = textsUsed_;
+    textsUsed_ = need;
+    start_[index + 1] = textsUsed_;
     return true;
 }
 
 const char* CheckListBox::copiedText(int index, DWORD* length) const
 {
-    *length = start[index + 1] - start[index] - 1;
-    return texts + start[index];
+    *length = start_[index + 1] - start_[index] - 1;
+    return texts_ + start_[index];
 }
 
 void CheckListBox::dropCopy()
 {
-    copyValid = false;
+    copyValid_ = false;
     LRESULT n = call(LB_GETCOUNT, 0, 0);
-    items = boxed = n < 0 ? 0 : (int)n;
+    items_ = boxed_ = n < 0 ? 0 : (int)n;
 }
 
 void CheckListBox::setChecked(int index, bool checked)
 {
-    if (index < 0 || index >= items)
+    if (index < 0 || index >= items_)
         return;
-    if (!copyValid) {
+    if (!copyValid_) {
         call(LB_SETITEMDATA, (WPARAM)index, checked ? 1 : 0);
         return;
     }
     // During an update the box gets its marks when the update ends.
-    mark[index] = checked ? 1 : 0;
-    if (!updating && mark[index] != boxMark[index])
+    mark_[index] = checked ? 1 : 0;
+    if (!updating_ && mark_[index] != boxMark_[index])
         setBoxMark(index, checked);
 }
 
 bool CheckListBox::checked(int index)
 {
-    if (index < 0 || index >= items)
+    if (index < 0 || index >= items_)
         return false;
-    if (copyValid)
-        return mark[index] != 0;
+    if (copyValid_)
+        return mark_[index] != 0;
     LRESULT data = call(LB_GETITEMDATA, (WPARAM)index, 0);
     return data != LB_ERR && data != 0;
 }
@@ -237,9 +237,9 @@ bool CheckListBox::checked(int index)
 bool CheckListBox::text(int index, char* buffer, int size)
 {
     buffer[0] = '\0';
-    if (index < 0 || index >= items)
+    if (index < 0 || index >= items_)
         return false;
-    if (copyValid) {
+    if (copyValid_) {
         DWORD length;
         const char* copied = copiedText(index, &length);
         if (length > (DWORD)size - 1)
@@ -267,12 +267,12 @@ bool CheckListBox::text(int index, char* buffer, int size)
 
 int CheckListBox::count()
 {
-    return items;
+    return items_;
 }
 
 void CheckListBox::measureItem(MEASUREITEMSTRUCT* measure) const
 {
-    measure->itemHeight = itemHeight;
+    measure->itemHeight = itemHeight_;
 }
 
 void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
@@ -287,7 +287,7 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
 
     FillRect(dc, &item, GetSysColorBrush(COLOR_WINDOW));
     // The box: a sunken square, white inside, with a black tick when checked.
-    RECT box = {item.left + 2, item.top + 1, item.left + 2 + itemHeight - 2, item.top + itemHeight - 1};
+    RECT box = {item.left + 2, item.top + 1, item.left + 2 + itemHeight_ - 2, item.top + itemHeight_ - 1};
     DrawEdge(dc, &box, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
     FillRect(dc, &box, GetSysColorBrush(COLOR_WINDOW));
     if (draw->itemData == 1) {
@@ -307,11 +307,11 @@ void CheckListBox::drawItem(const DRAWITEMSTRUCT* draw)
     }
 
     RECT label = item;
-    label.left += checkWidth + 1;
+    label.left += checkWidth_ + 1;
     bool selected = (draw->itemState & ODS_SELECTED) != 0;
     FillRect(dc, &label, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     char text[256] = "";
-    if (copyValid && (int)draw->itemID < boxed) {
+    if (copyValid_ && (int)draw->itemID < boxed_) {
         DWORD length;
         const char* copied = copiedText((int)draw->itemID, &length);
         if (length < sizeof text)
@@ -338,11 +338,11 @@ void CheckListBox::toggle(int index)
     if (data == LB_ERR)
         return;
     call(LB_SETITEMDATA, (WPARAM)index, data ? 0 : 1);
-    if (copyValid && index < items)
-        mark[index] = boxMark[index] = data ? 0 : 1;
+    if (copyValid_ && index < items_)
+        mark_[index] = boxMark_[index] = data ? 0 : 1;
     RECT item;
     if (call(LB_GETITEMRECT, (WPARAM)index, (LPARAM)&item) != LB_ERR)
-        InvalidateRect(hwnd, &item, FALSE);
+        InvalidateRect(hwnd_, &item, FALSE);
 }
 
 LRESULT CALLBACK CheckListBox::listProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -356,7 +356,7 @@ LRESULT CALLBACK CheckListBox::listProc(HWND hwnd, UINT message, WPARAM wParam, 
         LRESULT result = self->call(message, wParam, lParam);
         int x = (short)LOWORD(lParam), y = (short)HIWORD(lParam);
         LRESULT hit = self->call(LB_ITEMFROMPOINT, 0, MAKELPARAM(x, y));
-        if (x >= 0 && x < self->checkWidth && HIWORD(hit) == 0)
+        if (x >= 0 && x < self->checkWidth_ && HIWORD(hit) == 0)
             self->toggle(LOWORD(hit));
         return result;
     }
@@ -372,8 +372,8 @@ LRESULT CALLBACK CheckListBox::listProc(HWND hwnd, UINT message, WPARAM wParam, 
         // A mark set by someone else.
         LRESULT result = self->call(message, wParam, lParam);
         int index = (int)wParam;
-        if (self->copyValid && index >= 0 && index < self->items && result != LB_ERR)
-            self->mark[index] = self->boxMark[index] = lParam ? 1 : 0;
+        if (self->copyValid_ && index >= 0 && index < self->items_ && result != LB_ERR)
+            self->mark_[index] = self->boxMark_[index] = lParam ? 1 : 0;
         else if (result != LB_ERR)
             self->dropCopy();
         return result;

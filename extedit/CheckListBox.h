@@ -26,7 +26,7 @@ public:
 
     // dpi: the screen's, to which the item height and the box are scaled.
     bool create(HWND parent, int id, int left, int top, int width, int height, HFONT font, int dpi = 96);
-    HWND handle() const { return hwnd; }
+    HWND handle() const { return hwnd_; }
 
     // A reload: a clear keeps the items in the box, and the adds that
     // follow take them over while their texts are the same; redraw is off
@@ -60,24 +60,24 @@ private:
     const char* copiedText(int index, DWORD* length) const;
     void dropCopy();
 
-    int itemHeight;  // ItemHeight and CheckWidth at the screen's dpi
-    int checkWidth;
-    HWND hwnd;
-    WNDPROC baseProc;
-    bool updating;
-    bool redrawHeld;  // the reload has turned the box's redraw off
+    int itemHeight_;  // ItemHeight and CheckWidth at the screen's dpi
+    int checkWidth_;
+    HWND hwnd_;
+    WNDPROC baseProc_;
+    bool updating_;
+    bool redrawHeld_;  // the reload has turned the box's redraw off
 
-    int items;        // the items of the list: 0 to items - 1
-    int boxed;        // the items in the box: after a clear during an update,
+    int items_;        // the items of the list: 0 to items - 1
+    int boxed_;        // the items in the box: after a clear during an update,
                       // items to boxed - 1 are kept ones not yet taken over
 
     // The copy: the texts of the items in the box, in order, each followed
     // by a NUL; start[i] is item i's offset, start[boxed] the end. mark[i]
     // is item i's mark as the list has it, boxMark[i] as the box has it.
-    bool copyValid;
-    char* texts;
-    DWORD textsSize, textsUsed;
-    DWORD* start;     // MaxItems + 1 offsets
-    BYTE* mark;       // MaxItems
-    BYTE* boxMark;    // MaxItems
+    bool copyValid_;
+    char* texts_;
+    DWORD textsSize_, textsUsed_;
+    DWORD* start_;     // MaxItems + 1 offsets
+    BYTE* mark_;       // MaxItems
+    BYTE* boxMark_;    // MaxItems
 };

@@ -520,10 +520,10 @@ bool ReplaceIniFile(const char* workPath, const char* iniPath)
 }
 
 ExtensionBlock::ExtensionBlock(ExtensionView& view)
-    : view(view), curLength(0), headSaved(false), headBytes(0), stampKnown(false), loadedSize(), loadedWrite(),
-      standard(false), standardItems(0)
+    : view_(view), curLength_(0), headSaved_(false), headBytes_(0), stampKnown_(false), loadedSize_(), loadedWrite_(),
+      standard_(false), standardItems_(0)
 {
-    curLine[0] = outLine[0] = iniPath[0] = tmpPath[0] = errorText[0] = '\0';
+    curLine_[0] = outLine_[0] = iniPath_[0] = tmpPath_[0] = errorText_[0] = '\0';
 }
 
 void ExtensionBlock::load()
@@ -531,44 +531,44 @@ void ExtensionBlock::load()
     char caption[64], message[128];
     LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
 
-    view.clear();
-    headSaved = false;
-    headBytes = 0;
-    stampKnown = false;
-    tail.clear();
-    standard = false;
-    standardItems = 0;
-    whole.clear();
-    lines.clear();
+    view_.clear();
+    headSaved_ = false;
+    headBytes_ = 0;
+    stampKnown_ = false;
+    tail_.clear();
+    standard_ = false;
+    standardItems_ = 0;
+    whole_.clear();
+    lines_.clear();
 
     // A path that does not fit is left empty rather than cut into the name
     // of some other file.
     char windowsDir[PathSize];
     UINT dirLength = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    iniPath[0] = tmpPath[0] = '\0';
+    iniPath_[0] = tmpPath_[0] = '\0';
     if (dirLength > 0 && dirLength < sizeof windowsDir) {
-        if (snprintf(iniPath, sizeof iniPath, "%s\\php.ini", windowsDir) >= (int)sizeof iniPath)
-            iniPath[0] = '\0';
-        if (snprintf(tmpPath, sizeof tmpPath, "%s\\tmp%s", windowsDir, "php.ini") >= (int)sizeof tmpPath)
-            tmpPath[0] = '\0';
+        if (snprintf(iniPath_, sizeof iniPath_, "%s\\php.ini", windowsDir) >= (int)sizeof iniPath_)
+            iniPath_[0] = '\0';
+        if (snprintf(tmpPath_, sizeof tmpPath_, "%s\\tmp%s", windowsDir, "php.ini") >= (int)sizeof tmpPath_)
+            tmpPath_[0] = '\0';
     }
 
     LineReader ini;
-    if (!iniPath[0] || !ini.open(iniPath)) {
+    if (!iniPath_[0] || !ini.open(iniPath_)) {
         LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
-        view.showMessage(message, caption);
+        view_.showMessage(message, caption);
         return;
     }
 
     // What the list will show is php.ini as it stands now: an apply checks
     // that no other program has written it since.
-    stampKnown = ini.stamp(&loadedSize, &loadedWrite);
+    stampKnown_ = ini.stamp(&loadedSize_, &loadedWrite_);
 
     // A php.ini without the start marker anywhere is read as PHP ships it,
     // when it has extension lines; one with neither goes the block's way
     // below, to its format error.
-    if (ini.readAll(&whole) && !HasStartMarker(whole.data, whole.length) && loadStandard()) {
-        standard = true;
+    if (ini.readAll(&whole_) && !HasStartMarker(whole_.data, whole_.length) && loadStandard()) {
+        standard_ = true;
         return;
     }
 
@@ -576,50 +576,50 @@ void ExtensionBlock::load()
     // file. When that file cannot be written the list is still shown, but
     // no apply will replace php.ini.
     FileWriter work;
-    bool workOk = tmpPath[0] && work.create(tmpPath);
+    bool workOk = tmpPath_[0] && work.create(tmpPath_);
     bool startFound = false;
     for (;;) {
-        LineReader::Result read = ini.read(curLine, &curLength);
+        LineReader::Result read = ini.read(curLine_, &curLength_);
         if (read == LineReader::NoLine)
             break;
-        work.write(curLine, (DWORD)curLength);
+        work.write(curLine_, (DWORD)curLength_);
         work.write("\r\n", 2);
         if (read == LineReader::LongLine)
             break;
-        if (IsLine(curLine, curLength, StartMarker)) {
+        if (IsLine(curLine_, curLength_, StartMarker)) {
             startFound = true;
             break;
         }
     }
     if (workOk) {
         workOk = work.close();
-        headBytes = work.written();
+        headBytes_ = work.written();
     }
 
     // The block: a read that fails leaves an empty line, which is no entry.
     int index = 0;
     bool endFound = true;
-    ini.read(curLine, &curLength);
-    while (!IsLine(curLine, curLength, EndMarker)) {
+    ini.read(curLine_, &curLength_);
+    while (!IsLine(curLine_, curLength_, EndMarker)) {
         // A NUL byte inside a line or an entry beyond the list's index
         // range could not be written back as read.
         short kind = -1;
-        if ((int)strlen(curLine) == curLength && index < MaxEntries)
-            kind = ParseEntryLine(curLine);
-        if (kind < 0 || view.add(curLine) < 0) {
+        if ((int)strlen(curLine_) == curLength_ && index < MaxEntries)
+            kind = ParseEntryLine(curLine_);
+        if (kind < 0 || view_.add(curLine_) < 0) {
             formatError();
             endFound = false;
             break;
         }
         if (kind == 1)
-            view.setChecked(index, true);
-        ini.read(curLine, &curLength);
+            view_.setChecked(index, true);
+        ini.read(curLine_, &curLength_);
         ++index;
     }
 
     // Lines after the end marker belong to the user: apply puts them back.
-    bool tailRead = !endFound || ini.readRest(&tail);
-    headSaved = workOk && startFound && endFound && tailRead && !ini.hadIoError();
+    bool tailRead = !endFound || ini.readRest(&tail_);
+    headSaved_ = workOk && startFound && endFound && tailRead && !ini.hadIoError();
 }
 
 namespace {
@@ -642,64 +642,64 @@ DWORD TextLength(const TextBuffer& bytes)
 
 bool ExtensionBlock::loadStandard()
 {
-    DWORD length = TextLength(whole);
+    DWORD length = TextLength(whole_);
     char text[LineSize];
-    for (DWORD at = 0; at < length && standardItems < MaxEntries;) {
-        const char* line = whole.data + at;
-        DWORD lineLength = LineLength(whole.data, length, at);
+    for (DWORD at = 0; at < length && standardItems_ < MaxEntries;) {
+        const char* line = whole_.data + at;
+        DWORD lineLength = LineLength(whole_.data, length, at);
         bool enabled;
         DWORD nameAt;
         if (ParseStandardLine(line, lineLength, &enabled, &nameAt) != NotExtension) {
             StandardItemText(line, lineLength, text, sizeof text);
             // A list that takes no more shows fewer items; the lines of the
             // others are never changed.
-            if (view.add(text) != standardItems || !lines.append(&at, sizeof at))
+            if (view_.add(text) != standardItems_ || !lines_.append(&at, sizeof at))
                 break;
             if (enabled)
-                view.setChecked(standardItems, true);
-            ++standardItems;
+                view_.setChecked(standardItems_, true);
+            ++standardItems_;
         }
         at += lineLength + 1;
     }
-    if (standardItems > 0)
+    if (standardItems_ > 0)
         return true;
-    view.clear();
+    view_.clear();
     return false;
 }
 
 int ExtensionBlock::writeStandardIni()
 {
-    if (!stampKnown || !iniPath[0] || !tmpPath[0])
+    if (!stampKnown_ || !iniPath_[0] || !tmpPath_[0])
         return 0;
-    DWORD attributes = GetFileAttributesA(iniPath);
+    DWORD attributes = GetFileAttributesA(iniPath_);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return 0;
 
     // Item i stands for the line at offset i only while the list holds
     // the items the load put there.
-    if (view.count() != standardItems)
+    if (view_.count() != standardItems_)
         return -1;
-    DWORD length = TextLength(whole);
+    DWORD length = TextLength(whole_);
     char shown[LineSize], loaded[LineSize];
-    for (int i = 0; i < standardItems; ++i) {
+    for (int i = 0; i < standardItems_; ++i) {
         DWORD at;
-        memcpy(&at, lines.data + i * sizeof at, sizeof at);
-        StandardItemText(whole.data + at, LineLength(whole.data, length, at), loaded, sizeof loaded);
-        if (!view.text(i, shown, sizeof shown) || strcmp(shown, loaded) != 0)
+        memcpy(&at, lines_.data + i * sizeof at, sizeof at);
+        StandardItemText(whole_.data + at, LineLength(whole_.data, length, at), loaded, sizeof loaded);
+        if (!view_.text(i, shown, sizeof shown) || strcmp(shown, loaded) != 0)
             return -1;
     }
 
     FileWriter work;
-    if (!work.create(tmpPath))
+    if (!work.create(tmpPath_))
         return 0;
     DWORD copied = 0;
-    for (int i = 0; i < standardItems; ++i) {
+    for (int i = 0; i < standardItems_; ++i) {
         DWORD at;
-        memcpy(&at, lines.data + i * sizeof at, sizeof at);
-        bool wasEnabled = whole.data[at] != ';';
-        if (view.checked(i) == wasEnabled)
+        memcpy(&at, lines_.data + i * sizeof at, sizeof at);
+        bool wasEnabled = whole_.data[at] != ';';
+        if (view_.checked(i) == wasEnabled)
             continue;
-        work.write(whole.data + copied, at - copied);
+        work.write(whole_.data + copied, at - copied);
         if (wasEnabled) {
             work.write(";", 1);
             copied = at;
@@ -707,10 +707,10 @@ int ExtensionBlock::writeStandardIni()
             copied = at + 1;  // the ";" goes
         }
     }
-    work.write(whole.data + copied, whole.length - copied);
-    if (work.close(true) && ReplaceIniFile(tmpPath, iniPath))
+    work.write(whole_.data + copied, whole_.length - copied);
+    if (work.close(true) && ReplaceIniFile(tmpPath_, iniPath_))
         return 1;
-    DeleteFileA(tmpPath);
+    DeleteFileA(tmpPath_);
     return 0;
 }
 
@@ -719,28 +719,28 @@ void ExtensionBlock::formatError()
     char caption[64], message[128];
     LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
     LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
-    view.clear();
-    view.add(message);
-    view.showMessage(message, caption);
+    view_.clear();
+    view_.add(message);
+    view_.showMessage(message, caption);
 }
 
 bool ExtensionBlock::apply()
 {
     char caption[64], message[256];
     LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
-    errorText[0] = '\0';
+    errorText_[0] = '\0';
 
     char first[LineSize];
-    if (!view.text(0, first, sizeof first)) {
+    if (!view_.text(0, first, sizeof first)) {
         char format[64];
         LoadMessage(IDS_LIST_INDEX, format, sizeof format);
-        snprintf(errorText, sizeof errorText, format, 0);
+        snprintf(errorText_, sizeof errorText_, format, 0);
         return false;
     }
 
     LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
     if (strcmp(first, message) == 0) {
-        view.showMessage(message, caption);
+        view_.showMessage(message, caption);
         load();
         return true;
     }
@@ -750,22 +750,22 @@ bool ExtensionBlock::apply()
         // would undo its changes unseen. Nothing is written; the list
         // shows the file as it is now.
         LoadMessage(IDS_INI_CHANGED, message, sizeof message);
-        view.showMessage(message, caption);
+        view_.showMessage(message, caption);
         load();
         return true;
     }
 
-    if (standard) {
+    if (standard_) {
         int written = writeStandardIni();
         if (written < 0) {
             LoadMessage(IDS_LIST_CHANGED, message, sizeof message);
-            view.showMessage(message, caption);
+            view_.showMessage(message, caption);
             load();
             return true;
         }
         if (written == 0) {
             LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
-            view.showMessage(message, caption);
+            view_.showMessage(message, caption);
             return true;
         }
         load();
@@ -775,7 +775,7 @@ bool ExtensionBlock::apply()
     if (!writeNewIni()) {
         // php.ini is as it was; the marks stay so the user can try again.
         LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
-        view.showMessage(message, caption);
+        view_.showMessage(message, caption);
         return true;
     }
     load();
@@ -784,18 +784,18 @@ bool ExtensionBlock::apply()
 
 bool ExtensionBlock::writeNewIni()
 {
-    if (!headSaved || !iniPath[0] || !tmpPath[0])
+    if (!headSaved_ || !iniPath_[0] || !tmpPath_[0])
         return false;
     // A read-only php.ini is the user's decision, not ours to overrule.
-    DWORD attributes = GetFileAttributesA(iniPath);
+    DWORD attributes = GetFileAttributesA(iniPath_);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
 
-    HANDLE file = workFileOps.createFile(tmpPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = workFileOps.createFile(tmpPath_, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    if (!HeadIntact(file, headBytes)) {
+    if (!HeadIntact(file, headBytes_)) {
         workFileOps.closeHandle(file);
         return false;
     }
@@ -803,43 +803,43 @@ bool ExtensionBlock::writeNewIni()
     // The working file is positioned after the head.
     FileWriter work;
     work.attach(file);
-    int count = view.count();
+    int count = view_.count();
     char name[LineSize];
     for (int i = 0; i < count; ++i) {
         name[0] = '\0';
-        view.text(i, name, sizeof name);
-        int length = snprintf(outLine, sizeof outLine, "%s%s\r\n", view.checked(i) ? EntryPrefix : ";extension=php_",
+        view_.text(i, name, sizeof name);
+        int length = snprintf(outLine_, sizeof outLine_, "%s%s\r\n", view_.checked(i) ? EntryPrefix : ";extension=php_",
                               name);
-        if (length >= (int)sizeof outLine)
-            length = (int)sizeof outLine - 1;
-        work.write(outLine, (DWORD)length);
-        outLine[0] = '\0';
+        if (length >= (int)sizeof outLine_)
+            length = (int)sizeof outLine_ - 1;
+        work.write(outLine_, (DWORD)length);
+        outLine_[0] = '\0';
     }
     work.write(EndMarker, (DWORD)strlen(EndMarker));
-    if (tail.length) {
+    if (tail_.length) {
         work.write("\r\n", 2);
-        work.writeText(tail.data, tail.length);
+        work.writeText(tail_.data, tail_.length);
     }
-    if (work.close(true) && ReplaceIniFile(tmpPath, iniPath))
+    if (work.close(true) && ReplaceIniFile(tmpPath_, iniPath_))
         return true;
-    if (!TruncateWorkFile(tmpPath, headBytes))
-        headSaved = false;
+    if (!TruncateWorkFile(tmpPath_, headBytes_))
+        headSaved_ = false;
     return false;
 }
 
 bool ExtensionBlock::iniUnchanged() const
 {
-    if (!stampKnown)
+    if (!stampKnown_)
         return true;  // nothing to compare: the apply's own checks decide
     WIN32_FILE_ATTRIBUTE_DATA now;
-    if (!GetFileAttributesExA(iniPath, GetFileExInfoStandard, &now))
+    if (!GetFileAttributesExA(iniPath_, GetFileExInfoStandard, &now))
         return false;  // gone or unreadable since the load
-    return now.nFileSizeLow == loadedSize.LowPart && now.nFileSizeHigh == loadedSize.HighPart &&
-           CompareFileTime(&now.ftLastWriteTime, &loadedWrite) == 0;
+    return now.nFileSizeLow == loadedSize_.LowPart && now.nFileSizeHigh == loadedSize_.HighPart &&
+           CompareFileTime(&now.ftLastWriteTime, &loadedWrite_) == 0;
 }
 
 void ExtensionBlock::removeWorkFile()
 {
-    if (tmpPath[0])
-        DeleteFileA(tmpPath);
+    if (tmpPath_[0])
+        DeleteFileA(tmpPath_);
 }

@@ -113,13 +113,13 @@ public:
     // The second half of the quit: removes the working file.
     void removeWorkFile();
 
-    const char* escapedError() const { return errorText; }
+    const char* escapedError() const { return errorText_; }
     // Both paths as the last load built them.
-    const char* iniFile() const { return iniPath; }
-    const char* workFile() const { return tmpPath; }
+    const char* iniFile() const { return iniPath_; }
+    const char* workFile() const { return tmpPath_; }
 
     // The last load read a php.ini without the start marker as PHP ships it.
-    bool standardFile() const { return standard; }
+    bool standardFile() const { return standard_; }
 
 private:
     bool writeNewIni();
@@ -135,24 +135,24 @@ private:
     // load read: false when another program has written it since.
     bool iniUnchanged() const;
 
-    ExtensionView& view;
+    ExtensionView& view_;
 
-    char curLine[LineSize];          // the line just read; after classification, the name
-    int curLength;                   // its length in bytes (a line may hold a NUL byte)
-    char outLine[LineSize + 20];     // the entry line being written by apply
-    char iniPath[PathSize];
-    char tmpPath[PathSize];
+    char curLine_[LineSize];          // the line just read; after classification, the name
+    int curLength_;                   // its length in bytes (a line may hold a NUL byte)
+    char outLine_[LineSize + 20];     // the entry line being written by apply
+    char iniPath_[PathSize];
+    char tmpPath_[PathSize];
 
-    bool headSaved;                  // the last load wrote the whole head to the working file
-    DWORD headBytes;                 // its size in bytes
-    TextBuffer tail;                 // the user's lines after the end marker, LF line ends
-    bool stampKnown;                 // the last load read php.ini's size and write time:
-    ULARGE_INTEGER loadedSize;
-    FILETIME loadedWrite;
-    char errorText[128];
+    bool headSaved_;                  // the last load wrote the whole head to the working file
+    DWORD headBytes_;                 // its size in bytes
+    TextBuffer tail_;                 // the user's lines after the end marker, LF line ends
+    bool stampKnown_;                 // the last load read php.ini's size and write time:
+    ULARGE_INTEGER loadedSize_;
+    FILETIME loadedWrite_;
+    char errorText_[128];
 
-    bool standard;                   // the last load took the standard road:
-    TextBuffer whole;                // php.ini's bytes as loaded
-    TextBuffer lines;                // per item: the DWORD offset of its line in whole
-    int standardItems;
+    bool standard_;                   // the last load took the standard road:
+    TextBuffer whole_;                // php.ini's bytes as loaded
+    TextBuffer lines_;                // per item: the DWORD offset of its line in whole
+    int standardItems_;
 };

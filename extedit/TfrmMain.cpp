@@ -18,36 +18,36 @@ void LoadTextA(UINT id, char* buffer, int size)
 }  // namespace
 
 TfrmMain::TfrmMain(HINSTANCE instance)
-    : instance(instance), hwnd(nullptr), font(nullptr), dpi(96), bigIcon(nullptr), smallIcon(nullptr), focused(nullptr),
-      bQuitter(nullptr), bValider(nullptr), lGExtensions(nullptr), lExplications(nullptr), Label1(nullptr),
-      block(*this)
+    : instance_(instance), hwnd_(nullptr), font_(nullptr), dpi_(96), bigIcon_(nullptr), smallIcon_(nullptr), focused_(nullptr),
+      bQuitter_(nullptr), bValider_(nullptr), lGExtensions_(nullptr), lExplications_(nullptr), label1_(nullptr),
+      block_(*this)
 {
 }
 
 TfrmMain::~TfrmMain()
 {
-    if (hwnd)
-        DestroyWindow(hwnd);
-    if (font)
-        DeleteObject(font);
-    if (bigIcon)
-        DestroyIcon(bigIcon);
-    if (smallIcon)
-        DestroyIcon(smallIcon);
+    if (hwnd_)
+        DestroyWindow(hwnd_);
+    if (font_)
+        DeleteObject(font_);
+    if (bigIcon_)
+        DestroyIcon(bigIcon_);
+    if (smallIcon_)
+        DestroyIcon(smallIcon_);
 }
 
 bool TfrmMain::create()
 {
-    bigIcon = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_MORVEX), IMAGE_ICON, 32, 32, 0);
-    smallIcon = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_MORVEX), IMAGE_ICON, 16, 16, 0);
+    bigIcon_ = (HICON)LoadImageA(instance_, MAKEINTRESOURCEA(IDI_MORVEX), IMAGE_ICON, 32, 32, 0);
+    smallIcon_ = (HICON)LoadImageA(instance_, MAKEINTRESOURCEA(IDI_MORVEX), IMAGE_ICON, 16, 16, 0);
 
     WNDCLASSEXA wc;
     memset(&wc, 0, sizeof wc);
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.hIcon = bigIcon;
-    wc.hIconSm = smallIcon;
+    wc.hInstance = instance_;
+    wc.hIcon = bigIcon_;
+    wc.hIconSm = smallIcon_;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     wc.lpszClassName = FormClass;
@@ -56,14 +56,14 @@ bool TfrmMain::create()
 
     // The form is laid out for 96 dpi; every size follows the screen's.
     HDC screen = GetDC(nullptr);
-    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    dpi_ = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen)
         ReleaseDC(nullptr, screen);
-    if (dpi <= 0)
-        dpi = 96;
+    if (dpi_ <= 0)
+        dpi_ = 96;
 
     // Verdana 8 points: 11 pixels at 96 pixels per inch.
-    font = CreateFontA(-px(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+    font_ = CreateFontA(-px(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Verdana");
 
     // A tool window with a thin frame and only a close box; the taskbar
@@ -74,28 +74,28 @@ bool TfrmMain::create()
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     char title[64];
     LoadTextA(IDS_APP_TITLE, title, sizeof title);
-    hwnd = CreateWindowExA(exStyle, FormClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                           frame.bottom - frame.top, nullptr, nullptr, instance, this);
-    if (!hwnd)
+    hwnd_ = CreateWindowExA(exStyle, FormClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                           frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+    if (!hwnd_)
         return false;
-    SendMessageA(hwnd, WM_SETICON, ICON_BIG, (LPARAM)bigIcon);
-    SendMessageA(hwnd, WM_SETICON, ICON_SMALL, (LPARAM)smallIcon);
+    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, (LPARAM)bigIcon_);
+    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, (LPARAM)smallIcon_);
 
     // Creation order is the tab order: the list, then the two buttons.
-    if (!clbExtensions.create(hwnd, IDC_EXTENSIONS, px(8), px(64), px(209), px(225), font, dpi))
+    if (!clbExtensions_.create(hwnd_, IDC_EXTENSIONS, px(8), px(64), px(209), px(225), font_, dpi_))
         return false;
-    bQuitter = createControl("BUTTON", IDC_QUITTER, WS_TABSTOP | BS_PUSHBUTTON, 8, 296, 75, 25, IDS_QUITTER);
-    bValider = createControl("BUTTON", IDC_VALIDER, WS_TABSTOP | BS_PUSHBUTTON, 144, 296, 75, 25, IDS_VALIDER);
-    lGExtensions = createControl("STATIC", IDC_GEXTENSIONS, SS_LEFT | SS_NOPREFIX, 8, 8, 202, 13, IDS_GEXTENSIONS);
-    lExplications =
+    bQuitter_ = createControl("BUTTON", IDC_QUITTER, WS_TABSTOP | BS_PUSHBUTTON, 8, 296, 75, 25, IDS_QUITTER);
+    bValider_ = createControl("BUTTON", IDC_VALIDER, WS_TABSTOP | BS_PUSHBUTTON, 144, 296, 75, 25, IDS_VALIDER);
+    lGExtensions_ = createControl("STATIC", IDC_GEXTENSIONS, SS_LEFT | SS_NOPREFIX, 8, 8, 202, 13, IDS_GEXTENSIONS);
+    lExplications_ =
         createControl("STATIC", IDC_EXPLICATIONS, SS_LEFT | SS_NOPREFIX, 16, 24, 193, 17, IDS_EXPLICATIONS);
-    Label1 = createControl("STATIC", IDC_LABEL1, SS_LEFT | SS_NOPREFIX, 16, 40, 193, 17, IDS_LABEL1);
-    if (!bQuitter || !bValider || !lGExtensions || !lExplications || !Label1)
+    label1_ = createControl("STATIC", IDC_LABEL1, SS_LEFT | SS_NOPREFIX, 16, 40, 193, 17, IDS_LABEL1);
+    if (!bQuitter_ || !bValider_ || !lGExtensions_ || !lExplications_ || !label1_)
         return false;
-    focused = clbExtensions.handle();
+    focused_ = clbExtensions_.handle();
 
-    if (!FormCreate())
-        ShowException(hwnd, block.escapedError());
+    if (!formCreate())
+        showException(hwnd_, block_.escapedError());
     return true;
 }
 
@@ -105,28 +105,28 @@ HWND TfrmMain::createControl(const char* className, int id, DWORD style, int lef
     char text[128];
     LoadTextA(textId, text, sizeof text);
     HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, px(left), px(top), px(width),
-                                   px(height), hwnd,
-                                   (HMENU)(INT_PTR)id, instance, nullptr);
+                                   px(height), hwnd_,
+                                   (HMENU)(INT_PTR)id, instance_, nullptr);
     if (control)
-        SendMessageA(control, WM_SETFONT, (WPARAM)font, FALSE);
+        SendMessageA(control, WM_SETFONT, (WPARAM)font_, FALSE);
     return control;
 }
 
 void TfrmMain::show()
 {
     RECT window;
-    GetWindowRect(hwnd, &window);
+    GetWindowRect(hwnd_, &window);
     int width = window.right - window.left, height = window.bottom - window.top;
     int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    SetWindowPos(hwnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
-    SetForegroundWindow(hwnd);
-    SetFocus(focused);
+    SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    SetForegroundWindow(hwnd_);
+    SetFocus(focused_);
 }
 
-void TfrmMain::ShowException(HWND owner, const char* text)
+void TfrmMain::showException(HWND owner, const char* text)
 {
     char message[160], title[64];
     size_t length = strlen(text);
@@ -135,63 +135,63 @@ void TfrmMain::ShowException(HWND owner, const char* text)
     MessageBoxA(owner, message, title, MB_OK | MB_ICONERROR);
 }
 
-bool TfrmMain::FormCreate()
+bool TfrmMain::formCreate()
 {
-    clbExtensions.beginUpdate();
-    block.load();
-    clbExtensions.endUpdate();
+    clbExtensions_.beginUpdate();
+    block_.load();
+    clbExtensions_.endUpdate();
     return true;
 }
 
 bool TfrmMain::bValiderClick()
 {
-    clbExtensions.beginUpdate();
-    bool ok = block.apply();
-    clbExtensions.endUpdate();
+    clbExtensions_.beginUpdate();
+    bool ok = block_.apply();
+    clbExtensions_.endUpdate();
     return ok;
 }
 
 void TfrmMain::bQuitterClick()
 {
-    SendMessageA(hwnd, WM_CLOSE, 0, 0);
-    block.removeWorkFile();
+    SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+    block_.removeWorkFile();
 }
 
 void TfrmMain::clear()
 {
-    clbExtensions.clear();
+    clbExtensions_.clear();
 }
 
 int TfrmMain::add(const char* text)
 {
-    return clbExtensions.add(text);
+    return clbExtensions_.add(text);
 }
 
 void TfrmMain::setChecked(int index, bool checked)
 {
-    clbExtensions.setChecked(index, checked);
+    clbExtensions_.setChecked(index, checked);
 }
 
 bool TfrmMain::checked(int index)
 {
-    return clbExtensions.checked(index);
+    return clbExtensions_.checked(index);
 }
 
 bool TfrmMain::text(int index, char* buffer, int size)
 {
-    return clbExtensions.text(index, buffer, size);
+    return clbExtensions_.text(index, buffer, size);
 }
 
 int TfrmMain::count()
 {
-    return clbExtensions.count();
+    return clbExtensions_.count();
 }
 
 void TfrmMain::showMessage(const char* text, const char* caption)
 {
     // The list shows what the load has made of it while the box is up.
-    clbExtensions.settle();
-    MessageBoxA(hwnd, text, caption, MB_OK);
+    clbExtensions_.settle();
+    MessageBoxA(hwnd_, text, caption, MB_OK);
 }
 
 LRESULT CALLBACK TfrmMain::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -199,7 +199,7 @@ LRESULT CALLBACK TfrmMain::windowProc(HWND hwnd, UINT message, WPARAM wParam, LP
     TfrmMain* self;
     if (message == WM_NCCREATE) {
         self = (TfrmMain*)((CREATESTRUCTA*)lParam)->lpCreateParams;
-        self->hwnd = hwnd;
+        self->hwnd_ = hwnd;
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, (LONG_PTR)self);
     } else {
         self = (TfrmMain*)GetWindowLongPtrA(hwnd, GWLP_USERDATA);
@@ -218,7 +218,7 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (HIWORD(wParam) == BN_CLICKED) {
             if (LOWORD(wParam) == IDC_VALIDER) {
                 if (!bValiderClick())
-                    ShowException(hwnd, block.escapedError());
+                    showException(hwnd_, block_.escapedError());
                 return 0;
             }
             if (LOWORD(wParam) == IDC_QUITTER) {
@@ -229,13 +229,13 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_MEASUREITEM:
         if (wParam == IDC_EXTENSIONS) {
-            clbExtensions.measureItem((MEASUREITEMSTRUCT*)lParam);
+            clbExtensions_.measureItem((MEASUREITEMSTRUCT*)lParam);
             return TRUE;
         }
         break;
     case WM_DRAWITEM:
         if (wParam == IDC_EXTENSIONS) {
-            clbExtensions.drawItem((const DRAWITEMSTRUCT*)lParam);
+            clbExtensions_.drawItem((const DRAWITEMSTRUCT*)lParam);
             return TRUE;
         }
         break;
@@ -243,10 +243,10 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The control that had the focus gets it back.
         if (LOWORD(wParam) == WA_INACTIVE) {
             HWND focus = GetFocus();
-            if (focus && IsChild(hwnd, focus))
-                focused = focus;
-        } else if (focused) {
-            SetFocus(focused);
+            if (focus && IsChild(hwnd_, focus))
+                focused_ = focus;
+        } else if (focused_) {
+            SetFocus(focused_);
             return 0;
         }
         break;
@@ -254,27 +254,27 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The form itself takes no keys: when it is given the focus (as
         // Wine does on some activations), the control that had it gets it
         // back, as in a dialog.
-        if (focused && IsWindow(focused) && IsWindowEnabled(focused) && IsWindowVisible(focused)) {
-            SetFocus(focused);
+        if (focused_ && IsWindow(focused_) && IsWindowEnabled(focused_) && IsWindowVisible(focused_)) {
+            SetFocus(focused_);
             return 0;
         }
         break;
     case WM_CLOSE:
         // The close box ends the editor as "&Quitter" does: nothing of it
         // stays in the Windows directory.
-        DestroyWindow(hwnd);
-        block.removeWorkFile();
+        DestroyWindow(hwnd_);
+        block_.removeWorkFile();
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY: {
         // The window is gone for good: the object lets go of it.
-        HWND window = hwnd;
+        HWND window = hwnd_;
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        hwnd = nullptr;
+        hwnd_ = nullptr;
         return DefWindowProcA(window, message, wParam, lParam);
     }
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefWindowProcA(hwnd_, message, wParam, lParam);
 }

@@ -17,19 +17,19 @@ public:
     explicit TfrmMain(HINSTANCE instance);
     ~TfrmMain();
 
-    // Creates the window hidden with its controls and runs FormCreate, the
+    // Creates the window hidden with its controls and runs formCreate, the
     // first load. False when the window could not be created.
     bool create();
     // Shows the window centred on the screen.
     void show();
-    HWND handle() const { return hwnd; }
+    HWND handle() const { return hwnd_; }
 
     // The application's error box: the text, a full stop, the application
     // title as caption and the error icon.
-    static void ShowException(HWND owner, const char* text);
+    static void showException(HWND owner, const char* text);
 
     // Event handlers; false when an error escaped them.
-    bool FormCreate();
+    bool formCreate();
     bool bValiderClick();
     void bQuitterClick();
 
@@ -48,21 +48,21 @@ private:
     HWND createControl(const char* className, int id, DWORD style, int left, int top, int width, int height,
                        UINT textId);
 
-    HINSTANCE instance;
-    HWND hwnd;
-    HFONT font;
-    int dpi;  // the screen's dots per inch
-    int px(int pixels) const { return MulDiv(pixels, dpi, 96); }
-    HICON bigIcon, smallIcon;
-    HWND focused;
+    HINSTANCE instance_;
+    HWND hwnd_;
+    HFONT font_;
+    int dpi_;  // the screen's dots per inch
+    int px(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+    HICON bigIcon_, smallIcon_;
+    HWND focused_;
 
-    CheckListBox clbExtensions;
-    HWND bQuitter;
-    HWND bValider;
-    HWND lGExtensions;
-    HWND lExplications;
-    HWND Label1;
+    CheckListBox clbExtensions_;
+    HWND bQuitter_;
+    HWND bValider_;
+    HWND lGExtensions_;
+    HWND lExplications_;
+    HWND label1_;
 
     // curLine, outLine, iniPath and tmpPath live in the block.
-    ExtensionBlock block;
+    ExtensionBlock block_;
 };

@@ -16,7 +16,7 @@ int RunForm(HINSTANCE instance)
         // System texts end with a line end; the error box adds its full stop.
         for (int i = lstrlenA(text) - 1; i >= 0 && (text[i] == '\r' || text[i] == '\n' || text[i] == '.'); --i)
             text[i] = '\0';
-        TfrmMain::ShowException(frmMain.handle(), text);
+        TfrmMain::showException(frmMain.handle(), text);
         return 0;
     }
     frmMain.show();

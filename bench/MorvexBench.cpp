@@ -158,7 +158,7 @@ bool StandardIniFigures(IniFiles& files, int runs)
         Drain();
         files.writeIni(text);
         double start = Now();
-        form.FormCreate();
+        form.formCreate();
         form.bValiderClick();
         Drain();
         loadApply[run] = Now() - start;
@@ -220,7 +220,7 @@ int main(int argc, char** argv)
             }
             files.writeIni(text);
             double start = Now();
-            form.FormCreate();
+            form.formCreate();
             load[run] = Now() - start;
             form.show();
             Drain();
@@ -268,7 +268,7 @@ int main(int argc, char** argv)
 
             // The load again over the same items, as after an apply.
             start = Now();
-            form.FormCreate();
+            form.formCreate();
             Drain();
             reload[run] = Now() - start;
 

@@ -6,9 +6,9 @@
 //     first query that MySQL answers;
 //   - /stop: from the further start with "/stop" to a clean shutdown: for
 //     the real server "Shutdown complete" in its log and its port closed
-//     (Wine then keeps the process alive, see RealMySql.h: it is ended
-//     after the measurement), for the stand-ins "Stopped" with no process
-//     left.
+//     (Wine then keeps the process alive, see tests/realmysql/RealMySql.h:
+//     it is ended after the measurement), for the stand-ins "Stopped" with
+//     no process left.
 // Medians over the runs.
 //   real_mysql_bench [runs=5]
 #include <algorithm>
