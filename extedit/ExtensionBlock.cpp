@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "System.h"
+#include "Texts.h"
 #include "resource.h"
 
 namespace {
@@ -15,12 +17,6 @@ const int EntryPrefixLength = 14;
 // The head as a load writes it always ends with the start marker line.
 const char HeadEnd[] = ";PHPExt\r\n";
 const DWORD HeadEndLength = 9;
-
-void LoadMessage(UINT id, char* buffer, int size)
-{
-    if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0)
-        buffer[0] = '\0';
-}
 
 bool IsLine(const char* line, int length, const char* text)
 {
@@ -98,13 +94,11 @@ public:
         file = INVALID_HANDLE_VALUE;
     }
 
-    // The open file's size and last write time.
-    bool stamp(ULARGE_INTEGER* size, FILETIME* written)
+    // The open file's size.
+    bool size(ULARGE_INTEGER* size)
     {
         size->LowPart = GetFileSize(file, &size->HighPart);
-        if (size->LowPart == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
-            return false;
-        return GetFileTime(file, nullptr, nullptr, written) != FALSE;
+        return size->LowPart != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
     }
 
     // Fills line (LineSize bytes) and its length; on NoLine the line is empty.
@@ -529,7 +523,7 @@ ExtensionBlock::ExtensionBlock(ExtensionView& view)
 void ExtensionBlock::load()
 {
     char caption[64], message[128];
-    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
+    CopyText(caption, sizeof caption, IDS_PROBLEM_CAPTION);
 
     view_.clear();
     headSaved_ = false;
@@ -555,14 +549,14 @@ void ExtensionBlock::load()
 
     LineReader ini;
     if (!iniPath_[0] || !ini.open(iniPath_)) {
-        LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+        CopyText(message, sizeof message, IDS_INI_PROBLEM);
         view_.showMessage(message, caption);
         return;
     }
 
     // What the list will show is php.ini as it stands now: an apply checks
     // that no other program has written it since.
-    stampKnown_ = ini.stamp(&loadedSize_, &loadedWrite_);
+    stampKnown_ = ini.size(&loadedSize_) && FileWriteTime(iniPath_, &loadedWrite_);
 
     // A php.ini without the start marker anywhere is read as PHP ships it,
     // when it has extension lines; one with neither goes the block's way
@@ -717,8 +711,8 @@ int ExtensionBlock::writeStandardIni()
 void ExtensionBlock::formatError()
 {
     char caption[64], message[128];
-    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
-    LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
+    CopyText(caption, sizeof caption, IDS_PROBLEM_CAPTION);
+    CopyText(message, sizeof message, IDS_FORMAT_PROBLEM);
     view_.clear();
     view_.add(message);
     view_.showMessage(message, caption);
@@ -727,18 +721,18 @@ void ExtensionBlock::formatError()
 bool ExtensionBlock::apply()
 {
     char caption[64], message[256];
-    LoadMessage(IDS_PROBLEM_CAPTION, caption, sizeof caption);
+    CopyText(caption, sizeof caption, IDS_PROBLEM_CAPTION);
     errorText_[0] = '\0';
 
     char first[LineSize];
     if (!view_.text(0, first, sizeof first)) {
         char format[64];
-        LoadMessage(IDS_LIST_INDEX, format, sizeof format);
+        CopyText(format, sizeof format, IDS_LIST_INDEX);
         snprintf(errorText_, sizeof errorText_, format, 0);
         return false;
     }
 
-    LoadMessage(IDS_FORMAT_PROBLEM, message, sizeof message);
+    CopyText(message, sizeof message, IDS_FORMAT_PROBLEM);
     if (strcmp(first, message) == 0) {
         view_.showMessage(message, caption);
         load();
@@ -749,7 +743,7 @@ bool ExtensionBlock::apply()
         // Another program wrote php.ini after the load: writing the list
         // would undo its changes unseen. Nothing is written; the list
         // shows the file as it is now.
-        LoadMessage(IDS_INI_CHANGED, message, sizeof message);
+        CopyText(message, sizeof message, IDS_INI_CHANGED);
         view_.showMessage(message, caption);
         load();
         return true;
@@ -758,13 +752,13 @@ bool ExtensionBlock::apply()
     if (standard_) {
         int written = writeStandardIni();
         if (written < 0) {
-            LoadMessage(IDS_LIST_CHANGED, message, sizeof message);
+            CopyText(message, sizeof message, IDS_LIST_CHANGED);
             view_.showMessage(message, caption);
             load();
             return true;
         }
         if (written == 0) {
-            LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+            CopyText(message, sizeof message, IDS_INI_PROBLEM);
             view_.showMessage(message, caption);
             return true;
         }
@@ -774,7 +768,7 @@ bool ExtensionBlock::apply()
 
     if (!writeNewIni()) {
         // php.ini is as it was; the marks stay so the user can try again.
-        LoadMessage(IDS_INI_PROBLEM, message, sizeof message);
+        CopyText(message, sizeof message, IDS_INI_PROBLEM);
         view_.showMessage(message, caption);
         return true;
     }

@@ -3,17 +3,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "System.h"
+#include "Texts.h"
 #include "resource.h"
 
 namespace {
 
 const char FormClass[] = "TfrmMain";
-
-void LoadTextA(UINT id, char* buffer, int size)
-{
-    if (LoadStringA(GetModuleHandleA(nullptr), id, buffer, size) <= 0)
-        buffer[0] = '\0';
-}
 
 }  // namespace
 
@@ -55,12 +51,7 @@ bool TfrmMain::create()
         return false;
 
     // The form is laid out for 96 dpi; every size follows the screen's.
-    HDC screen = GetDC(nullptr);
-    dpi_ = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    if (dpi_ <= 0)
-        dpi_ = 96;
+    dpi_ = ScreenDpi();
 
     // Verdana 8 points: 11 pixels at 96 pixels per inch.
     font_ = CreateFontA(-px(11), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
@@ -73,7 +64,7 @@ bool TfrmMain::create()
     RECT frame = {0, 0, px(ClientWidth), px(ClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     char title[64];
-    LoadTextA(IDS_APP_TITLE, title, sizeof title);
+    CopyText(title, sizeof title, IDS_APP_TITLE);
     hwnd_ = CreateWindowExA(exStyle, FormClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                            frame.bottom - frame.top, nullptr, nullptr, instance_, this);
     if (!hwnd_)
@@ -103,7 +94,7 @@ HWND TfrmMain::createControl(const char* className, int id, DWORD style, int lef
                              UINT textId)
 {
     char text[128];
-    LoadTextA(textId, text, sizeof text);
+    CopyText(text, sizeof text, textId);
     HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, px(left), px(top), px(width),
                                    px(height), hwnd_,
                                    (HMENU)(INT_PTR)id, instance_, nullptr);
@@ -131,7 +122,7 @@ void TfrmMain::showException(HWND owner, const char* text)
     char message[160], title[64];
     size_t length = strlen(text);
     snprintf(message, sizeof message, "%s%s", text, length > 0 && text[length - 1] == '.' ? "" : ".");
-    LoadTextA(IDS_APP_TITLE, title, sizeof title);
+    CopyText(title, sizeof title, IDS_APP_TITLE);
     MessageBoxA(owner, message, title, MB_OK | MB_ICONERROR);
 }
 

@@ -2,6 +2,7 @@
 // the block at the end of php.ini, one instance at a time.
 #include <windows.h>
 
+#include "System.h"
 #include "TfrmMain.h"
 
 namespace {
@@ -10,11 +11,11 @@ int RunForm(HINSTANCE instance)
 {
     TfrmMain frmMain(instance);
     if (!frmMain.create()) {
-        char text[256] = "";
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
-                       sizeof text, nullptr);
-        // System texts end with a line end; the error box adds its full stop.
-        for (int i = lstrlenA(text) - 1; i >= 0 && (text[i] == '\r' || text[i] == '\n' || text[i] == '.'); --i)
+        char text[256];
+        if (!SystemErrorText(GetLastError(), text, sizeof text))
+            text[0] = '\0';
+        // The error box adds its full stop.
+        for (int i = lstrlenA(text) - 1; i >= 0 && text[i] == '.'; --i)
             text[i] = '\0';
         TfrmMain::showException(frmMain.handle(), text);
         return 0;

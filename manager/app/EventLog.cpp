@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "ServiceControl.h"
+#include "System.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -122,7 +122,7 @@ void ManagerWindow::logEvent(const char* message, EventSource source)
         logWriteTold_ = true;
         char system[200];
         char text[MaxTextLength + MAX_PATH];
-        ServiceControl::systemText(GetLastError(), system, sizeof system);
+        SystemErrorText(GetLastError(), system, sizeof system);
         FormatText(text, sizeof text, IDS_LOG_NOT_WRITTEN, LogPath(), system);
         formatEventLine(eventLine, sizeof eventLine, now, SourceManager, text);
         AddListLine(GetDlgItem(handle_, IDC_EVENT_LOG), eventLine);

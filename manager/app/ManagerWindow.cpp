@@ -8,7 +8,7 @@
 #include "InstallDir.h"
 #include "Shortcuts.h"
 #include "ServerDiagnosis.h"
-#include "ServiceControl.h"
+#include "System.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -39,9 +39,7 @@ void PaintLamp(HWND control, ServerState state, int left)
     HDC dc = GetWindowDC(control);
     if (!dc)
         return;
-    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-    if (dpi <= 0)
-        dpi = 96;
+    int dpi = ScreenDpi();
     HBRUSH brush = CreateSolidBrush(LampColour(state));
     HGDIOBJ old = SelectObject(dc, brush);
     Ellipse(dc, MulDiv(left, dpi, 96), MulDiv(2, dpi, 96), MulDiv(left + 10, dpi, 96), MulDiv(12, dpi, 96));
@@ -212,7 +210,7 @@ BOOL ManagerWindow::onInitDialog()
     if (settings_.writeError()) {
         char system[200];
         char text[MaxTextLength + MAX_PATH];
-        ServiceControl::systemText(settings_.writeError(), system, sizeof system);
+        SystemErrorText(settings_.writeError(), system, sizeof system);
         FormatText(text, sizeof text, IDS_SETTINGS_NOT_SAVED, SettingsPath(), system);
         logEvent(text, SourceManager);
     }
@@ -225,12 +223,7 @@ BOOL ManagerWindow::onInitDialog()
 
     EnableMenuItem(GetSystemMenu(handle_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
-    HDC screen = GetDC(nullptr);
-    screenDpi_ = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    if (screenDpi_ <= 0)
-        screenDpi_ = 96;
+    screenDpi_ = ScreenDpi();
     // The heights follow the dialog's units, which follow the screen's dpi
     // and the font the system gives the template.
     RECT units = {0, 0, 0, DesignDialogUnits};

@@ -2,7 +2,7 @@
 // Apply (or at quit); Close throws them away.
 #include "ManagerWindow.h"
 
-#include "ServiceControl.h"
+#include "System.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -34,7 +34,7 @@ void ManagerWindow::loadSettingsPage()
     SendDlgItemMessageA(handle_, IDC_MYSQL_ARGUMENTS, EM_LIMITTEXT, MaxMySqlArguments, 0);
     SetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings_.MySqlArguments);
     EnableWindow(GetDlgItem(handle_, IDC_START_AS_SERVICES),
-                 ServiceControl::isAdministrator() && ServiceControl::isNtFamily());
+                 IsAdministrator() && IsNtFamily());
     EnableWindow(GetDlgItem(handle_, IDC_AUTO_START_SERVERS), !settings_.StartAsServices);
     EnableWindow(GetDlgItem(handle_, IDC_MYSQL_ARGUMENTS), !settings_.StartAsServices);
 }
@@ -61,7 +61,7 @@ void ManagerWindow::applySettings()
         char text[MaxTextLength + 1];
         if (settings_.runError()) {
             char system[200];
-            ServiceControl::systemText(settings_.runError(), system, sizeof system);
+            SystemErrorText(settings_.runError(), system, sizeof system);
             FormatText(text, sizeof text, IDS_RUN_KEY_FAILED, system);
             logEvent(text, SourceManager);
             prompt(text, MB_OK | MB_ICONEXCLAMATION);

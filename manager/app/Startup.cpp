@@ -4,9 +4,11 @@
 #include <commctrl.h>
 #include <winsock.h>
 #include <cstdio>
+#include <cstring>
 
 #include "ManagerWindow.h"
 #include "ServerMonitor.h"
+#include "System.h"
 #include "resource.h"
 
 namespace {
@@ -48,12 +50,12 @@ void RunLoop(ManagerWindow& window)
 
 void formatWindowFailure(char* out, size_t size, DWORD error)
 {
-    char reason[200] = "";
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  error, 0, reason, sizeof reason, nullptr);
-    // The system's text ends with a line break.
-    while (length > 0 && (reason[length - 1] == '\n' || reason[length - 1] == '\r' ||
-                          reason[length - 1] == ' ' || reason[length - 1] == '.'))
+    char reason[200];
+    size_t length = 0;
+    if (SystemErrorText(error, reason, sizeof reason))
+        length = strlen(reason);
+    // The sentence goes on after the system's text.
+    while (length > 0 && (reason[length - 1] == ' ' || reason[length - 1] == '.'))
         reason[--length] = '\0';
     if (length == 0)
         snprintf(reason, sizeof reason, "unknown error");

@@ -10,8 +10,9 @@
 
 #include "ApachePort.h"
 #include "ConsoleCapture.h"
-#include "InstallDir.h"
+#include "Launch.h"
 #include "ServiceControl.h"
+#include "System.h"
 
 bool ApacheServer::checkBusy_ = false;
 
@@ -102,9 +103,9 @@ void ApacheCheckOutput::finish()
     length = strlen(text);
 }
 
-ApacheServer::ApacheServer() : Server("Apache")
+ApacheServer::ApacheServer(const char* kitFolder) : Server("Apache")
 {
-    snprintf(directory_, sizeof directory_, "%sApache\\", GetInstallDir());
+    snprintf(directory_, sizeof directory_, "%sApache\\", kitFolder ? kitFolder : "");
     // Apache 1.3's layout first, then 2.x's. With neither, apache.exe
     // stays: every launch then fails with "file not found".
     snprintf(executable_, sizeof executable_, "%sbin\\httpd.exe", directory_);
@@ -133,21 +134,19 @@ ApacheServer::ApacheServer() : Server("Apache")
 
 DWORD ApacheServer::launch(char* cmdLine, const char* title, PROCESS_INFORMATION* record)
 {
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, title);
     // What the server (not a helper command) says in its console before its
     // log opens is kept.
     ConsoleCapture capture;
     if (record == &process_)
-        capture.prepare(&startup);
+        capture.prepare();
+    HiddenLaunch launch = {executable_, cmdLine, directory_, CREATE_NEW_CONSOLE, title, capture.output(),
+                           capture.inherits()};
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(executable_, cmdLine, nullptr, nullptr, capture.inherits(), CREATE_NEW_CONSOLE, nullptr,
-                        directory_, &startup, &created))
-        return GetLastError();
+    DWORD error = LaunchHidden(launch, &created.hProcess, &created.dwProcessId);
+    if (error)
+        return error;
     capture.attach(created.dwProcessId);
-    CloseHandle(created.hThread);
-    created.hThread = nullptr;
     *record = created;
     return 0;
 }
@@ -185,7 +184,7 @@ bool ApacheServer::stopRefusedLately()
     FILETIME now;
     // A file that cannot be read just now (being written) counts as
     // unchanged: the write that ends will show.
-    if (!ServiceControl::fileWriteTime(configPath_, &now) || CompareFileTime(&now, &stopRefusedAt_) == 0)
+    if (!FileWriteTime(configPath_, &now) || CompareFileTime(&now, &stopRefusedAt_) == 0)
         return true;
     stopRefused_ = false;
     return false;
@@ -201,7 +200,7 @@ DWORD ApacheServer::stopProcess()
     if (!uncheckedStop_ && !checkConfig()) {
         if (!busy) {
             stopRefused_ = true;
-            if (!ServiceControl::fileWriteTime(configPath_, &stopRefusedAt_))
+            if (!FileWriteTime(configPath_, &stopRefusedAt_))
                 ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
         }
         return 1;
@@ -384,21 +383,15 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output, bool* quit)
     CommandPath(quoted, sizeof quoted, program);
     char line[controlLineSize];
     snprintf(line, sizeof line, "%s -t", quoted);
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, nullptr);
-    startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdOutput = handedDown;
-    startup.hStdError = handedDown;
+    HiddenLaunch launch = {executable_, line, directory_, CREATE_NO_WINDOW, nullptr, handedDown, TRUE};
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    BOOL launched = CreateProcessA(executable_, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory_,
-                                   &startup, &created);
+    DWORD error = LaunchHidden(launch, &created.hProcess, &created.dwProcessId);
     CloseHandle(handedDown);
-    if (!launched) {
+    if (error) {
         CloseHandle(readEnd);
         return false;
     }
-    CloseHandle(created.hThread);
     rememberHelper(created.dwProcessId);
 
     // Read as it comes (a full pipe would hold the test up), until the

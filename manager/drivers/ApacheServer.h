@@ -32,7 +32,9 @@ struct ApacheCheckOutput {
 
 class ApacheServer : public Server {
 public:
-    ApacheServer();
+    // kitFolder: the kit's folder (the install directory), with its
+    // trailing backslash.
+    explicit ApacheServer(const char* kitFolder);
 
     bool installService() override;
     bool uninstallService() override;

@@ -53,7 +53,7 @@ ConsoleCapture::~ConsoleCapture()
         CloseHandle(readEnd_);
 }
 
-bool ConsoleCapture::prepare(STARTUPINFOA* startup)
+bool ConsoleCapture::prepare()
 {
     int free = -1;
     for (int i = 0; i < slotCount && free < 0; ++i) {
@@ -61,7 +61,7 @@ bool ConsoleCapture::prepare(STARTUPINFOA* startup)
         if (!slots[candidate].draining)
             free = candidate;
     }
-    if (free < 0 || !startup)
+    if (free < 0)
         return false;
     HANDLE read = nullptr, write = nullptr;
     if (!CreatePipe(&read, &write, nullptr, 0))
@@ -79,10 +79,6 @@ bool ConsoleCapture::prepare(STARTUPINFOA* startup)
     slot_ = free;
     childEnd_ = inheritable;
     readEnd_ = read;
-    startup->dwFlags |= STARTF_USESTDHANDLES;
-    startup->hStdInput = nullptr;
-    startup->hStdOutput = inheritable;
-    startup->hStdError = inheritable;
     return true;
 }
 

@@ -10,21 +10,24 @@
 // Bytes kept of one launch's console output.
 const int consoleKeepBytes = 2048;
 
-// One launch's capture, made around CreateProcessA:
+// One launch's capture, made around the launch (Launch.h):
 //   ConsoleCapture capture;
-//   capture.prepare(&startup);
-//   CreateProcessA(..., capture.inherits(), ...);
+//   capture.prepare();
+//   launch.output = capture.output(); launch.inherit = capture.inherits();
+//   LaunchHidden(launch, ...);
 //   capture.attach(pid);
 // Without attach (the launch failed) the pipe is closed again.
 class ConsoleCapture {
 public:
     ConsoleCapture();
     ~ConsoleCapture();
-    // Points the record's standard output and error at a new pipe; false,
-    // with the record as it was, when no pipe could be made or every
-    // capture slot is still being drained.
-    bool prepare(STARTUPINFOA* startup);
-    // Whether the launch must let the program inherit the pipe's end.
+    // Makes a new pipe for the program's standard output and error; false,
+    // and no output, when no pipe could be made or every capture slot is
+    // still being drained.
+    bool prepare();
+    // The pipe's end the program writes to (null: none), and whether the
+    // launch must let the program inherit it.
+    HANDLE output() const { return childEnd_; }
     BOOL inherits() const { return childEnd_ != nullptr; }
     // Hands the pipe to a draining thread for the process `pid`.
     void attach(DWORD pid);

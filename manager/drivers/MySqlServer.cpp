@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "InstallDir.h"
 #include "ServiceControl.h"
+#include "System.h"
 
 namespace {
 
@@ -29,13 +29,13 @@ const char* const helperNames[] = {"mysqladmin.exe"};
 
 }  // namespace
 
-MySqlServer::MySqlServer() : Server("MySql")
+MySqlServer::MySqlServer(const char* kitFolder) : Server("MySql")
 {
-    snprintf(directory_, sizeof directory_, "%sMySql\\", GetInstallDir());
+    snprintf(directory_, sizeof directory_, "%sMySql\\", kitFolder ? kitFolder : "");
 
     // When none exists the last candidate's path stays: every start then
     // fails with "file not found".
-    for (int i = ServiceControl::isNtFamily() ? 0 : 1; i < candidateCount; ++i) {
+    for (int i = IsNtFamily() ? 0 : 1; i < candidateCount; ++i) {
         snprintf(executable_, sizeof executable_, "%sbin\\%s", directory_, candidates[i]);
         if (_access(executable_, 0) == 0)
             break;

@@ -10,7 +10,9 @@
 
 class MySqlServer : public Server {
 public:
-    MySqlServer();
+    // kitFolder: the kit's folder (the install directory), with its
+    // trailing backslash.
+    explicit MySqlServer(const char* kitFolder);
 
     bool installService() override;
     bool uninstallService() override;

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "Launch.h"
 #include "ServiceControl.h"
 #include "Texts.h"
 #include "resource.h"
@@ -168,23 +169,15 @@ bool runNetsh(const char* arguments, char* text, int size)
                                 FILE_ATTRIBUTE_TEMPORARY, nullptr);
     bool ended = false;
     if (output != INVALID_HANDLE_VALUE) {
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof startup);
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-        startup.wShowWindow = SW_HIDE;
-        startup.hStdOutput = output;
-        startup.hStdError = output;
-        PROCESS_INFORMATION process;
         char line[160];
         snprintf(line, sizeof line, "netsh.exe %s", arguments);
-        BOOL started = CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                      &startup, &process);
+        HiddenLaunch launch = {nullptr, line, nullptr, CREATE_NO_WINDOW, nullptr, output, TRUE};
+        HANDLE process = nullptr;
+        DWORD error = LaunchHidden(launch, &process, nullptr);
         CloseHandle(output);
-        if (started) {
-            ended = WaitForSingleObject(process.hProcess, 3000) == WAIT_OBJECT_0;
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
+        if (!error) {
+            ended = WaitForSingleObject(process, 3000) == WAIT_OBJECT_0;
+            CloseHandle(process);
         }
     }
     HANDLE input = ended ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

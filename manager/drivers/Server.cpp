@@ -7,13 +7,10 @@
 #include <string.h>
 
 #include "ConsoleCapture.h"
+#include "Launch.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
-
-// The startup record the shipped (32-bit) program hands to CreateProcessA.
-#ifndef _WIN64
-static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA is 68 bytes on 32-bit Windows");
-#endif
+#include "System.h"
 
 Server* serverTable[serverTableSize];
 
@@ -164,7 +161,7 @@ DWORD Server::start()
         if (!service_)
             return foreignProgram_[0] ? ERROR_SERVICE_EXISTS : ERROR_SERVICE_DOES_NOT_EXIST;
         if (!ServiceControl::startService(service_)) {
-            DWORD error = ServiceControl::lastError(ERROR_SERVICE_NOT_ACTIVE);
+            DWORD error = LastErrorOr(ERROR_SERVICE_NOT_ACTIVE);
             noteControlError(error);
             return error;
         }
@@ -208,7 +205,7 @@ DWORD Server::stop()
             if (ServiceControl::stopService(service_)) {
                 setState(StopPending);
             } else {
-                result = service_ ? ServiceControl::lastError(ERROR_SERVICE_NOT_ACTIVE) : ERROR_SERVICE_DOES_NOT_EXIST;
+                result = service_ ? LastErrorOr(ERROR_SERVICE_NOT_ACTIVE) : ERROR_SERVICE_DOES_NOT_EXIST;
                 noteControlError(result);
             }
         } else {
@@ -377,7 +374,7 @@ void Server::passOverServiceProcess()
 void Server::watchConfigFile()
 {
     FILETIME written;
-    ServiceControl::fileWriteTime(configPath_, &written);
+    FileWriteTime(configPath_, &written);
     // Missing, unreadable or held open for writing by another program.
     if (written.dwLowDateTime == 0 || written.dwHighDateTime == 0)
         return;
@@ -422,7 +419,7 @@ bool Server::setServiceMode(bool flag)
 void Server::setConfigPath(const char* path)
 {
     snprintf(configPath_, sizeof configPath_, "%s", path ? path : "");
-    ServiceControl::fileWriteTime(configPath_, &configTime_);
+    FileWriteTime(configPath_, &configTime_);
 }
 
 bool Server::reopenService()
@@ -455,16 +452,10 @@ HANDLE Server::runHiddenProcess(const char* cmdLine, DWORD* pid)
     snprintf(line, sizeof line, "%s", cmdLine ? cmdLine : "");
     char program[MAX_PATH];
     programOf(line, program, sizeof program);
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, nullptr);
-    PROCESS_INFORMATION created;
-    ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created))
-        return nullptr;
-    CloseHandle(created.hThread);
-    if (pid)
-        *pid = created.dwProcessId;
-    return created.hProcess;
+    HiddenLaunch launch = {program, line, nullptr, 0, nullptr, nullptr, FALSE};
+    HANDLE process = nullptr;
+    LaunchHidden(launch, &process, pid);
+    return process;
 }
 
 SC_HANDLE Server::openOwnService(ServiceControl::ServiceAccess access)
@@ -524,36 +515,22 @@ void Server::programOf(const char* cmdLine, char* program, int size)
     snprintf(program, size, "%.*s", length, from);
 }
 
-void Server::hiddenStartup(STARTUPINFOA* startup, const char* title)
-{
-    ZeroMemory(startup, sizeof *startup);
-    startup->cb = sizeof *startup;
-    startup->lpTitle = const_cast<char*>(title);
-    startup->dwFlags = STARTF_USESHOWWINDOW;
-    startup->wShowWindow = SW_HIDE;
-}
-
 DWORD Server::launchHidden(char* cmdLine, const char* title, const char* directory, PROCESS_INFORMATION* record)
 {
     char program[MAX_PATH];
     programOf(cmdLine, program, sizeof program);
-    STARTUPINFOA startup;
-    hiddenStartup(&startup, title);
     // What the program says in its console before its log opens is kept.
     ConsoleCapture capture;
-    capture.prepare(&startup);
+    capture.prepare();
+    HiddenLaunch launch = {program, cmdLine, directory, CREATE_NEW_CONSOLE, title, capture.output(), capture.inherits()};
     PROCESS_INFORMATION created;
     ZeroMemory(&created, sizeof created);
-    if (!CreateProcessA(program, cmdLine, nullptr, nullptr, capture.inherits(), CREATE_NEW_CONSOLE, nullptr,
-                        directory, &startup, &created))
-        return GetLastError();
+    DWORD error = LaunchHidden(launch, record ? &created.hProcess : nullptr, &created.dwProcessId);
+    if (error)
+        return error;
     capture.attach(created.dwProcessId);
-    CloseHandle(created.hThread);
-    created.hThread = nullptr;
     if (record)
         *record = created;
-    else
-        CloseHandle(created.hProcess);
     return 0;
 }
 

@@ -172,13 +172,9 @@ protected:
     // application name, so that a path with blanks never starts another
     // program ("C:\Program.exe").
     static void programOf(const char* cmdLine, char* program, int size);
-    // Fills a startup record for a program whose window stays hidden;
-    // title (may be null) names its new console.
-    static void hiddenStartup(STARTUPINFOA* startup, const char* title);
     // Launches cmdLine (a writable buffer, as CreateProcessA wants) hidden
-    // in a new console, from directory (null: the current one). The thread
-    // handle is closed at once; the record (when given) gets the ids and
-    // the process handle, which its holder closes (the driver's own record
+    // in a new console, from directory (null: the current one). The record
+    // (when given) gets the process id and handle, which its holder closes (the driver's own record
     // keeps it to see the server end). Returns 0 or CreateProcessA's error.
     static DWORD launchHidden(char* cmdLine, const char* title, const char* directory,
                               PROCESS_INFORMATION* record);

@@ -1,5 +1,5 @@
 // Process-wide access to the service control manager and the toolhelp
-// process functions, and the stateless probes of the system.
+// process functions.
 #include "ServiceControl.h"
 
 #include <tlhelp32.h>
@@ -8,8 +8,6 @@
 
 #ifndef _WIN64
 static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 is 296 bytes on 32-bit Windows");
-static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes");
-static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 #endif
 
 namespace {
@@ -30,9 +28,6 @@ ProcessEntryFn processFirst;
 ProcessEntryFn processNext;
 ModuleEntryFn moduleFirst;
 ImageNameFn imageName;
-
-bool adminComputed;
-bool adminAnswer;
 
 // Only a to z are folded; other letters are compared as they are.
 void upperAscii(char* text)
@@ -147,32 +142,6 @@ SC_HANDLE ServiceControl::openService(const char* name, ServiceAccess access)
         SERVICE_ALL_ACCESS,
     };
     return OpenServiceA(serviceManager, name, rights[access]);
-}
-
-void ServiceControl::systemText(DWORD code, char* out, int size, bool trim)
-{
-    if (!out || size <= 0)
-        return;
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (length && text)
-        lstrcpynA(out, text, size);
-    else
-        snprintf(out, size, "error %lu", static_cast<unsigned long>(code));
-    if (text)
-        LocalFree(text);
-    // The system's texts end with a line end.
-    for (int end = lstrlenA(out); trim && end > 0 && (out[end - 1] == '\n' || out[end - 1] == '\r'); --end)
-        out[end - 1] = '\0';
-}
-
-DWORD ServiceControl::lastError(DWORD otherwise)
-{
-    DWORD error = GetLastError();
-    return error ? error : otherwise;
 }
 
 void ServiceControl::imageProgram(const char* image, char* program, int size)
@@ -388,109 +357,4 @@ int ServiceControl::childProcesses(DWORD pid, const char* name, DWORD* children,
     }
     CloseHandle(snapshot);
     return count;
-}
-
-bool ServiceControl::isNtFamily()
-{
-    return (GetVersion() & 0x80000000u) == 0;
-}
-
-bool ServiceControl::isWindowsXp()
-{
-    OSVERSIONINFOEXA info;
-    ZeroMemory(&info, sizeof info);
-    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
-    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) {
-        // Windows NT 4 before SP6 and the 95 family know only the basic record.
-        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-        if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)))
-            return false;
-    }
-    return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion == 5 && info.dwMinorVersion == 1;
-}
-
-namespace {
-
-typedef BOOL(WINAPI* MembershipFn)(HANDLE, PSID, PBOOL);
-
-// Whether the token's Administrators membership counts: the system's own
-// answer (CheckTokenMembership, Windows 2000 and later, on an
-// impersonation copy of the token); before Windows 2000 the group list,
-// where only an enabled group that is not for deny only counts. A limited
-// token of an administrator (the group present for deny only) is no
-// administrator: it could not register a service.
-bool enabledAdministrator(HANDLE token, PSID admins)
-{
-    MembershipFn check = reinterpret_cast<MembershipFn>(
-        GetProcAddress(GetModuleHandleA("advapi32.dll"), "CheckTokenMembership"));
-    if (check) {
-        HANDLE copy = nullptr;
-        BOOL member = FALSE;
-        bool ok = DuplicateToken(token, SecurityIdentification, &copy) && check(copy, admins, &member);
-        if (copy)
-            CloseHandle(copy);
-        return ok && member;
-    }
-
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenGroups, nullptr, 0, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LMEM_FIXED, size ? size : 1));
-    if (!groups)
-        return false;
-    bool answer = false;
-    if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
-        for (DWORD i = 0; i < groups->GroupCount && !answer; ++i) {
-            DWORD attributes = groups->Groups[i].Attributes;
-            answer = EqualSid(groups->Groups[i].Sid, admins) && (attributes & SE_GROUP_ENABLED) &&
-                     !(attributes & SE_GROUP_USE_FOR_DENY_ONLY);
-        }
-    }
-    LocalFree(groups);
-    return answer;
-}
-
-}  // namespace
-
-bool ServiceControl::isAdministrator()
-{
-    if (adminComputed)
-        return adminAnswer;
-
-    HANDLE token = nullptr;
-    bool haveToken = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, FALSE, &token) != 0;
-    if (!haveToken && GetLastError() == ERROR_NO_TOKEN)
-        haveToken = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token) != 0;
-
-    if (haveToken) {
-        SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-        PSID admins = nullptr;
-        if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                     0, 0, 0, &admins)) {
-            adminAnswer = enabledAdministrator(token, admins);
-            FreeSid(admins);
-        }
-        CloseHandle(token);
-    }
-    adminComputed = true;
-    return adminAnswer;
-}
-
-bool ServiceControl::fileWriteTime(const char* path, FILETIME* time)
-{
-    if (!time)
-        return false;
-    HANDLE file = path ? CreateFileA(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
-                       : INVALID_HANDLE_VALUE;
-    time->dwLowDateTime = 0;
-    time->dwHighDateTime = 0;
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = GetFileTime(file, nullptr, nullptr, time) != 0;
-    if (!ok) {
-        time->dwLowDateTime = 0;
-        time->dwHighDateTime = 0;
-    }
-    CloseHandle(file);
-    return ok;
 }

@@ -1,5 +1,5 @@
 // Process-wide access to the service control manager and the process
-// snapshot functions, plus a few stateless probes of the system.
+// snapshot functions (the stateless probes of the system are in System.h).
 #pragma once
 
 #include <windows.h>
@@ -38,11 +38,6 @@ public:
     static SC_HANDLE openService(const char* name, ServiceAccess access = ServiceCommands);
     static bool startService(SC_HANDLE service);
     static bool stopService(SC_HANDLE service);
-    // The system's text for an error code ("error N" when the system has
-    // none); its line end cut when `trim` (for a log line).
-    static void systemText(DWORD code, char* out, int size, bool trim = true);
-    // GetLastError, or `otherwise` when it holds no error.
-    static DWORD lastError(DWORD otherwise);
     // The program a service runs (from its image path, without quotes or
     // arguments); false and an empty text when it cannot be read.
     static bool serviceProgram(SC_HANDLE service, char* program, int size);
@@ -82,12 +77,4 @@ public:
     // The ids of the running processes whose parent is pid and whose
     // executable's file name is `name` (at most `capacity`); their count.
     static int childProcesses(DWORD pid, const char* name, DWORD* children, int capacity);
-
-    static bool isNtFamily();
-    static bool isWindowsXp();
-    static bool isAdministrator();
-
-    // Last-write time of a file opened for no access with shared reading
-    // only; false and 0 when it cannot be read.
-    static bool fileWriteTime(const char* path, FILETIME* time);
 };

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ServiceControl.h"
+#include "System.h"
 #include "Texts.h"
 #include "resource.h"
 
@@ -34,7 +34,7 @@ DWORD saveError;
 void WriteValue(const char* section, const char* key, const char* value)
 {
     if (!WritePrivateProfileStringA(section, key, value, settingsPath) && !saveError)
-        saveError = ServiceControl::lastError(ERROR_WRITE_FAULT);
+        saveError = LastErrorOr(ERROR_WRITE_FAULT);
 }
 
 void WriteFlag(const char* key, bool flag)
@@ -101,7 +101,7 @@ void ManagerSettings::ProbeSettingsFile()
     HANDLE file = CreateFileA(settingsPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = GetLastError();
-    writeError_ = file == INVALID_HANDLE_VALUE ? ServiceControl::lastError(ERROR_ACCESS_DENIED) : 0;
+    writeError_ = file == INVALID_HANDLE_VALUE ? LastErrorOr(ERROR_ACCESS_DENIED) : 0;
     if (file == INVALID_HANDLE_VALUE)
         return;
     CloseHandle(file);
@@ -148,7 +148,7 @@ bool ManagerSettings::LoadFromFile()
                              settingsPath);
     ExpertMode = ReadFlag("ExpertMode");
     CheckVersion = ReadFlag("CheckVersion");
-    if (ServiceControl::isNtFamily())
+    if (IsNtFamily())
         StartAsServices = ReadFlag("StartAsServices");
     ShowAlways = ReadFlag("ShowAlways");
     ExpandPos = GetPrivateProfileIntA(Section, "ExpandPos", 1, settingsPath);
@@ -176,7 +176,7 @@ void ManagerSettings::LoadFromFallbackKey()
         lstrcpynA(MySqlArguments, arguments, sizeof MySqlArguments);
     }
 
-    if (ServiceControl::isNtFamily())
+    if (IsNtFamily())
         QueryFlag(key, "StartAsServices", &StartAsServices);
     RegCloseKey(key);
 }
@@ -194,7 +194,7 @@ void ManagerSettings::SaveSettings()
     WriteFlag("CheckVersion", CheckVersion);
     // Services exist on the NT family only; elsewhere the file's value is
     // left as it is.
-    if (ServiceControl::isNtFamily())
+    if (IsNtFamily())
         WriteFlag("StartAsServices", StartAsServices);
     WriteFlag("ShowAlways", ShowAlways);
     char number[16];

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "ApacheServer.h"
+#include "InstallDir.h"
 #include "MySqlServer.h"
 #include "Stack.h"
 
 // MySQL first: it takes the first slot of serverTable, and the monitor
-// visits it first.
+// visits it first. Both in the kit of the install directory.
 struct KitDrivers {
+    KitDrivers() : mysqlDriver(GetInstallDir()), apacheDriver(GetInstallDir()) {}
     MySqlServer mysqlDriver;
     ApacheServer apacheDriver;
 };

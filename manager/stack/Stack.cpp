@@ -8,7 +8,7 @@
 #include "MySqlServer.h"
 #include "PortDiagnosis.h"
 #include "ServerDiagnosis.h"
-#include "ServiceControl.h"
+#include "System.h"
 #include "InstallDir.h"
 #include "Shortcuts.h"
 #include "Texts.h"
@@ -34,7 +34,7 @@ const char ConfigErrorLine[] = "Erreur dans le fichier de configuration d'Apache
 // The system's text for an error code as it gives it, for a prompt.
 void SystemMessage(DWORD code, char* out, size_t size)
 {
-    ServiceControl::systemText(code, out, static_cast<int>(size), false);
+    SystemErrorText(code, out, size, true);
 }
 
 }  // namespace
@@ -313,7 +313,7 @@ void Stack::watchStops()
         }
         // Refused (another user's process, no rights): said, not assumed.
         char system[200];
-        ServiceControl::systemText(GetLastError(), system, sizeof system);
+        SystemErrorText(GetLastError(), system, sizeof system);
         FormatText(question.text, MaxTextLength + 1, IDS_NOT_ENDED, server.name(), system);
         view_.stackLog(question.text, row.source);
         ask(question, MB_OK | MB_ICONEXCLAMATION);
@@ -479,7 +479,7 @@ void Stack::endSession(bool reasonGiven)
 void Stack::logSystemText(DWORD code, EventSource source)
 {
     char text[200];
-    ServiceControl::systemText(code, text, sizeof text);
+    SystemErrorText(code, text, sizeof text);
     view_.stackLog(text, source);
 }
 

@@ -21,6 +21,7 @@ namespace {
 template <class Driver>
 class Inspected : public Driver {
 public:
+    using Driver::Driver;
     DWORD pid() const { return this->process_.dwProcessId; }
 };
 
@@ -85,7 +86,7 @@ TEST_F(AdoptionTest, ApacheStartPassesOverItsSlowSyntaxTest)
     LayOut();
     WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(testkit::FreeTcpPort()) +
                    "\n# testkit: check-delay 3000\n");
-    Inspected<ApacheServer> apache;
+    Inspected<ApacheServer> apache(kitFolder());
     apache.setNotifyWindow(sink);
 
     // The check waits up to its bound: no verdict, valid; the test that
@@ -107,7 +108,7 @@ TEST_F(AdoptionTest, MySqlStartAfterStopPassesOverMysqladmin)
     LayOut();
     AddMySqlBuilds({"mysqld-nt.exe"});
     ASSERT_TRUE(testkit::WriteFileBytes(kit + "MySql\\bin\\mysqladmin.delay", "3000"));
-    Inspected<MySqlServer> mysql;
+    Inspected<MySqlServer> mysql(kitFolder());
     mysql.setNotifyWindow(sink);
     // No server runs, so there is no event: the stop runs mysqladmin,
     // which lingers.
@@ -156,7 +157,7 @@ TEST_F(AdoptionTest, MySqlStartNeverAdoptsAServerWhosePathCannotBeRead)
     refusedPid = other.dwProcessId;
     ASSERT_GT(testkit::HookImport("OpenProcess", (void*)RefusingOpenProcess, &realOpenProcess), 0);
     {
-        Inspected<MySqlServer> mysql;
+        Inspected<MySqlServer> mysql(kitFolder());
         mysql.setNotifyWindow(sink);
         EXPECT_EQ(mysql.start(), 0u);
         EXPECT_NE(mysql.pid(), other.dwProcessId) << "adopted";

@@ -68,7 +68,7 @@ protected:
     {
         LayOut();
         UseCheckStub(bytes);
-        apache.reset(new ApacheServer);
+        apache.reset(new ApacheServer(kitFolder()));
         window.reset(new NoteWindow(apache->messageId()));
         apache->setNotifyWindow(window->hwnd);
     }
@@ -268,7 +268,7 @@ protected:
     {
         LayOut();
         WriteHttpdConf(conf);
-        ApacheServer apache;
+        ApacheServer apache(kitFolder());
         return apache.port();
     }
 };
@@ -318,7 +318,7 @@ TEST_F(ApachePortTest, WithoutPortLineTheFirstListenLineGivesThePort)
     LayOut();
     for (const auto& c : cases) {
         WriteHttpdConf(c.conf);
-        ApacheServer apache;
+        ApacheServer apache(kitFolder());
         EXPECT_EQ(apache.port(), c.port) << "conf \"" << c.conf << "\" got " << apache.port();
     }
 }
@@ -343,7 +343,7 @@ TEST_F(ApachePortTest, TextModeLinesAndNumbersOutOfRange)
     LayOut();
     for (const auto& c : cases) {
         WriteHttpdConf(c.conf);
-        ApacheServer apache;
+        ApacheServer apache(kitFolder());
         EXPECT_EQ(apache.port(), c.port) << "conf \"" << c.conf.substr(0, 40) << "\" got " << apache.port();
     }
 }
@@ -354,7 +354,7 @@ TEST_F(ApachePortTest, ReadOnlyFileStillGivesItsPort)
     WriteHttpdConf("Port 81\n");
     std::string conf = kit + "Apache\\conf\\httpd.conf";
     ASSERT_TRUE(SetFileAttributesA(conf.c_str(), FILE_ATTRIBUTE_READONLY));
-    ApacheServer apache;
+    ApacheServer apache(kitFolder());
     EXPECT_EQ(apache.port(), 81) << "got " << apache.port();
     SetFileAttributesA(conf.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -369,7 +369,7 @@ TEST_F(ApachePortTest, FileSharedForReadingOnlyStillGivesItsPort)
     HANDLE editor = CreateFileA((kit + "Apache\\conf\\httpd.conf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(editor, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    ApacheServer apache;
+    ApacheServer apache(kitFolder());
     EXPECT_EQ(apache.port(), 81) << "got " << apache.port();
     CloseHandle(editor);
 }
@@ -379,8 +379,7 @@ TEST_F(ApachePortTest, AnOverlongInstallPathIsCut)
 {
     // 249 characters: the value itself fits.
     std::string path = "C:\\" + std::string(245, 'x') + "\\";
-    SetInstallPath(path);
-    ApacheServer apache;
+    ApacheServer apache(path.c_str());
     EXPECT_EQ(std::string(apache.directory()), path + "Apache\\");
     EXPECT_EQ(std::string(apache.configPath()), (path + "Apache\\conf\\httpd.conf").substr(0, 259));
     EXPECT_EQ(apache.port(), 80);
@@ -395,7 +394,7 @@ TEST_F(ApachePortTest, ReloadConfigReadsThePortAgain)
 {
     LayOut();
     WriteHttpdConf("Port 81\n");
-    ApacheServer apache;
+    ApacheServer apache(kitFolder());
     EXPECT_STREQ(apache.configPath(), (apacheDir() + "conf\\httpd.conf").c_str());
     WriteHttpdConf("Port 8080\n");
     EXPECT_EQ(apache.reloadConfig(), 0u);

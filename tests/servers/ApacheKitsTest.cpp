@@ -60,6 +60,7 @@ const KitRow rows[] = {
 
 class TestApache : public ApacheServer {
 public:
+    using ApacheServer::ApacheServer;
     DWORD pid() const { return process_.dwProcessId; }
 };
 
@@ -146,7 +147,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     ASSERT_TRUE(testkit::ReadFileBytes(conf, &confText));
 
     ASSERT_NE(startServerMonitor(), 0u);
-    TestApache apache;
+    TestApache apache(kitFolder());
     Notes notes(apache.messageId());
     apache.setNotifyWindow(notes.hwnd);
     EXPECT_EQ(apache.executable(), exe);
@@ -220,7 +221,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
         ASSERT_TRUE(testkit::PumpUntil(
             [&] { return ServiceControl::childProcesses(user.dwProcessId, "httpd.exe", &child, 1) == 1; }, 10000));
     {
-        TestApache taker;
+        TestApache taker(kitFolder());
         EXPECT_EQ(taker.start(), 0u);
         EXPECT_EQ(taker.pid(), user.dwProcessId) << "the first process, never the child";
         ASSERT_TRUE(testkit::PumpUntil([&] { return taker.state() == Running; }, 10000));
@@ -280,7 +281,7 @@ TEST_F(ApacheKits, ProgramChoice)
             ASSERT_TRUE(testkit::WriteFileBytes(oldLayout, bytes));
         if (c.httpdExe)
             ASSERT_TRUE(testkit::WriteFileBytes(newLayout, bytes));
-        ApacheServer apache;
+        ApacheServer apache(kitFolder());
         EXPECT_EQ(apache.executable(), c.chosen) << c.apacheExe << c.httpdExe;
         EXPECT_EQ(apache.httpd(), c.httpd) << c.apacheExe << c.httpdExe;
         if (!c.apacheExe && !c.httpdExe)
@@ -296,7 +297,7 @@ TEST_F(ApacheKits, AnOverdueStopEndsBothProcessesOnRequest)
     UseHttpdLayout();
     ASSERT_TRUE(testkit::WriteFileBytes(apacheDir() + "bin\\httpd.stubborn", ""));
     ASSERT_NE(startServerMonitor(), 0u);
-    TestApache apache;
+    TestApache apache(kitFolder());
     ASSERT_EQ(apache.start(), 0u);
     DWORD child = 0;
     ASSERT_TRUE(testkit::PumpUntil(
@@ -326,7 +327,7 @@ TEST_F(ApacheKits, AStopBeforeTheEventsExistWaitsForThem)
     ASSERT_TRUE(testkit::ReadFileBytes(kit + "Apache\\conf\\httpd.conf", &conf));
     WriteHttpdConf(conf + "# testkit: check-delay 3000\n");
     ASSERT_NE(startServerMonitor(), 0u);
-    TestApache apache;
+    TestApache apache(kitFolder());
     ASSERT_EQ(apache.start(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000));
     const std::string shutdown = "ap" + std::to_string(apache.pid()) + "_shutdown";

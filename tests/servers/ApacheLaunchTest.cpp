@@ -16,6 +16,7 @@ namespace {
 
 class TestApache : public ApacheServer {
 public:
+    using ApacheServer::ApacheServer;
     DWORD pid() const { return process_.dwProcessId; }
 };
 
@@ -54,7 +55,7 @@ protected:
 TEST_F(ApacheLaunchTest, StartRunsTheCheckThenAHiddenConsoleTitledApache2)
 {
     LayOut();
-    TestApache apache;
+    TestApache apache(kitFolder());
     DWORD code = apache.startProcess();
     ASSERT_EQ(code, 0u) << "got " << code;
     ASSERT_NE(apache.pid(), 0u);
@@ -76,7 +77,7 @@ TEST_F(ApacheLaunchTest, StartRunsTheCheckThenAHiddenConsoleTitledApache2)
 TEST_F(ApacheLaunchTest, SslStartDefinesSsl)
 {
     LayOut();
-    TestApache apache;
+    TestApache apache(kitFolder());
     apache.setSsl(true);
     EXPECT_TRUE(apache.ssl());
     ASSERT_EQ(apache.startProcess(), 0u);
@@ -87,7 +88,7 @@ TEST_F(ApacheLaunchTest, SslStartDefinesSsl)
 TEST_F(ApacheLaunchTest, StopRunsTheShutdownCommandWithTwoBlanks)
 {
     LayOut();
-    TestApache apache;
+    TestApache apache(kitFolder());
     ASSERT_EQ(apache.startProcess(), 0u);
     DWORD server = apache.pid();
     ASSERT_TRUE(waitServing());
@@ -109,7 +110,7 @@ TEST_F(ApacheLaunchTest, StartAndStopThroughTheMonitor)
 {
     LayOut();
     ASSERT_NE(startServerMonitor(), 0u);
-    TestApache apache;
+    TestApache apache(kitFolder());
     EXPECT_EQ(apache.start(), 0u);
     EXPECT_EQ(apache.state(), StartPending);
     ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000))
@@ -134,7 +135,7 @@ TEST_F(ApacheLaunchTest, MissingApacheFailsWithFileNotFound)
 {
     LayOut();
     ASSERT_TRUE(DeleteFileA((kit + "Apache\\apache.exe").c_str()));
-    TestApache apache;
+    TestApache apache(kitFolder());
     static int notes;
     notes = 0;
     struct Sink {

@@ -1,6 +1,6 @@
 // Builds a driver in a process of its own, so that a test can run it under
 // another Windows version, and writes what it saw to a report:
-//   servers_familyprobe REPORT choose|stop
+//   servers_familyprobe REPORT choose|stop KIT
 // "choose" reports the MySQL build chosen; "stop" also launches it, waits
 // for its shutdown event and stops it through the driver.
 #include <windows.h>
@@ -10,11 +10,12 @@
 
 #include "MySqlServer.h"
 #include "ServiceControl.h"
+#include "System.h"
 #include "../../testkit/record.h"
 
 int main(int argc, char** argv)
 {
-    if (argc < 3)
+    if (argc < 4)
         return 2;
     FILE* report = fopen(argv[1], "wb");
     if (!report)
@@ -22,8 +23,8 @@ int main(int argc, char** argv)
     ServiceControl::acquire();
     int result = 0;
     {
-        MySqlServer mysql;
-        fprintf(report, "nt=%d\nexecutable=%s\n", ServiceControl::isNtFamily() ? 1 : 0, mysql.executable());
+        MySqlServer mysql(argv[3]);
+        fprintf(report, "nt=%d\nexecutable=%s\n", IsNtFamily() ? 1 : 0, mysql.executable());
         if (!strcmp(argv[2], "stop")) {
             fprintf(report, "start=%lu\n", mysql.startProcess());
             HANDLE event = nullptr;

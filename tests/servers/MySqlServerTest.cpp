@@ -12,12 +12,14 @@
 #include "ServerKit.h"
 #include "ServerMonitor.h"
 #include "ServiceControl.h"
+#include "System.h"
 #include "TestKit.h"
 
 namespace {
 
 class TestMySql : public MySqlServer {
 public:
+    using MySqlServer::MySqlServer;
     DWORD pid() const { return process_.dwProcessId; }
 };
 
@@ -48,8 +50,8 @@ TEST_F(MySqlTest, NtFamilyChoosesTheNtBuildAndWatchesMyIni)
 {
     LayOut();
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    ASSERT_TRUE(ServiceControl::isNtFamily()) << "this test runs on the NT family";
-    MySqlServer mysql;
+    ASSERT_TRUE(IsNtFamily()) << "this test runs on the NT family";
+    MySqlServer mysql(kitFolder());
     EXPECT_STREQ(mysql.directory(), mySqlDir().c_str());
     EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld-nt.exe").c_str());
     EXPECT_STREQ(mysql.configPath(), (testkit::WindowsDir() + "\\My.Ini").c_str());
@@ -64,7 +66,7 @@ TEST_F(MySqlTest, OnlyTheOptBuildPresentIsChosenOnNt)
 {
     LayOut();
     AddMySqlBuilds({"mysqld-opt.exe"});
-    MySqlServer mysql;
+    MySqlServer mysql(kitFolder());
     EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld-opt.exe").c_str());
 }
 
@@ -72,10 +74,10 @@ TEST_F(MySqlTest, TheChoiceIsMadeOnceAtConstruction)
 {
     LayOut();
     AddMySqlBuilds({"mysqld.exe"});
-    MySqlServer mysql;
+    MySqlServer mysql(kitFolder());
     AddMySqlBuilds({"mysqld-nt.exe"});
     EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld.exe").c_str());
-    MySqlServer later;
+    MySqlServer later(kitFolder());
     EXPECT_STREQ(later.executable(), (mySqlBin() + "mysqld-nt.exe").c_str());
 }
 
@@ -84,8 +86,7 @@ TEST_F(MySqlTest, AnOverlongInstallPathIsCut)
 {
     // 249 characters: the value itself fits.
     std::string path = "C:\\" + std::string(245, 'x') + "\\";
-    SetInstallPath(path);
-    TestMySql mysql;
+    TestMySql mysql(path.c_str());
     EXPECT_EQ(std::string(mysql.directory()), path + "MySql\\");
     EXPECT_EQ(std::string(mysql.executable()), (path + "MySql\\bin\\mysqld-shareware.exe").substr(0, 259));
     mysql.setArguments(std::string(300, 'a').c_str());
@@ -128,7 +129,7 @@ TEST_F(MySqlTest, Windows95FamilyWithOnlyTheOptBuild)
 TEST_F(MySqlTest, NoBuildPresentFailsEveryStartWithFileNotFound)
 {
     LayOut();
-    TestMySql mysql;
+    TestMySql mysql(kitFolder());
     EXPECT_STREQ(mysql.executable(), (mySqlBin() + "mysqld-shareware.exe").c_str());
     SetLastError(0xdead);
     DWORD code = mysql.start();
@@ -142,7 +143,7 @@ TEST_F(MySqlTest, StartLaunchesTheServerHiddenWithItsArguments)
 {
     LayOut();
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    TestMySql mysql;
+    TestMySql mysql(kitFolder());
     mysql.setArguments("--skip-name-resolve --language=english");
     DWORD code = mysql.startProcess();
     ASSERT_EQ(code, 0u) << "got " << code;
@@ -165,7 +166,7 @@ TEST_F(MySqlTest, EmptyArgumentsLeaveTheTwoBlanksAtTheEnd)
 {
     LayOut();
     AddMySqlBuilds({"mysqld.exe"});
-    TestMySql mysql;
+    TestMySql mysql(kitFolder());
     ASSERT_EQ(mysql.startProcess(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
     EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqld.exe\" --basedir=\"" + kitShort + "MySql\"  ");
@@ -175,7 +176,7 @@ TEST_F(MySqlTest, EmptyArgumentsLeaveTheTwoBlanksAtTheEnd)
 TEST_F(MySqlTest, SetArgumentsKeepsWhatTheSettingsHold)
 {
     LayOut();
-    MySqlServer mysql;
+    MySqlServer mysql(kitFolder());
     std::string longText(300, 'a');
     mysql.setArguments(longText.c_str());
     EXPECT_EQ(strlen(mysql.arguments()), 254u);
@@ -207,7 +208,7 @@ TEST_F(MySqlTest, StoppingSignalsTheEventOfTheServersAge)
         std::string version = kit + "MySql\\bin\\mysqld.version";
         if (c.version)
             ASSERT_TRUE(testkit::WriteFileBytes(version, c.version));
-        TestMySql mysql;
+        TestMySql mysql(kitFolder());
         ASSERT_STREQ(mysql.executableName(), c.build);
         ASSERT_EQ(mysql.startProcess(), 0u);
         ASSERT_TRUE(WaitServerReady());
@@ -235,7 +236,7 @@ TEST_F(MySqlTest, StopWithoutTheEventRunsMysqladminWhereTheKitHasIt)
     LayOut();
     AddMySqlBuilds({"mysqld.exe"});
     {
-        MySqlServer mysql;
+        MySqlServer mysql(kitFolder());
         // No event of any age: mysqladmin runs hidden. (The stop waits for
         // nothing; its time is not judged here, since the launch alone can
         // take half a second on a loaded machine.)
@@ -246,28 +247,22 @@ TEST_F(MySqlTest, StopWithoutTheEventRunsMysqladminWhereTheKitHasIt)
         EXPECT_TRUE(WaitProcessGone(mySqlRuns()[0].pid, 10000));
     }
     ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\mysqladmin.exe").c_str()));
-    MySqlServer mysql;
+    MySqlServer mysql(kitFolder());
     EXPECT_EQ(mysql.stopProcess(), 0u);
     testkit::PumpFor(500);
     EXPECT_EQ(mySqlRuns().size(), 1u);
 }
 
-// A kit in a folder with blanks where short names are off (a folder that
-// does not exist yet when the install directory is resolved has no short
-// form, so the directory keeps its blanks): the launch, the stop and the
-// service commands quote the program and the paths, and CreateProcess is
-// given the program, so "<temp>\\My.exe" (what an unquoted command line
-// would start) never runs.
+// A kit in a folder with blanks, named in its long form: the launch, the
+// stop and the service commands quote the program and the paths, and
+// CreateProcess is given the program, so "<temp>\\My.exe" (what an
+// unquoted command line would start) never runs.
 TEST_F(MySqlTest, KitInAFolderWithBlanksStartsStopsAndInstalls)
 {
-    SetInstallPath(temp + "My Kit\\");
-    {
-        MySqlServer resolves;  // the install directory, once for the run
-    }
     LayOut("My Kit");
     AddMySqlBuilds({"mysqld.exe"});
     ASSERT_TRUE(CopyFileA((testkit::BinDir() + "apache.exe").c_str(), (temp + "My.exe").c_str(), FALSE));
-    TestMySql mysql;
+    TestMySql mysql(kit.c_str());
     ASSERT_STREQ(mysql.executable(), (kit + "MySql\\bin\\mysqld.exe").c_str());
     ASSERT_EQ(mysql.startProcess(), 0u);
     ASSERT_TRUE(WaitServerReady());
@@ -300,7 +295,7 @@ TEST_F(MySqlTest, AStopThatDoesNotEndIsOverdueOnceAndEndsOnlyOnRequest)
     ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\mysqladmin.exe").c_str()));
     ASSERT_TRUE(testkit::WriteFileBytes(kit + "MySql\\bin\\mysqld.stubborn", ""));
     ASSERT_NE(startServerMonitor(), 0u);
-    TestMySql mysql;
+    TestMySql mysql(kitFolder());
     EXPECT_FALSE(mysql.stopOverdue(GetTickCount() + 60000, 30000)) << "nothing was asked";
     ASSERT_EQ(mysql.start(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([&] { return mysql.state() == Running; }, 10000)) << mysql.state();

@@ -10,8 +10,6 @@ const char* const allMySqlBuilds[4] = {"mysqld-nt.exe", "mysqld.exe", "mysqld-op
 
 namespace {
 
-const char kTarvaneKey[] = "Software\\Tarvane\\";
-
 const char* const kitPrograms[] = {
     "apache.exe", "httpd.exe", "mysqld-nt.exe", "mysqld.exe", "mysqld-opt.exe", "mysqld-shareware.exe", "mysqladmin.exe",
 };
@@ -26,17 +24,6 @@ void CopyProgram(const std::string& from, const std::string& to)
 void ServerKitTest::SetUp()
 {
     temp = testkit::MakeTempDir("servers");
-    // The install path of an earlier run is put back in TearDown.
-    HKEY key;
-    if (RegOpenKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
-        char value[MAX_PATH] = "";
-        DWORD size = sizeof value, type = 0;
-        if (RegQueryValueExA(key, "Path", nullptr, &type, (BYTE*)value, &size) == ERROR_SUCCESS && type == REG_SZ) {
-            hadPath = true;
-            oldPath = value;
-        }
-        RegCloseKey(key);
-    }
     ServiceControl::acquire();
 }
 
@@ -47,14 +34,6 @@ void ServerKitTest::TearDown()
     testkit::RemoveServiceIfPresent("MySql");
     KillKitProcesses();
     layout.reset();
-    HKEY key;
-    if (RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key) == ERROR_SUCCESS) {
-        if (hadPath)
-            RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)oldPath.c_str(), (DWORD)oldPath.size() + 1);
-        else
-            RegDeleteValueA(key, "Path");
-        RegCloseKey(key);
-    }
     // Consoles and command interpreters of the launches may hold the
     // folder a moment longer.
     testkit::PumpUntil(
@@ -73,15 +52,6 @@ void ServerKitTest::LayOut(const char* sub)
     kitShort = layout->shortRoot();
     webPort = layout->port();
     WriteHttpdConf("ServerRoot \"" + kit + "Apache\"\nPort " + std::to_string(webPort) + "\n");
-    SetInstallPath(kit);
-}
-
-void ServerKitTest::SetInstallPath(const std::string& path)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kTarvaneKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "Path", 0, REG_SZ, (const BYTE*)path.c_str(), (DWORD)path.size() + 1);
-    RegCloseKey(key);
 }
 
 void ServerKitTest::AddMySqlBuilds(const std::vector<const char*>& names)
@@ -126,7 +96,7 @@ std::string ServerKitTest::RunProbe(const char* version, const char* action)
     std::string report = temp + "probe.txt";
     DeleteFileA(report.c_str());
     DWORD exitCode = 99;
-    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action, &exitCode);
+    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action + " \"" + kitShort + "\"", &exitCode);
 
     RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
     DeleteFileA(probe.c_str());

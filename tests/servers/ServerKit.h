@@ -1,6 +1,6 @@
 // A kit (testkit::KitLayout, no mysqld) laid out in a temporary folder for
-// the driver tests, the registry's install path pointed at it, and
-// everything started from it ended again.
+// the driver tests, which build their drivers on it, and everything
+// started from it ended again.
 #pragma once
 
 #include <windows.h>
@@ -23,11 +23,11 @@ protected:
     void TearDown() override;
 
     // Lays the kit out below <temp>\<sub> (sub may be empty, or hold a
-    // folder name of its own such as "a-nt") and points the install path
-    // at it. Call before constructing a driver.
+    // folder name of its own such as "a-nt"). Call before constructing a
+    // driver.
     void LayOut(const char* sub = "");
-    // Sets the install path the drivers will read (restored in TearDown).
-    void SetInstallPath(const std::string& path);
+    // The kit's folder a driver is built on (kitShort).
+    const char* kitFolder() const { return kitShort.c_str(); }
     // Copies the stand-in server builds (file names) into <kit>\MySql\bin.
     void AddMySqlBuilds(const std::vector<const char*>& names);
     // Replaces apache.exe by the check stub, which writes `bytes` to its
@@ -61,8 +61,6 @@ protected:
 
 private:
     std::unique_ptr<testkit::KitLayout> layout;
-    bool hadPath = false;
-    std::string oldPath;
 };
 
 // Ends every process of the stand-in programs (by their file names).

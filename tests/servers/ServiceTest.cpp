@@ -23,6 +23,7 @@ namespace {
 template <class Driver>
 class Exposed : public Driver {
 public:
+    using Driver::Driver;
     SC_HANDLE handle() const { return this->service_; }
     using Driver::quoteImagePath;
 };
@@ -57,7 +58,7 @@ protected:
 TEST_F(ServiceTest, ApacheInstallsAndRemovesItsService)
 {
     LayOut();
-    Exposed<ApacheServer> apache;
+    Exposed<ApacheServer> apache(kitFolder());
     InstallFresh(apache, "Apache");
     auto runs = apacheRuns();
     ASSERT_EQ(runs.size(), 1u);
@@ -82,7 +83,7 @@ TEST_F(ServiceTest, TheKitsOwnServiceLeftRegisteredIsTakenUp)
     DWORD exitCode = 99;
     ASSERT_TRUE(testkit::RunProcess(kit + "Apache\\apache.exe -k install", &exitCode));
     ASSERT_EQ(exitCode, 0u);
-    Exposed<ApacheServer> apache;
+    Exposed<ApacheServer> apache(kitFolder());
     EXPECT_TRUE(apache.installService());
     EXPECT_NE(apache.handle(), nullptr);
     EXPECT_EQ(apacheRuns().size(), 1u);
@@ -94,14 +95,15 @@ TEST_F(ServiceTest, TheKitsOwnServiceLeftRegisteredIsTakenUp)
 // refused with its program named; it is never started, stopped,
 // rewritten or removed, and no command of the kit runs for it.
 template <class Driver>
-void ExpectForeignServiceLeftAlone(const char* name, const std::function<std::vector<kitrecord::Record>()>& runs)
+void ExpectForeignServiceLeftAlone(const char* name, const char* kit,
+                                   const std::function<std::vector<kitrecord::Record>()>& runs)
 {
     SCOPED_TRACE(name);
     std::string program = testkit::BinDir() + "servers_checkstub.exe";
     std::string image = "\"" + program + "\" --service";
     ASSERT_TRUE(testkit::CreateServiceNamed(name, image)) << GetLastError();
     {
-        Exposed<Driver> driver;
+        Exposed<Driver> driver(kit);
         EXPECT_FALSE(driver.installService());
         EXPECT_EQ(driver.serviceProblem(), ServiceForeign);
         EXPECT_EQ(0, _stricmp(driver.foreignProgram(), program.c_str())) << driver.foreignProgram();
@@ -124,8 +126,8 @@ TEST_F(ServiceTest, AnotherProgramsServiceOfTheSameNameIsLeftAlone)
 {
     LayOut();
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    ExpectForeignServiceLeftAlone<ApacheServer>("Apache", [this] { return apacheRuns(); });
-    ExpectForeignServiceLeftAlone<MySqlServer>("MySql", [this] { return mySqlRuns(); });
+    ExpectForeignServiceLeftAlone<ApacheServer>("Apache", kitFolder(), [this] { return apacheRuns(); });
+    ExpectForeignServiceLeftAlone<MySqlServer>("MySql", kitFolder(), [this] { return mySqlRuns(); });
 }
 
 TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)
@@ -134,7 +136,7 @@ TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)
     // A program that runs but registers nothing.
     ASSERT_TRUE(CopyFileA((testkit::BinDir() + "servers_checkstub.exe").c_str(),
                           (kit + "MySql\\bin\\mysqld-nt.exe").c_str(), FALSE));
-    Exposed<MySqlServer> mysql;
+    Exposed<MySqlServer> mysql(kitFolder());
     EXPECT_FALSE(mysql.installService());
     EXPECT_EQ(mysql.handle(), nullptr);
     ASSERT_TRUE(testkit::PumpUntil([this] { return !mySqlRuns().empty(); }, 10000));
@@ -144,7 +146,7 @@ TEST_F(ServiceTest, InstallAnswersFalseWhenNoServiceAppears)
 TEST_F(ServiceTest, InstallWithoutTheProgramFails)
 {
     LayOut();
-    Exposed<MySqlServer> mysql;
+    Exposed<MySqlServer> mysql(kitFolder());
     EXPECT_FALSE(mysql.installService()) << "no mysqld is there";
     testkit::PumpFor(500);
     EXPECT_FALSE(ServiceExists("MySql"));
@@ -157,7 +159,7 @@ TEST_F(ServiceTest, MySqlInstallsWithTheChosenBuildAndQuotesABareImagePath)
 {
     LayOut();
     AddMySqlBuilds({"mysqld.exe"});
-    Exposed<MySqlServer> mysql;
+    Exposed<MySqlServer> mysql(kitFolder());
     InstallFresh(mysql, "MySql");
     ASSERT_EQ(mySqlRuns().size(), 1u);
     EXPECT_EQ(mySqlRuns()[0].cmdLine, "\"" + mySqlBin() + "mysqld.exe\" --install MySql");
@@ -183,7 +185,7 @@ TEST_F(ServiceTest, MySqlInstallsWithTheChosenBuildAndQuotesABareImagePath)
 TEST_F(ServiceTest, ApacheServiceModeStartsTheService)
 {
     LayOut();
-    Exposed<ApacheServer> apache;
+    Exposed<ApacheServer> apache(kitFolder());
     InstallFresh(apache, "Apache");
     ASSERT_TRUE(apache.setServiceMode(true));
     // start opens the service by name when the install left no handle.
@@ -197,7 +199,7 @@ TEST_F(ServiceTest, MySqlInstallsAndRemovesItsServiceWithTheNtBuild)
 {
     LayOut();
     AddMySqlBuilds({allMySqlBuilds, allMySqlBuilds + 4});
-    Exposed<MySqlServer> mysql;
+    Exposed<MySqlServer> mysql(kitFolder());
     InstallFresh(mysql, "MySql");
     auto runs = mySqlRuns();
     ASSERT_EQ(runs.size(), 1u);

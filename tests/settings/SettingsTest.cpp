@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "ImportHook.h"
-#include "ServiceControl.h"
 #include "Settings.h"
 #include "SettingsStores.h"
 #include "TestKit.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ServiceControl.h"
 #include "Settings.h"
 #include "SettingsStores.h"
+#include "System.h"
 #include "TestKit.h"
 
 namespace {
@@ -22,7 +22,7 @@ bool RunningAsTheCopy()
 // What the copy checks, seeing Windows 98.
 void CheckStartAsServicesUntouched()
 {
-    ASSERT_FALSE(ServiceControl::isNtFamily()) << "GetVersion 0x" << std::hex << GetVersion();
+    ASSERT_FALSE(IsNtFamily()) << "GetVersion 0x" << std::hex << GetVersion();
     SettingsStores stores("w98");
 
     // The settings file's value is neither read nor written.
@@ -58,7 +58,7 @@ TEST(SettingsWin95, StartAsServicesNeitherReadNorWritten)
         CheckStartAsServicesUntouched();
         return;
     }
-    ASSERT_TRUE(ServiceControl::isNtFamily());
+    ASSERT_TRUE(IsNtFamily());
     char name[64];
     snprintf(name, sizeof name, "%s%lu.exe", CopyPrefix, GetCurrentProcessId());
     const std::string copy = testkit::BinDir() + name;

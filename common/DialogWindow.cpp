@@ -5,8 +5,6 @@
 
 namespace {
 
-HINSTANCE appInstance = nullptr;
-
 // The tool record up to its lParam, as version 4.70 of the control knew
 // it: 44 bytes on 32-bit
 // Windows, which every version of the control accepts.
@@ -45,16 +43,6 @@ LRESULT CALLBACK TooltipProc(HWND tip, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 }  // namespace
-
-HINSTANCE AppInstance()
-{
-    return appInstance ? appInstance : GetModuleHandleA(nullptr);
-}
-
-void SetAppInstance(HINSTANCE instance)
-{
-    appInstance = instance;
-}
 
 DialogWindow::DialogWindow() : handle_(nullptr), modeless_(false), createError_(0) {}
 

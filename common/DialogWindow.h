@@ -1,12 +1,13 @@
 // The base of the manager's dialogs: one object per dialog box, reached by
-// one shared dialog procedure through the window's user-data slot.
+// one shared dialog procedure through the window's user-data slot; and the
+// module the dialogs and the other resources come from.
 #pragma once
 
 #include <windows.h>
 
 // The module whose dialog templates, menus, icons, bitmaps and texts the
 // manager uses: stored once at start-up; until then the process's own
-// executable.
+// executable (AppInstance.cpp).
 HINSTANCE AppInstance();
 void SetAppInstance(HINSTANCE instance);
 

@@ -1,12 +1,12 @@
-// Reports the system probes of ServiceControl through its exit code, so
-// that a test can run it under another Windows version (Wine's
-// AppDefaults): 0x100 | isNtFamily | isWindowsXp << 1 | isAdministrator << 2,
-// and in bits 4 to 7 the number of access tokens opened by three calls of
-// isAdministrator (the token is examined only at the first).
+// Reports the system probes through its exit code, so that a test can run
+// it under another Windows version (Wine's AppDefaults):
+// 0x100 | IsNtFamily | IsWindowsXp << 1 | IsAdministrator << 2, and in bits
+// 4 to 7 the number of access tokens opened by three calls of
+// IsAdministrator (the token is examined only at the first).
 #include <windows.h>
 
 #include "ImportHook.h"
-#include "ServiceControl.h"
+#include "System.h"
 
 namespace {
 
@@ -37,15 +37,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     testkit::HookImport("OpenProcessToken", (void*)CountOpenProcessToken, (void**)&realOpenProcessToken);
 
     int code = 0x100;
-    if (ServiceControl::isNtFamily())
+    if (IsNtFamily())
         code |= 1;
-    if (ServiceControl::isWindowsXp())
+    if (IsWindowsXp())
         code |= 2;
-    bool admin = ServiceControl::isAdministrator();
+    bool admin = IsAdministrator();
     if (admin)
         code |= 4;
     // Later answers come from the first examination.
-    if (ServiceControl::isAdministrator() != admin || ServiceControl::isAdministrator() != admin)
+    if (IsAdministrator() != admin || IsAdministrator() != admin)
         code |= 8;
     code |= (tokenOpens < 15 ? tokenOpens : 15) << 4;
     return code;
