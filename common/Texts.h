@@ -11,9 +11,9 @@
 const int MaxTextLength = 254;
 
 // The text of id copied into out, cut to size - 1 characters: the text in
-// the language the system's resource loader picks for the user (French,
-// Italian, else English), in the ANSI code page. An id without text in that
-// language gives an empty text.
+// the language the system's resource loader picks for the user among the
+// program's (the manager's: French, Italian, else English), in the ANSI code
+// page. An id without text in that language gives an empty text.
 void CopyText(char* out, size_t size, UINT id);
 
 // The text of id (as CopyText, cut to MaxTextLength characters) in a

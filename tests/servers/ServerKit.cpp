@@ -96,7 +96,10 @@ std::string ServerKitTest::RunProbe(const char* version, const char* action)
     std::string report = temp + "probe.txt";
     DeleteFileA(report.c_str());
     DWORD exitCode = 99;
-    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action + " \"" + kitShort + "\"", &exitCode);
+    // The kit's folder ends with a backslash: doubled before the closing
+    // quote, it stays one.
+    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action + " \"" + kitShort + "\\\"",
+                                   &exitCode);
 
     RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
     DeleteFileA(probe.c_str());
