@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "InstallDir.h"
 #include "System.h"
 #include "Texts.h"
 #include "resource.h"

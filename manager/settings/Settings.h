@@ -2,8 +2,6 @@
 // registry key) when constructed, written back when destroyed.
 #pragma once
 
-#include "InstallDir.h"
-
 // The paths built from the install directory (GetInstallDir), filled when
 // the settings are constructed.
 const char* SettingsPath();  // "<install dir>Tarvane.ini"

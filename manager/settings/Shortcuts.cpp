@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <cstdio>
 
+#include "InstallDir.h"
 #include "Settings.h"
 #include "VersionCheck.h"
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include "InstallDir.h"
 #include "Settings.h"
 #include "SettingsStores.h"
 #include "TestKit.h"

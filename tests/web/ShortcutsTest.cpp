@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "InstallDir.h"
 #include "Settings.h"
 #include "SettingsStores.h"
 #include "Shortcuts.h"
