@@ -20,8 +20,8 @@ public:
     DWORD stopProcess() override;
     void serviceCommand(bool install, char* line, int size) override;
 
-    // The user's extra arguments for process-mode starts, cut to 255
-    // characters.
+    // The user's extra arguments for process-mode starts, cut to
+    // MaxMySqlArguments characters.
     void setArguments(const char* text);
     const char* arguments() const { return arguments_; }
     // MySQL's folder in the kit, with a trailing backslash.
