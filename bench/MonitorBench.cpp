@@ -219,7 +219,7 @@ double median(double* values, int count)
 Figures measure(int ticks, Floor floor, BenchServer** servers, int count)
 {
     for (int i = 0; i < 50; ++i) {  // warm-up: caches, first-call set-ups
-        monitorTick(nullptr, 0, 0, 0);
+        MonitorTick(nullptr, 0, 0, 0);
         floorCalls(floor, servers, count);
     }
     long blocksBefore, blocksAfter;
@@ -227,7 +227,7 @@ Figures measure(int ticks, Floor floor, BenchServer** servers, int count)
     heapUse(&blocksBefore, &bytesBefore);
     LONG allocsBefore = allocCalls;
     for (int i = 0; i < ticks; ++i)
-        monitorTick(nullptr, 0, 0, 0);
+        MonitorTick(nullptr, 0, 0, 0);
     LONG allocs = allocCalls - allocsBefore;
     heapUse(&blocksAfter, &bytesAfter);
 
@@ -238,7 +238,7 @@ Figures measure(int ticks, Floor floor, BenchServer** servers, int count)
         LARGE_INTEGER t0, t1, t2;
         QueryPerformanceCounter(&t0);
         for (int i = 0; i < perRound; ++i)
-            monitorTick(nullptr, 0, 0, 0);
+            MonitorTick(nullptr, 0, 0, 0);
         QueryPerformanceCounter(&t1);
         for (int i = 0; i < perRound; ++i)
             floorCalls(floor, servers, count);
@@ -278,7 +278,7 @@ int main(int argc, char** argv)
         slash[1] = '\0';
 
     ServiceControl::acquire();
-    startServerMonitor();
+    StartServerMonitor();
     int patched = hookImports();
     printf("allocation entry points hooked in the program's imports: %d\n", patched);
 

@@ -13,7 +13,7 @@ typedef BOOL(WINAPI* MembershipFn)(HANDLE, PSID, PBOOL);
 // where only an enabled group that is not for deny only counts. A limited
 // token of an administrator (the group present for deny only) is no
 // administrator: it could not register a service.
-bool enabledAdministrator(HANDLE token, PSID admins)
+bool EnabledAdministrator(HANDLE token, PSID admins)
 {
     MembershipFn check = reinterpret_cast<MembershipFn>(
         GetProcAddress(GetModuleHandleA("advapi32.dll"), "CheckTokenMembership"));
@@ -61,7 +61,7 @@ bool IsAdministrator()
         PSID admins = nullptr;
         if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
                                      0, 0, 0, &admins)) {
-            adminAnswer = enabledAdministrator(token, admins);
+            adminAnswer = EnabledAdministrator(token, admins);
             FreeSid(admins);
         }
         CloseHandle(token);

@@ -8,9 +8,9 @@ namespace {
 // The tool record up to its lParam, as version 4.70 of the control knew
 // it: 44 bytes on 32-bit
 // Windows, which every version of the control accepts.
-const UINT toolInfoSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
+const UINT ToolInfoSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
 #if !defined(_WIN64)
-static_assert(toolInfoSize == 44, "first tool record layout");
+static_assert(ToolInfoSize == 44, "first tool record layout");
 #endif
 
 // A tooltip looks whether the pointer has left its tool for as long as the
@@ -115,7 +115,7 @@ void DialogWindow::addTooltip(HWND control, const char* text)
 
     TOOLINFOA tool;
     ZeroMemory(&tool, sizeof(tool));
-    tool.cbSize = toolInfoSize;
+    tool.cbSize = ToolInfoSize;
     tool.uFlags = TTF_SUBCLASS;
     tool.hwnd = control;
     tool.uId = 0;

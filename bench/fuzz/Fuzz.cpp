@@ -292,7 +292,7 @@ bool CheckCommandWords(const std::string& input, bool atEnd, std::string* why)
 {
     std::string text = CString(input);
     char* line = InputArea().place(text.c_str(), text.size() + 1, atEnd);
-    dispatchCommandWords(line, commandSink);
+    DispatchCommandWords(line, commandSink);
     std::vector<WPARAM> got;
     MSG msg;
     while (PeekMessageA(&msg, commandSink, 0, 0, PM_REMOVE))

@@ -33,7 +33,7 @@ bool SameWord(const char* text, const char* word)
 
 }  // namespace
 
-int dispatchCommandWords(char* text, HWND window)
+int DispatchCommandWords(char* text, HWND window)
 {
     if (!window || !text)
         return 0;
@@ -62,7 +62,7 @@ int dispatchCommandWords(char* text, HWND window)
     return posted;
 }
 
-void forwardToRunningManager(char* text, HWND window)
+void ForwardToRunningManager(char* text, HWND window)
 {
     if (!window)
         return;
@@ -72,6 +72,6 @@ void forwardToRunningManager(char* text, HWND window)
     DWORD manager = 0;
     GetWindowThreadProcessId(window, &manager);
     AllowSetForegroundWindow(manager);
-    if (dispatchCommandWords(text, window) == 0)
+    if (DispatchCommandWords(text, window) == 0)
         PostMessageA(window, WM_COMMAND, ID_CMD_SHOW_WINDOW, 0);
 }

@@ -79,7 +79,7 @@ const char* SourceLabel(EventSource source)
 
 }  // namespace
 
-const char* stateName(int state)
+const char* StateName(int state)
 {
     switch (state) {
     case Running:
@@ -94,7 +94,7 @@ const char* stateName(int state)
     }
 }
 
-void formatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource source,
+void FormatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource source,
                      const char* message)
 {
     snprintf(out, size, "%02d/%02d %02d:%02d:%02d %s: %s", utc.wDay, utc.wMonth, utc.wHour,
@@ -107,7 +107,7 @@ void ManagerWindow::logEvent(const char* message, EventSource source)
     char eventLine[256];
     SYSTEMTIME now;
     GetSystemTime(&now);
-    formatEventLine(eventLine, sizeof eventLine, now, source, message);
+    FormatEventLine(eventLine, sizeof eventLine, now, source, message);
 
     // A log file that cannot be opened loses the line; the list keeps it,
     // and says so once.
@@ -124,7 +124,7 @@ void ManagerWindow::logEvent(const char* message, EventSource source)
         char text[MaxTextLength + MAX_PATH];
         SystemErrorText(GetLastError(), system, sizeof system);
         FormatText(text, sizeof text, IDS_LOG_NOT_WRITTEN, LogPath(), system);
-        formatEventLine(eventLine, sizeof eventLine, now, SourceManager, text);
+        FormatEventLine(eventLine, sizeof eventLine, now, SourceManager, text);
         AddListLine(GetDlgItem(handle_, IDC_EVENT_LOG), eventLine);
     }
 }

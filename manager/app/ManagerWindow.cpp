@@ -19,7 +19,7 @@ namespace {
 // Outer window height in pixels for each position of the size slider, for
 // the dialog as designed: 238 dialog units high are 387 pixels (MS Sans
 // Serif 8 on a 96-dpi screen).
-const int expansionHeights[3] = {82, 305, 393};
+const int ExpansionHeights[3] = {82, 305, 393};
 const int DesignDialogUnits = 238;
 const int DesignDialogPixels = 387;
 
@@ -126,7 +126,7 @@ int ExpansionHeight(int position, int dialogHeight)
 {
     if (position < 0 || position > 2)
         return 0;
-    return MulDiv(expansionHeights[position], dialogHeight, DesignDialogPixels);
+    return MulDiv(ExpansionHeights[position], dialogHeight, DesignDialogPixels);
 }
 
 HWND FindManagerWindow()
@@ -334,7 +334,7 @@ INT_PTR ManagerWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
-const ManagerWindow::Command ManagerWindow::commands[] = {
+const ManagerWindow::Command ManagerWindow::Commands[] = {
     {IDCANCEL, [](ManagerWindow& w) { w.hideWindow(); }, Always},
     {IDC_ABOUT, [](ManagerWindow& w) { w.showAbout(); }, Always},
     {IDC_EXPERT_MODE, [](ManagerWindow& w) { w.onExpertToggled(); }, Always},
@@ -399,14 +399,14 @@ bool ManagerWindow::commandEnabled(CommandWhen when) const
 
 void ManagerWindow::greyMenu(HMENU menu) const
 {
-    for (const Command* command = commands; command->run; ++command)
+    for (const Command* command = Commands; command->run; ++command)
         EnableMenuItem(menu, static_cast<UINT>(command->id),
                        MF_BYCOMMAND | (commandAllowed(*command) ? MF_ENABLED : MF_GRAYED));
 }
 
 bool ManagerWindow::onCommand(WPARAM id)
 {
-    for (const Command* command = commands; command->run; ++command) {
+    for (const Command* command = Commands; command->run; ++command) {
         if (command->id == id) {
             if (commandAllowed(*command))
                 command->run(*this);
@@ -424,14 +424,14 @@ void ManagerWindow::drawStatus()
     char text[64];
     if (shot.apache != shownApacheState_) {
         shownApacheState_ = shot.apache;
-        snprintf(text, sizeof text, "Apache       %-20s", stateName(shot.apache));
+        snprintf(text, sizeof text, "Apache       %-20s", StateName(shot.apache));
         SetPropA(GetDlgItem(handle_, IDC_APACHE_STATUS), LampStateProperty,
                  reinterpret_cast<HANDLE>(static_cast<INT_PTR>(shot.apache) + 1));
         SetDlgItemTextA(handle_, IDC_APACHE_STATUS, text);
     }
     if (shot.mysql != shownMySqlState_) {
         shownMySqlState_ = shot.mysql;
-        snprintf(text, sizeof text, "MySql        %-20s", stateName(shot.mysql));
+        snprintf(text, sizeof text, "MySql        %-20s", StateName(shot.mysql));
         SetPropA(GetDlgItem(handle_, IDC_MYSQL_STATUS), LampStateProperty,
                  reinterpret_cast<HANDLE>(static_cast<INT_PTR>(shot.mysql) + 1));
         SetDlgItemTextA(handle_, IDC_MYSQL_STATUS, text);
@@ -564,7 +564,7 @@ bool ManagerWindow::quitArrived() const
 
 void ManagerWindow::logKitFolder()
 {
-    char lines[3][logTailLineSize];
+    char lines[3][LogTailLineSize];
     int count = ExplainKitFolder(GetInstallDir(), lines, 3);
     for (int i = 0; i < count; ++i)
         logEvent(lines[i], SourceManager);

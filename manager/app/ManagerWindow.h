@@ -14,22 +14,22 @@
 #include "VersionCheck.h"
 
 // The display name of a server state (for the status texts).
-const char* stateName(int state);
+const char* StateName(int state);
 
 // Formats one event line "dd/mm hh:mm:ss <label>: <message>" from a UTC
 // time into out (at most size - 1 characters, cut there).
-void formatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource source,
+void FormatEventLine(char* out, size_t size, const SYSTEMTIME& utc, EventSource source,
                      const char* message);
 
 // Scans a writable command line in place and posts one WM_COMMAND per
 // command word ("/start", "/stop", "/restart", "/quit", "/browse") to
 // window, in the order found; returns how many. Nothing when window is
 // null.
-int dispatchCommandWords(char* text, HWND window);
+int DispatchCommandWords(char* text, HWND window);
 
 // A further start: its command words go to the running manager's window;
 // without any, the window is shown and brought forward.
-void forwardToRunningManager(char* text, HWND window);
+void ForwardToRunningManager(char* text, HWND window);
 
 // The start-up of the manager process: the single-instance mutex, the
 // window and its message loop (or, in a further start, the words handed
@@ -38,7 +38,7 @@ int RunManager(HINSTANCE instance, char* commandLine);
 
 // The text shown when the window cannot be created, naming the system's
 // error.
-void formatWindowFailure(char* out, size_t size, DWORD error);
+void FormatWindowFailure(char* out, size_t size, DWORD error);
 
 // Finds the running manager's window: a dialog titled "Tarvane" that
 // carries the manager's window property. Null when there is none.
@@ -174,7 +174,7 @@ private:
         void (*run)(ManagerWindow& window);
         CommandWhen when;
     };
-    static const Command commands[];
+    static const Command Commands[];
     bool commandEnabled(CommandWhen when) const;
     // Start, stop, restart and Apply wait while the service switch runs.
     bool commandAllowed(const Command& command) const;

@@ -13,7 +13,7 @@ struct PageFlag {
     bool ManagerSettings::*field;
 };
 
-const PageFlag pageFlags[] = {
+const PageFlag PageFlags[] = {
     {IDC_AUTO_START_TARVANE, &ManagerSettings::AutoStartTarvane},
     {IDC_START_AS_SERVICES, &ManagerSettings::StartAsServices},
     {IDC_AUTO_START_SERVERS, &ManagerSettings::AutoStartServers},
@@ -27,7 +27,7 @@ const PageFlag pageFlags[] = {
 
 void ManagerWindow::loadSettingsPage()
 {
-    for (const PageFlag& flag : pageFlags)
+    for (const PageFlag& flag : PageFlags)
         CheckDlgButton(handle_, flag.control,
                        (settings_.*flag.field) ? BST_CHECKED : BST_UNCHECKED);
     // No more than the setting holds: a longer text would be cut unseen.
@@ -41,7 +41,7 @@ void ManagerWindow::loadSettingsPage()
 
 void ManagerWindow::storeSettingsPage()
 {
-    for (const PageFlag& flag : pageFlags)
+    for (const PageFlag& flag : PageFlags)
         settings_.*flag.field = IsDlgButtonChecked(handle_, flag.control) == BST_CHECKED;
     GetDlgItemTextA(handle_, IDC_MYSQL_ARGUMENTS, settings_.MySqlArguments,
                     MaxMySqlArguments + 1);

@@ -32,7 +32,7 @@ WPARAM KeyCommand(WPARAM key)
 void RunLoop(ManagerWindow& window)
 {
     MSG message;
-    while (getMessageWatchingServers(&message)) {
+    while (GetMessageWatchingServers(&message)) {
         // The first press only: bit 30 holds the previous key state.
         if (message.message == WM_KEYDOWN && !(message.lParam & (1L << 30))) {
             WPARAM command = KeyCommand(message.wParam);
@@ -48,7 +48,7 @@ void RunLoop(ManagerWindow& window)
 
 }  // namespace
 
-void formatWindowFailure(char* out, size_t size, DWORD error)
+void FormatWindowFailure(char* out, size_t size, DWORD error)
 {
     char reason[200];
     size_t length = 0;
@@ -67,7 +67,7 @@ int RunManager(HINSTANCE instance, char* commandLine)
 {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "TarvaneMutex");
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
-        forwardToRunningManager(commandLine, FindManagerWindow());
+        ForwardToRunningManager(commandLine, FindManagerWindow());
     } else {
         SetAppInstance(instance);
         INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFF};
@@ -82,7 +82,7 @@ int RunManager(HINSTANCE instance, char* commandLine)
         {
             ManagerWindow window(nullptr);
             if (window.handle()) {
-                dispatchCommandWords(commandLine, window.handle());
+                DispatchCommandWords(commandLine, window.handle());
                 RunLoop(window);
             } else {
                 // Without its window the manager could never be reached or
@@ -90,7 +90,7 @@ int RunManager(HINSTANCE instance, char* commandLine)
                 // first one again. The text does not come from the
                 // resources, which may be what failed.
                 char text[300];
-                formatWindowFailure(text, sizeof text, window.createError());
+                FormatWindowFailure(text, sizeof text, window.createError());
                 MessageBoxA(nullptr, text, "Tarvane", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
             }
             WSACleanup();

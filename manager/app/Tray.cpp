@@ -12,9 +12,9 @@ namespace {
 
 // The first record layout the shell knew, which every version accepts:
 // 88 bytes on 32-bit Windows.
-const DWORD trayRecordSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
+const DWORD TrayRecordSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
 #if !defined(_WIN64)
-static_assert(trayRecordSize == 88, "first notification icon record layout");
+static_assert(TrayRecordSize == 88, "first notification icon record layout");
 #endif
 
 }  // namespace
@@ -22,7 +22,7 @@ static_assert(trayRecordSize == 88, "first notification icon record layout");
 void ManagerWindow::addTrayIcon()
 {
     ZeroMemory(&trayData_, sizeof trayData_);
-    trayData_.cbSize = trayRecordSize;
+    trayData_.cbSize = TrayRecordSize;
     trayData_.hWnd = handle_;
     trayData_.uID = 0;
     trayData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

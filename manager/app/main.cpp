@@ -14,7 +14,7 @@ struct ProcessLife {
     ProcessLife()
     {
         ServiceControl::acquire();
-        startServerMonitor();
+        StartServerMonitor();
     }
     ~ProcessLife() { ServiceControl::release(); }
 };

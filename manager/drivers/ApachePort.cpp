@@ -6,7 +6,7 @@
 namespace {
 
 // As fgets reads it with a buffer of 300 bytes.
-const size_t pieceSize = 300;
+const size_t PieceSize = 300;
 
 bool IsBlank(char c)
 {
@@ -47,9 +47,9 @@ bool ReadApachePort(const char* text, size_t length, int* port)
 {
     size_t pos = 0;
     while (pos < length) {
-        char line[pieceSize];
+        char line[PieceSize];
         size_t n = 0;
-        while (pos < length && n < pieceSize - 1) {
+        while (pos < length && n < PieceSize - 1) {
             char c = text[pos++];
             line[n++] = c;
             if (c == '\n')

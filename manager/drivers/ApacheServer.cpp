@@ -19,18 +19,18 @@ bool ApacheServer::checkBusy_ = false;
 namespace {
 
 // Command lines of start and stop: at most 359 characters.
-const int controlLineSize = 360;
+const int ControlLineSize = 360;
 // The syntax test is given this long to end; without its end there is no
 // verdict.
-const DWORD checkLimitMs = 10000;
+const DWORD CheckLimitMs = 10000;
 // While it runs, its pipe is read this often.
-const DWORD checkPollMs = 20;
+const DWORD CheckPollMs = 20;
 // A running program is taken for Apache only by one of these file names.
-const char* const serverNames[] = {"apache.exe", "httpd.exe"};
+const char* const ServerNames[] = {"apache.exe", "httpd.exe"};
 
 // How long a stop waits for a 2.x parent that has not made its events yet
 // (it is still reading its configuration).
-const DWORD eventWaitMs = 5000;
+const DWORD EventWaitMs = 5000;
 
 // Waits at most ms for `object` while the thread's messages are
 // dispatched; true when it is signalled. A quit ends the wait (*quit set)
@@ -80,7 +80,7 @@ void ApacheCheckOutput::add(const char* bytes, size_t count)
         // The window shows lines ended by LF: a CR before an LF goes.
         if (length > 0 && text[length - 1] == '\r' && c == '\n')
             --length;
-        if (length < (size_t)apacheCheckOutputSize)
+        if (length < (size_t)ApacheCheckOutputSize)
             text[length++] = c;
         // The verdict is looked for in everything, kept or not.
         if (tailLength == verdictLength) {
@@ -121,13 +121,13 @@ ApacheServer::ApacheServer(const char* kitFolder) : Server("Apache")
     setConfigPath(path);
     ssl_ = false;
     uncheckedStop_ = false;
-    checkLimitMs_ = checkLimitMs;
+    checkLimitMs_ = CheckLimitMs;
     checkOutput_.clear();
     stopRefused_ = false;
     ZeroMemory(&stopRefusedAt_, sizeof stopRefusedAt_);
     port_ = 80;
-    adoptNames_ = serverNames;
-    adoptNameCount_ = sizeof serverNames / sizeof serverNames[0];
+    adoptNames_ = ServerNames;
+    adoptNameCount_ = sizeof ServerNames / sizeof ServerNames[0];
     lstrcpynA(adoptFolder_, directory_, sizeof adoptFolder_);
     reloadConfig();
 }
@@ -172,7 +172,7 @@ DWORD ApacheServer::startProcess()
     // Apache 2.x runs in its console without -k: its "-k start" starts
     // the installed service instead.
     const char* format = httpd_ ? (ssl_ ? "%s -D SSL" : "%s") : (ssl_ ? "%s -k start -D SSL" : "%s -k start");
-    char line[controlLineSize];
+    char line[ControlLineSize];
     snprintf(line, sizeof line, format, program);
     return launch(line, "Apache2", &process_);
 }
@@ -233,7 +233,7 @@ DWORD ApacheServer::shutdownUnchecked()
     }
     char program[MAX_PATH + 2];
     CommandPath(program, sizeof program, executable_);
-    char line[controlLineSize];
+    char line[ControlLineSize];
     snprintf(line, sizeof line, httpd_ ? "%s -k shutdown -n Apache" : "%s  -k shutdown", program);
     return launchHelper(line, "Stopping Apache");
 }
@@ -253,8 +253,8 @@ HANDLE ApacheServer::awaitServerEvent(const char* kind)
     if (!event && process_.hProcess)
         DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &server, SYNCHRONIZE, FALSE, 0);
     bool quit = false;
-    for (DWORD begun = GetTickCount(); !event && server && !quit && GetTickCount() - begun < eventWaitMs;) {
-        if (PumpWait(server, checkPollMs, &quit))
+    for (DWORD begun = GetTickCount(); !event && server && !quit && GetTickCount() - begun < EventWaitMs;) {
+        if (PumpWait(server, CheckPollMs, &quit))
             break;
         event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
     }
@@ -381,7 +381,7 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output, bool* quit)
         snprintf(program, sizeof program, "%sApache.exe", directory_);
     char quoted[MAX_PATH + 2];
     CommandPath(quoted, sizeof quoted, program);
-    char line[controlLineSize];
+    char line[ControlLineSize];
     snprintf(line, sizeof line, "%s -t", quoted);
     HiddenLaunch launch = {executable_, line, directory_, CREATE_NO_WINDOW, nullptr, handedDown, TRUE};
     PROCESS_INFORMATION created;
@@ -410,7 +410,7 @@ bool ApacheServer::runSyntaxTest(ApacheCheckOutput* output, bool* quit)
         if (ended || *quit || elapsed >= checkLimitMs_)
             break;
         // After its end, one more round for its last bytes.
-        ended = PumpWait(created.hProcess, checkLimitMs_ - elapsed < checkPollMs ? checkLimitMs_ - elapsed : checkPollMs,
+        ended = PumpWait(created.hProcess, checkLimitMs_ - elapsed < CheckPollMs ? checkLimitMs_ - elapsed : CheckPollMs,
                          quit);
     }
     // A test that gave no answer in time is no server: it is ended.

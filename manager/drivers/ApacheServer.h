@@ -11,12 +11,12 @@
 
 // Output of the syntax test: the whole of it is judged, at most this many
 // bytes of it (line ends as LF) are kept for the window.
-const int apacheCheckOutputSize = 8000;
+const int ApacheCheckOutputSize = 8000;
 
 // The syntax test's output as it comes through its pipe: judged whole
 // ("Syntax OK" anywhere), its start kept with CR LF read as LF.
 struct ApacheCheckOutput {
-    char text[apacheCheckOutputSize + 1];
+    char text[ApacheCheckOutputSize + 1];
     size_t length;
     bool syntaxOk;
     // The last bytes seen, for a "Syntax OK" split between two reads.

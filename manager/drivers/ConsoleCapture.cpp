@@ -10,24 +10,24 @@ struct Slot {
     volatile LONG draining;  // a thread still reads the pipe
     DWORD pid;
     volatile LONG length;    // bytes of text that are complete
-    char text[consoleKeepBytes];
+    char text[ConsoleKeepBytes];
     HANDLE pipe;
 };
 
 // Servers are few: two drivers, each with one launch at a time, and an
 // ended launch keeps its text until its slot is taken again.
-const int slotCount = 4;
-Slot slots[slotCount];
+const int SlotCount = 4;
+Slot slots[SlotCount];
 int nextSlot;
 
-DWORD WINAPI drain(void* param)
+DWORD WINAPI Drain(void* param)
 {
     Slot* slot = static_cast<Slot*>(param);
     char buffer[512];
     DWORD got = 0;
     while (ReadFile(slot->pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
         LONG length = slot->length;
-        DWORD room = static_cast<DWORD>(consoleKeepBytes - length);
+        DWORD room = static_cast<DWORD>(ConsoleKeepBytes - length);
         DWORD take = got < room ? got : room;
         if (take) {
             memcpy(slot->text + length, buffer, take);
@@ -56,8 +56,8 @@ ConsoleCapture::~ConsoleCapture()
 bool ConsoleCapture::prepare()
 {
     int free = -1;
-    for (int i = 0; i < slotCount && free < 0; ++i) {
-        int candidate = (nextSlot + i) % slotCount;
+    for (int i = 0; i < SlotCount && free < 0; ++i) {
+        int candidate = (nextSlot + i) % SlotCount;
         if (!slots[candidate].draining)
             free = candidate;
     }
@@ -95,7 +95,7 @@ void ConsoleCapture::attach(DWORD pid)
     slot->length = 0;
     slot->pipe = readEnd_;
     slot->draining = 1;
-    HANDLE thread = CreateThread(nullptr, 16384, drain, slot, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = CreateThread(nullptr, 16384, Drain, slot, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!thread) {
         slot->draining = 0;
         slot->pipe = nullptr;
@@ -103,7 +103,7 @@ void ConsoleCapture::attach(DWORD pid)
     }
     CloseHandle(thread);
     readEnd_ = nullptr;
-    nextSlot = (slot_ + 1) % slotCount;
+    nextSlot = (slot_ + 1) % SlotCount;
 }
 
 int CapturedConsoleLines(DWORD pid, char* lines, int lineSize, int maxLines)
@@ -111,7 +111,7 @@ int CapturedConsoleLines(DWORD pid, char* lines, int lineSize, int maxLines)
     if (!pid || !lines || lineSize <= 0 || maxLines <= 0)
         return 0;
     const Slot* slot = nullptr;
-    for (int i = 0; i < slotCount && !slot; ++i)
+    for (int i = 0; i < SlotCount && !slot; ++i)
         if (slots[i].pid == pid)
             slot = &slots[i];
     if (!slot)

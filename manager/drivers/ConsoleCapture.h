@@ -8,7 +8,7 @@
 #include <windows.h>
 
 // Bytes kept of one launch's console output.
-const int consoleKeepBytes = 2048;
+const int ConsoleKeepBytes = 2048;
 
 // One launch's capture, made around the launch (Launch.h):
 //   ConsoleCapture capture;

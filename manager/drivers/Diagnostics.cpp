@@ -14,11 +14,11 @@ namespace {
 // at run time so that the manager still starts everywhere else.
 typedef DWORD(WINAPI* ExtendedTcpTableFn)(void*, DWORD*, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
-const ULONG familyIpv4 = 2;   // AF_INET
-const ULONG familyIpv6 = 23;  // AF_INET6
+const ULONG FamilyIpv4 = 2;   // AF_INET
+const ULONG FamilyIpv6 = 23;  // AF_INET6
 
 // The table's ports are in network byte order in the low 16 bits.
-int hostPort(DWORD networkPort)
+int HostPort(DWORD networkPort)
 {
     return static_cast<int>(((networkPort & 0xFF) << 8) | ((networkPort >> 8) & 0xFF));
 }
@@ -26,7 +26,7 @@ int hostPort(DWORD networkPort)
 // Fetches the listener table of one address family into a buffer the
 // caller frees; null when there is none. The table may grow between the
 // size query and the read: a few tries.
-void* listenerTable(ExtendedTcpTableFn getTable, ULONG family)
+void* ListenerTable(ExtendedTcpTableFn getTable, ULONG family)
 {
     DWORD size = 0;
     void* table = nullptr;
@@ -50,16 +50,16 @@ void* listenerTable(ExtendedTcpTableFn getTable, ULONG family)
 }
 
 // The owner of a listener on `port` in the table of one family; 0 when none.
-bool findListener(ExtendedTcpTableFn getTable, ULONG family, int port, DWORD* owner)
+bool FindListener(ExtendedTcpTableFn getTable, ULONG family, int port, DWORD* owner)
 {
-    void* table = listenerTable(getTable, family);
+    void* table = ListenerTable(getTable, family);
     if (!table)
         return false;
     bool found = false;
-    if (family == familyIpv4) {
+    if (family == FamilyIpv4) {
         const MIB_TCPTABLE_OWNER_PID* rows = static_cast<MIB_TCPTABLE_OWNER_PID*>(table);
         for (DWORD i = 0; i < rows->dwNumEntries && !found; ++i) {
-            if (hostPort(rows->table[i].dwLocalPort) == port) {
+            if (HostPort(rows->table[i].dwLocalPort) == port) {
                 *owner = rows->table[i].dwOwningPid;
                 found = true;
             }
@@ -67,7 +67,7 @@ bool findListener(ExtendedTcpTableFn getTable, ULONG family, int port, DWORD* ow
     } else {
         const MIB_TCP6TABLE_OWNER_PID* rows = static_cast<MIB_TCP6TABLE_OWNER_PID*>(table);
         for (DWORD i = 0; i < rows->dwNumEntries && !found; ++i) {
-            if (hostPort(rows->table[i].dwLocalPort) == port) {
+            if (HostPort(rows->table[i].dwLocalPort) == port) {
                 *owner = rows->table[i].dwOwningPid;
                 found = true;
             }
@@ -77,7 +77,7 @@ bool findListener(ExtendedTcpTableFn getTable, ULONG family, int port, DWORD* ow
     return found;
 }
 
-bool isBlankLine(const char* begin, const char* end)
+bool IsBlankLine(const char* begin, const char* end)
 {
     for (; begin < end; ++begin)
         if (*begin != ' ' && *begin != '\t' && *begin != '\r')
@@ -87,7 +87,7 @@ bool isBlankLine(const char* begin, const char* end)
 
 // How much of a log's end is read: three lines of a usual log fit many
 // times over, and a huge log costs no more than a small one.
-const DWORD tailBytes = 8192;
+const DWORD TailBytes = 8192;
 
 }  // namespace
 
@@ -106,8 +106,8 @@ bool FindPortHolder(int port, char* program, int programSize, DWORD* pid)
     ExtendedTcpTableFn getTable =
         reinterpret_cast<ExtendedTcpTableFn>(GetProcAddress(module, "GetExtendedTcpTable"));
     DWORD owner = 0;
-    bool found = getTable && (findListener(getTable, familyIpv4, port, &owner) ||
-                              findListener(getTable, familyIpv6, port, &owner));
+    bool found = getTable && (FindListener(getTable, FamilyIpv4, port, &owner) ||
+                              FindListener(getTable, FamilyIpv6, port, &owner));
     FreeLibrary(module);
     if (!found)
         return false;
@@ -123,7 +123,7 @@ bool FindPortHolder(int port, char* program, int programSize, DWORD* pid)
     return true;
 }
 
-int ReadLogTail(const char* path, char lines[][logTailLineSize], int maxLines)
+int ReadLogTail(const char* path, char lines[][LogTailLineSize], int maxLines)
 {
     if (!path || !lines || maxLines <= 0)
         return 0;
@@ -136,10 +136,10 @@ int ReadLogTail(const char* path, char lines[][logTailLineSize], int maxLines)
     if (file == INVALID_HANDLE_VALUE)
         return 0;
 
-    char text[tailBytes];
+    char text[TailBytes];
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
-    DWORD wanted = (high != 0 || size > tailBytes) ? tailBytes : size;
+    DWORD wanted = (high != 0 || size > TailBytes) ? TailBytes : size;
     DWORD got = 0;
     bool fromStart = wanted == size && high == 0;
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
@@ -168,10 +168,10 @@ int ReadLogTail(const char* path, char lines[][logTailLineSize], int maxLines)
         const char* textEnd = lineEnd;
         if (textEnd > lineStart && textEnd[-1] == '\r')
             --textEnd;
-        if (!isBlankLine(lineStart, textEnd)) {
+        if (!IsBlankLine(lineStart, textEnd)) {
             size_t length = static_cast<size_t>(textEnd - lineStart);
-            if (length > logTailLineSize - 1)
-                length = logTailLineSize - 1;
+            if (length > LogTailLineSize - 1)
+                length = LogTailLineSize - 1;
             // Filled from the last place towards the first, moved down below.
             char* line = lines[maxLines - 1 - count];
             memcpy(line, lineStart, length);

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // Longest line ReadLogTail gives back, in characters (plus a terminator).
-const int logTailLineSize = 256;
+const int LogTailLineSize = 256;
 
 // The process listening on TCP `port` on any local address (IPv4, then
 // IPv6), from the system's table of listeners: its executable file name
@@ -22,4 +22,4 @@ bool FindPortHolder(int port, char* program, int programSize, DWORD* pid);
 // other programs go on writing, renaming or deleting the file; a line that
 // begins before them is left out. Returns the count: 0 for a missing,
 // unreadable or empty file.
-int ReadLogTail(const char* path, char lines[][logTailLineSize], int maxLines);
+int ReadLogTail(const char* path, char lines[][LogTailLineSize], int maxLines);

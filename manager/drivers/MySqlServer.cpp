@@ -15,17 +15,17 @@ namespace {
 // The server builds in the order they are tried; the first one only on the
 // NT family. A running program is taken for the server only by one of
 // these file names.
-const char* const candidates[] = {
+const char* const Candidates[] = {
     "mysqld-nt.exe",
     "mysqld.exe",
     "mysqld-opt.exe",
     "mysqld-shareware.exe",
 };
-const int candidateCount = sizeof candidates / sizeof candidates[0];
+const int CandidateCount = sizeof Candidates / sizeof Candidates[0];
 
 // mysqladmin, run to shut the server down, lives on for a moment after
 // the server: a start made meanwhile must not take it for a running MySQL.
-const char* const helperNames[] = {"mysqladmin.exe"};
+const char* const HelperNames[] = {"mysqladmin.exe"};
 
 }  // namespace
 
@@ -35,8 +35,8 @@ MySqlServer::MySqlServer(const char* kitFolder) : Server("MySql")
 
     // When none exists the last candidate's path stays: every start then
     // fails with "file not found".
-    for (int i = IsNtFamily() ? 0 : 1; i < candidateCount; ++i) {
-        snprintf(executable_, sizeof executable_, "%sbin\\%s", directory_, candidates[i]);
+    for (int i = IsNtFamily() ? 0 : 1; i < CandidateCount; ++i) {
+        snprintf(executable_, sizeof executable_, "%sbin\\%s", directory_, Candidates[i]);
         if (_access(executable_, 0) == 0)
             break;
     }
@@ -48,10 +48,10 @@ MySqlServer::MySqlServer(const char* kitFolder) : Server("MySql")
     setConfigPath(path);
 
     arguments_[0] = '\0';
-    adoptExclusion_.names = helperNames;
-    adoptExclusion_.nameCount = sizeof helperNames / sizeof helperNames[0];
-    adoptNames_ = candidates;
-    adoptNameCount_ = candidateCount;
+    adoptExclusion_.names = HelperNames;
+    adoptExclusion_.nameCount = sizeof HelperNames / sizeof HelperNames[0];
+    adoptNames_ = Candidates;
+    adoptNameCount_ = CandidateCount;
     snprintf(adoptFolder_, sizeof adoptFolder_, "%sbin\\", directory_);
 }
 
@@ -99,7 +99,7 @@ DWORD MySqlServer::stopProcess()
     // The server's own event, newest naming first; none needs a password.
     // Object names are compared with case: each is asked as it is made.
     HANDLE shutdown = nullptr;
-    for (int age = 0; age < shutdownEventAges && !shutdown; ++age) {
+    for (int age = 0; age < ShutdownEventAges && !shutdown; ++age) {
         if (age < 2 && !process_.dwProcessId)
             continue;
         char name[40];

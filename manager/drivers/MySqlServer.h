@@ -38,7 +38,7 @@ public:
     // 0 "mysqld<pid>_shutdown" (8.0.17 and later), 1 "MySQLShutdown<pid>"
     // (4.1 to 5.7, MariaDB), 2 "MySqlShutdown" (3.23); pid being the id
     // of the process started. A stop tries them in this order.
-    static const int shutdownEventAges = 3;
+    static const int ShutdownEventAges = 3;
     static void shutdownEventName(int age, DWORD pid, char* name, int size);
 
 private:

@@ -22,7 +22,7 @@ typedef BOOL(WINAPI* EnumServicesExFn)(SC_HANDLE, SC_ENUM_TYPE, DWORD, DWORD, BY
 // refused. EnumServicesStatusExA exists from Windows 2000 on: it is looked
 // up at run time.
 template <typename Visit>
-bool forEachRunningService(Visit visit)
+bool ForEachRunningService(Visit visit)
 {
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
     EnumServicesExFn enumerate =
@@ -57,7 +57,7 @@ bool forEachRunningService(Visit visit)
     return listed;
 }
 
-void appendName(char* names, int size, const char* name)
+void AppendName(char* names, int size, const char* name)
 {
     size_t used = strlen(names);
     if (static_cast<int>(used) >= size - 1)
@@ -66,7 +66,7 @@ void appendName(char* names, int size, const char* name)
 }
 
 // "ReportServer" and "ReportServer$INSTANCE": the service name up to "$".
-bool sameServiceName(const char* service, const char* usual)
+bool SameServiceName(const char* service, const char* usual)
 {
     size_t length = strlen(usual);
     return _strnicmp(service, usual, length) == 0 && (service[length] == '\0' || service[length] == '$');
@@ -81,9 +81,9 @@ bool ServicesOfProcess(DWORD pid, char* names, int size)
     names[0] = '\0';
     if (!pid)
         return false;
-    forEachRunningService([&](const ENUM_SERVICE_STATUS_PROCESSA& service) {
+    ForEachRunningService([&](const ENUM_SERVICE_STATUS_PROCESSA& service) {
         if (service.ServiceStatusProcess.dwProcessId == pid)
-            appendName(names, size, service.lpDisplayName);
+            AppendName(names, size, service.lpDisplayName);
     });
     return names[0] != '\0';
 }
@@ -97,10 +97,10 @@ bool HttpSysServices(char* names, int size)
     if (!names || size <= 0)
         return false;
     names[0] = '\0';
-    forEachRunningService([&](const ENUM_SERVICE_STATUS_PROCESSA& service) {
+    ForEachRunningService([&](const ENUM_SERVICE_STATUS_PROCESSA& service) {
         for (const char* const* name = usual; *name; ++name)
-            if (sameServiceName(service.lpServiceName, *name))
-                appendName(names, size, service.lpDisplayName);
+            if (SameServiceName(service.lpServiceName, *name))
+                AppendName(names, size, service.lpDisplayName);
     });
     return names[0] != '\0';
 }
@@ -157,7 +157,7 @@ namespace {
 // size - 1 bytes); false when it did not run or end within 3 s. netsh
 // answers in a fraction of a second; a hung one is left alone rather
 // than waited for.
-bool runNetsh(const char* arguments, char* text, int size)
+bool RunNetsh(const char* arguments, char* text, int size)
 {
     char folder[MAX_PATH];
     char path[MAX_PATH];
@@ -195,7 +195,7 @@ bool runNetsh(const char* arguments, char* text, int size)
 }
 
 // The port of a URL prefix such as "HTTP://+:80/ReportServer/" (0: none).
-int urlPort(const char* url, const char* end)
+int UrlPort(const char* url, const char* end)
 {
     const char* host = url;
     while (host + 2 < end && !(host[0] == '/' && host[1] == '/'))
@@ -215,7 +215,7 @@ bool ExcludedRangeOf(int port, unsigned* first, unsigned* last)
     // Asked only when a bind was refused: the buffer lives for the call.
     const int size = 16384;
     char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
-    bool found = text && runNetsh("int ipv4 show excludedportrange protocol=tcp", text, size) &&
+    bool found = text && RunNetsh("int ipv4 show excludedportrange protocol=tcp", text, size) &&
                  FindExcludedRange(text, port, first, last);
     if (text)
         HeapFree(GetProcessHeap(), 0, text);
@@ -248,7 +248,7 @@ int HttpQueueProcesses(const char* text, int port, DWORD* pids, int maxPids)
         if (!*line)
             break;
         if (_strnicmp(at, "http://", 7) == 0 || _strnicmp(at, "https://", 8) == 0) {
-            queueHoldsPort = queueHoldsPort || urlPort(at, end) == port;
+            queueHoldsPort = queueHoldsPort || UrlPort(at, end) == port;
         } else if ((at[0] == 'I' || at[0] == 'i') && (at[1] == 'D' || at[1] == 'd')) {
             const char* colon = at + 2;
             while (colon < end && *colon == ' ')
@@ -274,7 +274,7 @@ bool HttpQueueHolders(int port, char* names, int size)
     const int textSize = 65536;
     char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, textSize));
     DWORD pids[8];
-    int count = text && runNetsh("http show servicestate view=requestq", text, textSize)
+    int count = text && RunNetsh("http show servicestate view=requestq", text, textSize)
                     ? HttpQueueProcesses(text, port, pids, 8)
                     : -1;
     if (text)
@@ -287,13 +287,13 @@ bool HttpQueueHolders(int port, char* names, int size)
         if (!ServicesOfProcess(pids[i], name, sizeof name))
             ServiceControl::processName(pids[i], name, sizeof name);
         if (name[0])
-            appendName(names, size, name);
+            AppendName(names, size, name);
     }
     ServiceControl::release();
     return names[0] != '\0';
 }
 
-int ExplainPort(int port, char lines[][logTailLineSize], int maxLines)
+int ExplainPort(int port, char lines[][LogTailLineSize], int maxLines)
 {
     if (!lines || maxLines <= 0)
         return 0;
@@ -305,20 +305,20 @@ int ExplainPort(int port, char lines[][logTailLineSize], int maxLines)
             // The "System" process: HTTP.sys listens there for the services
             // that registered URLs with it.
             if (HttpQueueHolders(port, services, sizeof services) || HttpSysServices(services, sizeof services))
-                FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_HTTPSYS, port, services);
+                FormatText(lines[0], LogTailLineSize, IDS_DIAG_PORT_HTTPSYS, port, services);
             else
-                FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_HTTPSYS_ANY, port);
+                FormatText(lines[0], LogTailLineSize, IDS_DIAG_PORT_HTTPSYS_ANY, port);
         } else if (program[0] && ServicesOfProcess(pid, services, sizeof services)) {
-            FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_SERVICE, port, services, program,
+            FormatText(lines[0], LogTailLineSize, IDS_DIAG_PORT_SERVICE, port, services, program,
                        static_cast<unsigned long>(pid));
         } else {
-            char holder[logTailLineSize];
+            char holder[LogTailLineSize];
             if (program[0])
                 FormatText(holder, sizeof holder, IDS_PORT_HOLDER, port, program, static_cast<unsigned long>(pid));
             else
                 // The system names no owner (Wine, for one, gives process id 0).
                 FormatText(holder, sizeof holder, IDS_PORT_HOLDER_UNKNOWN, port);
-            snprintf(lines[0], logTailLineSize, "%s. %s", holder, LoadText(IDS_DIAG_PORT_NEXT));
+            snprintf(lines[0], LogTailLineSize, "%s. %s", holder, LoadText(IDS_DIAG_PORT_NEXT));
         }
         return 1;
     }
@@ -328,6 +328,6 @@ int ExplainPort(int port, char lines[][logTailLineSize], int maxLines)
         return 0;
     unsigned first = static_cast<unsigned>(port), last = static_cast<unsigned>(port);
     ExcludedRangeOf(port, &first, &last);
-    FormatText(lines[0], logTailLineSize, IDS_DIAG_PORT_RESERVED, port, first, last);
+    FormatText(lines[0], LogTailLineSize, IDS_DIAG_PORT_RESERVED, port, first, last);
     return 1;
 }

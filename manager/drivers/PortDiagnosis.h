@@ -45,4 +45,4 @@ bool HttpQueueHolders(int port, char* names, int size);
 
 // The line saying why `port` cannot be had, with the next step; 0 lines
 // when nobody holds it and a bind succeeds.
-int ExplainPort(int port, char lines[][logTailLineSize], int maxLines);
+int ExplainPort(int port, char lines[][LogTailLineSize], int maxLines);

@@ -12,7 +12,7 @@
 #include "ServiceControl.h"
 #include "System.h"
 
-Server* serverTable[serverTableSize];
+Server* serverTable[ServerTableSize];
 
 namespace {
 
@@ -23,7 +23,7 @@ bool queryStatusExLooked;
 QueryStatusExProc queryStatusEx;
 
 // The service's status; *pid its process where the system says (else 0).
-bool queryService(SC_HANDLE service, SERVICE_STATUS* status, DWORD* pid)
+bool QueryService(SC_HANDLE service, SERVICE_STATUS* status, DWORD* pid)
 {
     if (!queryStatusExLooked) {
         queryStatusEx = reinterpret_cast<QueryStatusExProc>(
@@ -44,7 +44,7 @@ bool queryService(SC_HANDLE service, SERVICE_STATUS* status, DWORD* pid)
 
 }  // namespace
 
-ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending)
+ProcessVerdict SettleProcessState(ServerState state, bool alive, bool restartPending)
 {
     if (!alive)
         return ProcessVerdict{Stopped, state == Running && !restartPending};
@@ -52,7 +52,7 @@ ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPen
     return ProcessVerdict{state == StopPending ? StopPending : Running, false};
 }
 
-ServerState settleServiceState(ServerState state, DWORD serviceStatus)
+ServerState SettleServiceState(ServerState state, DWORD serviceStatus)
 {
     switch (serviceStatus) {
     case SERVICE_STOPPED:
@@ -97,7 +97,7 @@ Server::Server(const char* name)
     ZeroMemory(helpers_, sizeof helpers_);
     nextHelper_ = 0;
     adoptExclusion_.helpers = helpers_;
-    adoptExclusion_.helperCount = helperCount;
+    adoptExclusion_.HelperCount = HelperCount;
     startChecked_ = false;
     checking_ = false;
     serviceProcess_ = nullptr;
@@ -113,7 +113,7 @@ Server::Server(const char* name)
     service_ = openOwnService(ServiceControl::ServiceCommands);
 
     // A full table leaves the driver working but unmonitored.
-    for (int i = 0; i < serverTableSize; ++i) {
+    for (int i = 0; i < ServerTableSize; ++i) {
         if (!serverTable[i]) {
             serverTable[i] = this;
             break;
@@ -130,7 +130,7 @@ Server::~Server()
     dropProcess();
     if (serviceProcess_)
         CloseHandle(serviceProcess_);
-    for (int i = 0; i < serverTableSize; ++i)
+    for (int i = 0; i < ServerTableSize; ++i)
         if (serverTable[i] == this)
             serverTable[i] = nullptr;
 }
@@ -151,7 +151,7 @@ DWORD Server::start()
         setState(Stopped);
         return 0;
     }
-    requestMonitorPass();
+    RequestMonitorPass();
 
     if (serviceMode_) {
         if (!service_)
@@ -267,7 +267,7 @@ void Server::setState(ServerState state)
         return;
     state_ = state;
     if (state == StartPending || state == StopPending)
-        requestMonitorPass();
+        RequestMonitorPass();
     if (notifyWindow_)
         PostMessageA(notifyWindow_, messageId_, StateChanged, MAKELPARAM(old, state));
 }
@@ -278,7 +278,7 @@ void Server::takeProcess()
         CloseHandle(process_.hThread);
         process_.hThread = nullptr;
     }
-    waitOnHandle(process_.hProcess, processEnded, this);
+    WaitOnHandle(process_.hProcess, processEnded, this);
 }
 
 void Server::processEnded(void* server)
@@ -302,7 +302,7 @@ void Server::dropProcess()
     if (process_.hThread)
         CloseHandle(process_.hThread);
     if (process_.hProcess) {
-        stopWaitingOn(process_.hProcess);
+        StopWaitingOn(process_.hProcess);
         CloseHandle(process_.hProcess);
     }
     ZeroMemory(&process_, sizeof process_);
@@ -323,12 +323,12 @@ void Server::monitorPass()
     if (serviceMode_ && service_) {
         SERVICE_STATUS status;
         DWORD pid = 0;
-        if (queryService(service_, &status, &pid)) {
+        if (QueryService(service_, &status, &pid)) {
             noteServiceProcess(pid);
-            setState(settleServiceState(state_, status.dwCurrentState));
+            setState(SettleServiceState(state_, status.dwCurrentState));
         }
     } else {
-        ProcessVerdict verdict = settleProcessState(state_, processAlive(), restartPending_);
+        ProcessVerdict verdict = SettleProcessState(state_, processAlive(), restartPending_);
         if (verdict.reportEnd && notifyWindow_)
             PostMessageA(notifyWindow_, messageId_, UnexpectedEnd, 0);
         if (verdict.state == Stopped) {
@@ -539,7 +539,7 @@ void Server::rememberHelper(DWORD pid)
     if (!pid)
         return;
     helpers_[nextHelper_] = pid;
-    nextHelper_ = (nextHelper_ + 1) % helperCount;
+    nextHelper_ = (nextHelper_ + 1) % HelperCount;
 }
 
 void Server::serviceCommand(bool, char* line, int size)
@@ -617,7 +617,7 @@ bool Server::installWith(const char* cmdLine)
 {
     ServiceStep step;
     fillServiceStep(true, cmdLine, &step);
-    runServiceSteps(&step, 1);
+    RunServiceSteps(&step, 1);
     return takeServiceStep(&step);
 }
 
@@ -625,7 +625,7 @@ bool Server::uninstallWith(const char* cmdLine)
 {
     ServiceStep step;
     fillServiceStep(false, cmdLine, &step);
-    runServiceSteps(&step, 1);
+    RunServiceSteps(&step, 1);
     return takeServiceStep(&step);
 }
 
@@ -635,7 +635,7 @@ bool Server::quoteImagePath()
         return false;
     // Rewriting the image path takes all rights, which only this asks for.
     SC_HANDLE service = ServiceControl::openService(name_, ServiceControl::ServiceAll);
-    bool quoted = quoteServiceImagePath(service);
+    bool quoted = QuoteServiceImagePath(service);
     if (service)
         CloseServiceHandle(service);
     return quoted;

@@ -44,19 +44,19 @@ struct ProcessVerdict {
     ServerState state;
     bool reportEnd;
 };
-ProcessVerdict settleProcessState(ServerState state, bool alive, bool restartPending);
+ProcessVerdict SettleProcessState(ServerState state, bool alive, bool restartPending);
 // The state a service status (SERVICE_STOPPED ... SERVICE_PAUSED) stands
 // for; other values leave `state` as it is.
-ServerState settleServiceState(ServerState state, DWORD serviceStatus);
+ServerState SettleServiceState(ServerState state, DWORD serviceStatus);
 
 class Server;
 
 // The monitor's timer callback (ServerMonitor.cpp): settles every
 // registered driver and watches its configuration file.
-void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD);
+void CALLBACK MonitorTick(HWND, UINT, UINT_PTR, DWORD);
 
-const int serverTableSize = 10;
-extern Server* serverTable[serverTableSize];
+const int ServerTableSize = 10;
+extern Server* serverTable[ServerTableSize];
 
 class Server {
 public:
@@ -241,8 +241,8 @@ protected:
     bool stopOverdueTold_;
 
 private:
-    static const int helperCount = 8;
-    DWORD helpers_[helperCount];
+    static const int HelperCount = 8;
+    DWORD helpers_[HelperCount];
     int nextHelper_;
 
     // Takes up the process record a launch or an adoption filled: the

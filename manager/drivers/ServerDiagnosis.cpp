@@ -19,7 +19,7 @@ struct CodeText {
     UINT text;
 };
 
-const CodeText codeTexts[] = {
+const CodeText CodeTexts[] = {
     {0xC0000135, IDS_DIAG_CODE_DLL_NOT_FOUND},     // STATUS_DLL_NOT_FOUND
     {0xC0000139, IDS_DIAG_CODE_ENTRY_POINT},       // STATUS_ENTRYPOINT_NOT_FOUND
     {0xC0000138, IDS_DIAG_CODE_ENTRY_POINT},       // STATUS_ORDINAL_NOT_FOUND
@@ -118,12 +118,12 @@ private:
     FileImage& operator=(const FileImage&) = delete;
 };
 
-bool startsWithNoCase(const char* text, const char* prefix)
+bool StartsWithNoCase(const char* text, const char* prefix)
 {
     return _strnicmp(text, prefix, strlen(prefix)) == 0;
 }
 
-const char* fileNameOf(const char* path)
+const char* FileNameOf(const char* path)
 {
     const char* slash = strrchr(path, '\\');
     const char* other = strrchr(path, '/');
@@ -132,9 +132,9 @@ const char* fileNameOf(const char* path)
     return slash ? slash + 1 : path;
 }
 
-void addFolder(DllSearch* search, const char* folder, int length)
+void AddFolder(DllSearch* search, const char* folder, int length)
 {
-    if (length <= 0 || search->count >= DllSearch::maxFolders || length >= MAX_PATH - 1)
+    if (length <= 0 || search->count >= DllSearch::MaxFolders || length >= MAX_PATH - 1)
         return;
     char* slot = search->folders[search->count];
     memcpy(slot, folder, static_cast<size_t>(length));
@@ -147,9 +147,9 @@ void addFolder(DllSearch* search, const char* folder, int length)
 }
 
 // Names the loader resolves through the system's API sets, not as files.
-bool isApiSet(const char* dll)
+bool IsApiSet(const char* dll)
 {
-    return startsWithNoCase(dll, "api-ms-") || startsWithNoCase(dll, "ext-ms-");
+    return StartsWithNoCase(dll, "api-ms-") || StartsWithNoCase(dll, "ext-ms-");
 }
 
 struct Walk {
@@ -160,7 +160,7 @@ struct Walk {
     DllProblem* problem;
 };
 
-bool walkImports(Walk* walk, const char* module, int depth)
+bool WalkImports(Walk* walk, const char* module, int depth)
 {
     const int nameSize = 64, maxNames = 96;
     char names[maxNames][nameSize];
@@ -182,7 +182,7 @@ bool walkImports(Walk* walk, const char* module, int depth)
             if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
                 found = f;
         }
-        if (found < 0 && isApiSet(dll)) {
+        if (found < 0 && IsApiSet(dll)) {
             // Windows 10 and later hold no such files: the system maps the
             // name to the DLL that implements it.
             HMODULE loaded = LoadLibraryExA(dll, nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -207,7 +207,7 @@ bool walkImports(Walk* walk, const char* module, int depth)
         }
         // The system's own DLLs are whole; the others are followed.
         bool systemFolder = found >= 1 && found <= walk->search->systemFolders;
-        if (!systemFolder && depth < 16 && walkImports(walk, path, depth + 1))
+        if (!systemFolder && depth < 16 && WalkImports(walk, path, depth + 1))
             return true;
     }
     return false;
@@ -216,7 +216,7 @@ bool walkImports(Walk* walk, const char* module, int depth)
 // --- MySQL's log ---
 
 // Finds `needle` in [text, text + length); null when absent.
-const char* findIn(const char* text, size_t length, const char* needle)
+const char* FindIn(const char* text, size_t length, const char* needle)
 {
     size_t size = strlen(needle);
     if (size == 0 || size > length)
@@ -231,10 +231,10 @@ const char* findIn(const char* text, size_t length, const char* needle)
     return nullptr;
 }
 
-const char* findAny(const char* text, size_t length, const char* const* needles)
+const char* FindAny(const char* text, size_t length, const char* const* needles)
 {
     for (; *needles; ++needles) {
-        const char* at = findIn(text, length, *needles);
+        const char* at = FindIn(text, length, *needles);
         if (at)
             return at;
     }
@@ -242,7 +242,7 @@ const char* findAny(const char* text, size_t length, const char* const* needles)
 }
 
 // Copies the text between the first two `quote` characters after `from`.
-void quoted(const char* from, const char* end, char quote, char* out, int size)
+void Quoted(const char* from, const char* end, char quote, char* out, int size)
 {
     out[0] = '\0';
     const char* open = static_cast<const char*>(memchr(from, quote, static_cast<size_t>(end - from)));
@@ -260,17 +260,17 @@ void quoted(const char* from, const char* end, char quote, char* out, int size)
 
 // How far back the log is read at most: a run's start-up writes a few KB;
 // a server that ran for months with warnings may have written much more.
-const DWORD logReadBytes = 256 * 1024;
+const DWORD LogReadBytes = 256 * 1024;
 
-void folderOf(const char* path, char* folder, int size)
+void FolderOf(const char* path, char* folder, int size)
 {
     lstrcpynA(folder, path, size);
-    char* name = const_cast<char*>(fileNameOf(folder));
+    char* name = const_cast<char*>(FileNameOf(folder));
     *name = '\0';
 }
 
 // The pid in the first *.pid file of a folder, when that process lives.
-DWORD livingPidFromFolder(const char* folder)
+DWORD LivingPidFromFolder(const char* folder)
 {
     char pattern[MAX_PATH];
     snprintf(pattern, sizeof pattern, "%s*.pid", folder);
@@ -307,7 +307,7 @@ DWORD livingPidFromFolder(const char* folder)
 
 UINT ExitCodeTextId(DWORD code)
 {
-    for (const CodeText& entry : codeTexts)
+    for (const CodeText& entry : CodeTexts)
         if (entry.code == code)
             return entry.text;
     return 0;
@@ -361,8 +361,8 @@ void BuildDllSearch(const char* program, const char* pathVariable, DllSearch* se
     search->count = 0;
     search->systemFolders = 0;
     char folder[MAX_PATH];
-    folderOf(program ? program : "", folder, sizeof folder);
-    addFolder(search, folder, static_cast<int>(strlen(folder)));
+    FolderOf(program ? program : "", folder, sizeof folder);
+    AddFolder(search, folder, static_cast<int>(strlen(folder)));
 
     // The system folder of the program's width: a 32-bit manager sees
     // SysWOW64 under the name System32, and reaches the 64-bit one through
@@ -390,8 +390,8 @@ void BuildDllSearch(const char* program, const char* pathVariable, DllSearch* se
             GetSystemDirectoryA(system, sizeof system);
     }
     int before = search->count;
-    addFolder(search, system, static_cast<int>(strlen(system)));
-    addFolder(search, windows, static_cast<int>(strlen(windows)));
+    AddFolder(search, system, static_cast<int>(strlen(system)));
+    AddFolder(search, windows, static_cast<int>(strlen(windows)));
     search->systemFolders = search->count - before;
 
     const char* at = pathVariable ? pathVariable : "";
@@ -402,9 +402,9 @@ void BuildDllSearch(const char* program, const char* pathVariable, DllSearch* se
         const char* begin = at;
         if (end - begin >= 2 && *begin == '"' && end[-1] == '"') {
             ++begin;
-            addFolder(search, begin, static_cast<int>(end - 1 - begin));
+            AddFolder(search, begin, static_cast<int>(end - 1 - begin));
         } else {
-            addFolder(search, begin, static_cast<int>(end - begin));
+            AddFolder(search, begin, static_cast<int>(end - begin));
         }
         at = *end ? end + 1 : end;
     }
@@ -422,7 +422,7 @@ bool FindDllProblem(const char* program, const DllSearch& search, DllProblem* pr
     walk.machine = ImageMachine(program);
     walk.seenCount = 0;
     walk.problem = problem;
-    return walkImports(&walk, program, 0);
+    return WalkImports(&walk, program, 0);
 }
 
 bool RuntimeForDll(const char* dll, WORD machine, char* runtime, int size)
@@ -446,7 +446,7 @@ bool RuntimeForDll(const char* dll, WORD machine, char* runtime, int size)
         return false;
     runtime[0] = '\0';
     for (const Family& family : families) {
-        if (!startsWithNoCase(dll, family.prefix))
+        if (!StartsWithNoCase(dll, family.prefix))
             continue;
         const char* width = machine == IMAGE_FILE_MACHINE_AMD64 ? "x64" : machine == 0xAA64 ? "ARM64" : "x86";
         snprintf(runtime, static_cast<size_t>(size), "Microsoft Visual C++ %s Redistributable (%s)", family.version,
@@ -462,7 +462,7 @@ size_t LastRunStart(const char* text, size_t length)
     size_t start = 0;
     size_t from = 0;
     while (from < length) {
-        const char* at = findIn(text + from, length - from, marker);
+        const char* at = FindIn(text + from, length - from, marker);
         if (!at)
             break;
         size_t lineStart = static_cast<size_t>(at - text);
@@ -500,7 +500,7 @@ MySqlSituation ClassifyMySqlLog(const char* text, size_t length, char* detail, i
                                              nullptr};
     static const char* const recovered[] = {"ready for connections", "Crash recovery finished", nullptr};
 
-    const char* at = findAny(text, length, portTaken);
+    const char* at = FindAny(text, length, portTaken);
     if (at) {
         // "... running on port: 3306 ?"
         const char* colon = static_cast<const char*>(memchr(at, ':', static_cast<size_t>(text + length - at)));
@@ -508,20 +508,20 @@ MySqlSituation ClassifyMySqlLog(const char* text, size_t length, char* detail, i
             snprintf(detail, static_cast<size_t>(detailSize), "%lu", strtoul(colon + 1, nullptr, 10));
         return MySqlPortTaken;
     }
-    if (findAny(text, length, dataHeld))
+    if (FindAny(text, length, dataHeld))
         return MySqlDataFolderHeld;
-    if (findAny(text, length, unrecoverable) && findIn(text, length, "[ERROR]"))
+    if (FindAny(text, length, unrecoverable) && FindIn(text, length, "[ERROR]"))
         return MySqlRecoveryImpossible;
-    at = findAny(text, length, crashed);
+    at = FindAny(text, length, crashed);
     if (at) {
         const char* lineStart = at;
         while (lineStart > text && lineStart[-1] != '\n')
             --lineStart;
         if (detail && detailSize > 0)
-            quoted(lineStart, at, '\'', detail, detailSize);
+            Quoted(lineStart, at, '\'', detail, detailSize);
         return MySqlTableCrashed;
     }
-    if (findAny(text, length, recovering) && !findAny(text, length, recovered))
+    if (FindAny(text, length, recovering) && !FindAny(text, length, recovered))
         return MySqlRecovering;
     return MySqlNothingKnown;
 }
@@ -544,13 +544,13 @@ int KitFolderWarnings(const char* folder, UINT ids[3])
     }
     if (remote)
         ids[count++] = IDS_DIAG_FOLDER_NETWORK;
-    if (static_cast<int>(strlen(folder)) > kitFolderMaxLength)
+    if (static_cast<int>(strlen(folder)) > KitFolderMaxLength)
         ids[count++] = IDS_DIAG_FOLDER_TOO_LONG;
     return count;
 }
 
 int ExplainServerEnd(const char* program, DWORD pid, DWORD exitCode, bool codeKnown,
-                     char lines[][logTailLineSize], int maxLines)
+                     char lines[][LogTailLineSize], int maxLines)
 {
     int count = 0;
     if (!lines || maxLines <= 0)
@@ -558,17 +558,17 @@ int ExplainServerEnd(const char* program, DWORD pid, DWORD exitCode, bool codeKn
     if (program && program[0] && GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            FormatText(lines[count++], logTailLineSize, IDS_DIAG_PROGRAM_GONE, program);
+            FormatText(lines[count++], LogTailLineSize, IDS_DIAG_PROGRAM_GONE, program);
         return count;
     }
-    const char* name = program ? fileNameOf(program) : "";
+    const char* name = program ? FileNameOf(program) : "";
     if (codeKnown && exitCode != 0 && count < maxLines) {
         UINT id = ExitCodeTextId(exitCode);
-        char words[logTailLineSize] = "";
+        char words[LogTailLineSize] = "";
         if (id)
             CopyText(words, sizeof words, id);
         char* line = lines[count++];
-        FormatText(line, logTailLineSize, IDS_DIAG_END_CODE, name, static_cast<unsigned long>(exitCode), words);
+        FormatText(line, LogTailLineSize, IDS_DIAG_END_CODE, name, static_cast<unsigned long>(exitCode), words);
         // A code without words (a server's own code) ends with the number.
         size_t length = strlen(line);
         while (!words[0] && length > 0 && (line[length - 1] == ' ' || line[length - 1] == ':'))
@@ -584,30 +584,30 @@ int ExplainServerEnd(const char* program, DWORD pid, DWORD exitCode, bool codeKn
         DllProblem problem;
         if (FindDllProblem(program, search, &problem)) {
             if (problem.kind == DllProblem::Missing)
-                FormatText(lines[count++], logTailLineSize, IDS_DIAG_DLL_MISSING, problem.dll,
-                           fileNameOf(problem.neededBy));
+                FormatText(lines[count++], LogTailLineSize, IDS_DIAG_DLL_MISSING, problem.dll,
+                           FileNameOf(problem.neededBy));
             else
-                FormatText(lines[count++], logTailLineSize, IDS_DIAG_DLL_WRONG_WIDTH, problem.dll,
-                           problem.foundAt, fileNameOf(problem.neededBy),
+                FormatText(lines[count++], LogTailLineSize, IDS_DIAG_DLL_WRONG_WIDTH, problem.dll,
+                           problem.foundAt, FileNameOf(problem.neededBy),
                            ImageMachine(program) == IMAGE_FILE_MACHINE_AMD64 ? 64 : 32);
             char runtime[96];
             if (count < maxLines && RuntimeForDll(problem.dll, ImageMachine(program), runtime, sizeof runtime))
-                FormatText(lines[count++], logTailLineSize, IDS_DIAG_DLL_RUNTIME, runtime);
+                FormatText(lines[count++], LogTailLineSize, IDS_DIAG_DLL_RUNTIME, runtime);
         }
     }
     if (count < maxLines) {
-        char console[4][logTailLineSize];
-        int got = CapturedConsoleLines(pid, console[0], logTailLineSize, 4);
+        char console[4][LogTailLineSize];
+        int got = CapturedConsoleLines(pid, console[0], LogTailLineSize, 4);
         if (got > 0) {
-            CopyText(lines[count++], logTailLineSize, IDS_DIAG_CONSOLE);
+            CopyText(lines[count++], LogTailLineSize, IDS_DIAG_CONSOLE);
             for (int i = 0; i < got && count < maxLines; ++i)
-                lstrcpynA(lines[count++], console[i], logTailLineSize);
+                lstrcpynA(lines[count++], console[i], LogTailLineSize);
         }
     }
     return count;
 }
 
-int ExplainMySqlLog(const char* path, char lines[][logTailLineSize], int maxLines)
+int ExplainMySqlLog(const char* path, char lines[][LogTailLineSize], int maxLines)
 {
     if (!path || !lines || maxLines <= 0)
         return 0;
@@ -620,7 +620,7 @@ int ExplainMySqlLog(const char* path, char lines[][logTailLineSize], int maxLine
         return 0;
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
-    DWORD wanted = (high != 0 || size > logReadBytes) ? logReadBytes : size;
+    DWORD wanted = (high != 0 || size > LogReadBytes) ? LogReadBytes : size;
     char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, wanted + 1));
     DWORD got = 0;
     if (text && wanted > 0 &&
@@ -636,27 +636,27 @@ int ExplainMySqlLog(const char* path, char lines[][logTailLineSize], int maxLine
     HeapFree(GetProcessHeap(), 0, text);
 
     char folder[MAX_PATH];
-    folderOf(path, folder, sizeof folder);
+    FolderOf(path, folder, sizeof folder);
     switch (situation) {
     case MySqlPortTaken:
-        FormatText(lines[0], logTailLineSize, IDS_DIAG_MYSQL_PORT_TAKEN, detail);
+        FormatText(lines[0], LogTailLineSize, IDS_DIAG_MYSQL_PORT_TAKEN, detail);
         return 1;
     case MySqlDataFolderHeld: {
         char holder[32] = "";
-        DWORD pid = livingPidFromFolder(folder);
+        DWORD pid = LivingPidFromFolder(folder);
         if (pid)
             snprintf(holder, sizeof holder, " (pid %lu)", static_cast<unsigned long>(pid));
-        FormatText(lines[0], logTailLineSize, IDS_DIAG_MYSQL_DATA_HELD, folder, holder);
+        FormatText(lines[0], LogTailLineSize, IDS_DIAG_MYSQL_DATA_HELD, folder, holder);
         return 1;
     }
     case MySqlRecoveryImpossible:
-        FormatText(lines[0], logTailLineSize, IDS_DIAG_MYSQL_UNRECOVERABLE, folder);
+        FormatText(lines[0], LogTailLineSize, IDS_DIAG_MYSQL_UNRECOVERABLE, folder);
         return 1;
     case MySqlTableCrashed:
-        FormatText(lines[0], logTailLineSize, IDS_DIAG_MYSQL_TABLE_CRASHED, detail);
+        FormatText(lines[0], LogTailLineSize, IDS_DIAG_MYSQL_TABLE_CRASHED, detail);
         return 1;
     case MySqlRecovering:
-        CopyText(lines[0], logTailLineSize, IDS_DIAG_MYSQL_RECOVERING);
+        CopyText(lines[0], LogTailLineSize, IDS_DIAG_MYSQL_RECOVERING);
         return 1;
     case MySqlNothingKnown:
         break;
@@ -664,13 +664,13 @@ int ExplainMySqlLog(const char* path, char lines[][logTailLineSize], int maxLine
     return 0;
 }
 
-int ExplainKitFolder(const char* folder, char lines[][logTailLineSize], int maxLines)
+int ExplainKitFolder(const char* folder, char lines[][LogTailLineSize], int maxLines)
 {
     UINT ids[3];
     int count = KitFolderWarnings(folder, ids);
     if (count > maxLines)
         count = maxLines;
     for (int i = 0; i < count; ++i)
-        FormatText(lines[i], logTailLineSize, ids[i], folder, kitFolderMaxLength);
+        FormatText(lines[i], LogTailLineSize, ids[i], folder, KitFolderMaxLength);
     return count;
 }

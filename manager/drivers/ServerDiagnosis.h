@@ -32,8 +32,8 @@ int ImportedDlls(const char* path, char* names, int nameSize, int maxNames);
 // `pathVariable`, a PATH value that may be null), as a list of folders
 // each ending with a backslash.
 struct DllSearch {
-    static const int maxFolders = 48;
-    char folders[maxFolders][MAX_PATH];
+    static const int MaxFolders = 48;
+    char folders[MaxFolders][MAX_PATH];
     int count;
     int systemFolders;  // folders[1 .. systemFolders] are the system's
 };
@@ -82,7 +82,7 @@ MySqlSituation ClassifyMySqlLog(const char* text, size_t length, char* detail, i
 // The longest kit folder the servers' deepest files still fit under in
 // MAX_PATH characters: MySQL's data files (MySql\data\<database of up to
 // 64 characters>\<table of up to 64 characters>.ibd) need about 150 more.
-const int kitFolderMaxLength = MAX_PATH - 1 - 150;
+const int KitFolderMaxLength = MAX_PATH - 1 - 150;
 
 // The trouble a kit folder will cause, as text ids (non-ASCII characters,
 // a network drive or UNC path, a path too long for the servers' deepest
@@ -96,13 +96,13 @@ int KitFolderWarnings(const char* folder, UINT ids[3]);
 // first lines it wrote in its console. exitCode counts only with codeKnown.
 // Returns the number of lines.
 int ExplainServerEnd(const char* program, DWORD pid, DWORD exitCode, bool codeKnown,
-                     char lines[][logTailLineSize], int maxLines);
+                     char lines[][LogTailLineSize], int maxLines);
 
 // What MySQL's error log at `path` says of its last run, in words (one line,
 // or 0 lines when nothing known is found). The log is read from the start
 // of the last run, at most its last 256 KB; a data folder held by another
 // mysqld is named with that server's pid from the folder's pid file.
-int ExplainMySqlLog(const char* path, char lines[][logTailLineSize], int maxLines);
+int ExplainMySqlLog(const char* path, char lines[][LogTailLineSize], int maxLines);
 
 // The lines to log once at start-up for the kit folder.
-int ExplainKitFolder(const char* folder, char lines[][logTailLineSize], int maxLines);
+int ExplainKitFolder(const char* folder, char lines[][LogTailLineSize], int maxLines);

@@ -17,22 +17,22 @@ struct HandleWait {
     HandleSignalled callback;
     void* context;
 };
-HandleWait waits[handleWaitSize];
+HandleWait waits[HandleWaitSize];
 int waitCount;
 
-LRESULT CALLBACK wakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK WakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message != WakeMessage)
         return DefWindowProcA(window, message, wParam, lParam);
-    monitorTick(nullptr, 0, 0, 0);
+    MonitorTick(nullptr, 0, 0, 0);
     return 0;
 }
 
-HWND createWakeWindow()
+HWND CreateWakeWindow()
 {
     WNDCLASSA windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
-    windowClass.lpfnWndProc = wakeProc;
+    windowClass.lpfnWndProc = WakeProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "TarvaneMonitor";
     RegisterClassA(&windowClass);
@@ -48,23 +48,23 @@ HWND createWakeWindow()
 
 }  // namespace
 
-void CALLBACK monitorTick(HWND, UINT, UINT_PTR, DWORD)
+void CALLBACK MonitorTick(HWND, UINT, UINT_PTR, DWORD)
 {
     InterlockedExchange(&wakePosted, 0);
-    for (int slot = 0; slot < serverTableSize; ++slot)
+    for (int slot = 0; slot < ServerTableSize; ++slot)
         if (serverTable[slot])
             serverTable[slot]->monitorPass();
 }
 
-bool waitOnHandle(HANDLE handle, HandleSignalled callback, void* context)
+bool WaitOnHandle(HANDLE handle, HandleSignalled callback, void* context)
 {
-    if (!handle || waitCount == handleWaitSize)
+    if (!handle || waitCount == HandleWaitSize)
         return false;
     waits[waitCount++] = HandleWait{handle, callback, context};
     return true;
 }
 
-void stopWaitingOn(HANDLE handle)
+void StopWaitingOn(HANDLE handle)
 {
     for (int i = 0; i < waitCount; ++i) {
         if (waits[i].handle == handle) {
@@ -74,9 +74,9 @@ void stopWaitingOn(HANDLE handle)
     }
 }
 
-bool waitForMessageOrServerEnd(DWORD timeoutMs)
+bool WaitForMessageOrServerEnd(DWORD timeoutMs)
 {
-    HANDLE handles[handleWaitSize];
+    HANDLE handles[HandleWaitSize];
     DWORD count = static_cast<DWORD>(waitCount);
     for (DWORD i = 0; i < count; ++i)
         handles[i] = waits[i].handle;
@@ -95,34 +95,34 @@ bool waitForMessageOrServerEnd(DWORD timeoutMs)
     // the handle is left to the owner's timer from here on.
     for (int i = 0; i < waitCount; ++i)
         if (waits[i].handle == signalled && WaitForSingleObject(signalled, 0) == WAIT_OBJECT_0)
-            stopWaitingOn(signalled);
+            StopWaitingOn(signalled);
     return true;
 }
 
-bool getMessageWatchingServers(MSG* message)
+bool GetMessageWatchingServers(MSG* message)
 {
     while (!PeekMessageA(message, nullptr, 0, 0, PM_REMOVE))
-        waitForMessageOrServerEnd(INFINITE);
+        WaitForMessageOrServerEnd(INFINITE);
     return message->message != WM_QUIT;
 }
 
-void requestMonitorPass()
+void RequestMonitorPass()
 {
     if (wakeWindow && InterlockedExchange(&wakePosted, 1) == 0 &&
         !PostMessageA(wakeWindow, WakeMessage, 0, 0))
         InterlockedExchange(&wakePosted, 0);
 }
 
-UINT_PTR startServerMonitor()
+UINT_PTR StartServerMonitor()
 {
     if (!monitorTimer) {
-        monitorTimer = SetTimer(nullptr, 0, monitorPeriodMs, monitorTick);
-        wakeWindow = createWakeWindow();
+        monitorTimer = SetTimer(nullptr, 0, MonitorPeriodMs, MonitorTick);
+        wakeWindow = CreateWakeWindow();
     }
     return monitorTimer;
 }
 
-void waitForServersPumping(Server* const* servers, int count, DWORD ms)
+void WaitForServersPumping(Server* const* servers, int count, DWORD ms)
 {
     DWORD started = GetTickCount();
     for (;;) {

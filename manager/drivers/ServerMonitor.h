@@ -8,19 +8,19 @@
 
 #include "Server.h"
 
-const UINT monitorPeriodMs = 700;
+const UINT MonitorPeriodMs = 700;
 
 // Installs the monitor's thread timer (no window; the system picks the
 // identifier) on the calling thread, and the message-only window through
 // which a pass is asked for at once. Called once at process start, before
 // any window exists; a second call keeps the first timer and returns its
 // identifier. 0 when SetTimer failed.
-UINT_PTR startServerMonitor();
+UINT_PTR StartServerMonitor();
 
 // Asks for a pass of the monitor on the thread that started it, as soon as
 // that thread dispatches its messages (also inside message boxes);
 // requests made before the pass ran count as one.
-void requestMonitorPass();
+void RequestMonitorPass();
 
 // The handles the message loop waits on besides its messages, each with
 // its owner's callback and context: an owner registers a handle when it
@@ -28,24 +28,24 @@ void requestMonitorPass();
 // runs its own callback, nothing else. False when the wait is full (the
 // 700 ms timer then sees the end).
 typedef void (*HandleSignalled)(void* context);
-const int handleWaitSize = 16;
-bool waitOnHandle(HANDLE handle, HandleSignalled callback, void* context);
-void stopWaitingOn(HANDLE handle);
+const int HandleWaitSize = 16;
+bool WaitOnHandle(HANDLE handle, HandleSignalled callback, void* context);
+void StopWaitingOn(HANDLE handle);
 
 // Waits up to timeoutMs until the calling thread has a message to read or
 // a registered handle is signalled; for a handle, runs its owner's callback
 // (a driver's: a pass over that driver, which lets go of the ended
 // process) and returns true.
-bool waitForMessageOrServerEnd(DWORD timeoutMs);
+bool WaitForMessageOrServerEnd(DWORD timeoutMs);
 
 // GetMessageA for the message loop of the manager: while no message is
 // there it waits on the servers' processes too, so that an end is seen
 // when it happens. False for WM_QUIT.
-bool getMessageWatchingServers(MSG* message);
+bool GetMessageWatchingServers(MSG* message);
 
 // Waits until the processes of the servers (their processHandle, read
 // afresh each time: a pass lets go of a process it finds ended) have all
 // ended, or until ms have passed, answering the messages sent to the
 // calling thread's windows and painting them meanwhile, so that they keep
 // answering; posted messages wait for the loop they are meant for.
-void waitForServersPumping(Server* const* servers, int count, DWORD ms);
+void WaitForServersPumping(Server* const* servers, int count, DWORD ms);

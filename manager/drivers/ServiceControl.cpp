@@ -30,7 +30,7 @@ ModuleEntryFn moduleFirst;
 ImageNameFn imageName;
 
 // Only a to z are folded; other letters are compared as they are.
-void upperAscii(char* text)
+void UpperAscii(char* text)
 {
     for (; *text; ++text)
         if (*text >= 'a' && *text <= 'z')
@@ -38,7 +38,7 @@ void upperAscii(char* text)
 }
 
 // The file name of an executable entry: the 95 family gives the full path.
-const char* fileNameOf(const char* exePath)
+const char* FileNameOf(const char* exePath)
 {
     const char* slash = strrchr(exePath, '\\');
     return slash ? slash + 1 : exePath;
@@ -46,20 +46,20 @@ const char* fileNameOf(const char* exePath)
 
 // Whether a matching entry is one of the driver's own helpers; upperName
 // is the entry's executable name already in capitals.
-bool excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessExclusion* exclusion)
+bool Excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessExclusion* exclusion)
 {
     if (!exclusion)
         return false;
-    for (int i = 0; i < exclusion->helperCount; ++i) {
+    for (int i = 0; i < exclusion->HelperCount; ++i) {
         DWORD helper = exclusion->helpers[i];
         if (helper && (entry.th32ProcessID == helper || entry.th32ParentProcessID == helper))
             return true;
     }
-    const char* file = fileNameOf(upperName);
+    const char* file = FileNameOf(upperName);
     for (int i = 0; i < exclusion->nameCount; ++i) {
         char name[MAX_PATH];
         lstrcpynA(name, exclusion->names[i], sizeof name);
-        upperAscii(name);
+        UpperAscii(name);
         if (strcmp(file, name) == 0)
             return true;
     }
@@ -67,14 +67,14 @@ bool excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessE
 }
 
 // Whether the entry's executable file name is one of names.
-bool nameListed(const char* upperFile, const char* const* names, int nameCount)
+bool NameListed(const char* upperFile, const char* const* names, int nameCount)
 {
     for (int i = 0; i < nameCount; ++i) {
         if (!names[i])
             continue;
         char name[MAX_PATH];
         lstrcpynA(name, names[i], sizeof name);
-        upperAscii(name);
+        UpperAscii(name);
         if (strcmp(upperFile, name) == 0)
             return true;
     }
@@ -83,11 +83,11 @@ bool nameListed(const char* upperFile, const char* const* names, int nameCount)
 
 // A path in its short form where the file exists (the install directory
 // is kept in that form), else as given; then in capitals.
-void comparable(const char* path, char* out, int size)
+void Comparable(const char* path, char* out, int size)
 {
     if (!GetShortPathNameA(path, out, size) || !*out)
         lstrcpynA(out, path, size);
-    upperAscii(out);
+    UpperAscii(out);
 }
 
 }  // namespace
@@ -232,9 +232,9 @@ bool ServiceControl::findProcess(const char* const* names, int nameCount, const 
         do {
             char exeName[sizeof entry.szExeFile + 1];
             lstrcpynA(exeName, entry.szExeFile, sizeof exeName);
-            upperAscii(exeName);
+            UpperAscii(exeName);
             // The 95 family gives the full path, the NT family the file name.
-            if (nameListed(fileNameOf(exeName), names, nameCount) && !excluded(entry, exeName, exclusion)) {
+            if (NameListed(FileNameOf(exeName), names, nameCount) && !Excluded(entry, exeName, exclusion)) {
                 char path[MAX_PATH];
                 bool known = strchr(entry.szExeFile, '\\') ? lstrcpynA(path, entry.szExeFile, sizeof path) != nullptr
                                                             : processPath(entry.th32ProcessID, path, sizeof path);
@@ -296,8 +296,8 @@ bool ServiceControl::pathBelow(const char* path, const char* folder)
         return false;
     char p[MAX_PATH];
     char f[MAX_PATH];
-    comparable(path, p, sizeof p);
-    comparable(folder, f, sizeof f);
+    Comparable(path, p, sizeof p);
+    Comparable(folder, f, sizeof f);
     size_t length = strlen(f);
     // "C:\KIT" must not take "C:\KIT2\..." for its own.
     if (length && f[length - 1] != '\\' && p[length] != '\\')
@@ -322,7 +322,7 @@ bool ServiceControl::processName(DWORD pid, char* name, int nameSize, DWORD* par
     entry.dwSize = sizeof entry;
     for (BOOL more = processFirst(snapshot, &entry); more && !found; more = processNext(snapshot, &entry)) {
         if (entry.th32ProcessID == pid) {
-            lstrcpynA(name, fileNameOf(entry.szExeFile), nameSize);
+            lstrcpynA(name, FileNameOf(entry.szExeFile), nameSize);
             if (parent)
                 *parent = entry.th32ParentProcessID;
             found = true;
@@ -342,7 +342,7 @@ int ServiceControl::childProcesses(DWORD pid, const char* name, DWORD* children,
         return 0;
     char wanted[MAX_PATH];
     lstrcpynA(wanted, name, sizeof wanted);
-    upperAscii(wanted);
+    UpperAscii(wanted);
     int count = 0;
     PROCESSENTRY32 entry;
     ZeroMemory(&entry, sizeof entry);
@@ -350,8 +350,8 @@ int ServiceControl::childProcesses(DWORD pid, const char* name, DWORD* children,
     for (BOOL more = processFirst(snapshot, &entry); more && count < capacity; more = processNext(snapshot, &entry)) {
         char exeName[sizeof entry.szExeFile + 1];
         lstrcpynA(exeName, entry.szExeFile, sizeof exeName);
-        upperAscii(exeName);
-        if (entry.th32ParentProcessID == pid && entry.th32ProcessID != pid && strcmp(fileNameOf(exeName), wanted) == 0)
+        UpperAscii(exeName);
+        if (entry.th32ParentProcessID == pid && entry.th32ProcessID != pid && strcmp(FileNameOf(exeName), wanted) == 0)
             children[count++] = entry.th32ProcessID;
         entry.dwSize = sizeof entry;
     }

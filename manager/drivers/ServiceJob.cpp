@@ -11,12 +11,12 @@ namespace {
 // Runs a command hidden and waits (bounded) for its end; true when it ran
 // and did not say it failed (an exit code other than 0; one still running
 // at the end of the wait is not taken for a failure).
-bool runAndWait(const char* cmdLine)
+bool RunAndWait(const char* cmdLine)
 {
     HANDLE process = Server::runHiddenProcess(cmdLine, nullptr);
     if (!process)
         return false;
-    WaitForSingleObject(process, serviceCommandWaitMs);
+    WaitForSingleObject(process, ServiceCommandWaitMs);
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process, &code);
     CloseHandle(process);
@@ -25,18 +25,18 @@ bool runAndWait(const char* cmdLine)
 
 // An installed service gets its image path quoted; rewriting it takes all
 // rights, which only this asks for.
-void quoteInstalled(const char* name)
+void QuoteInstalled(const char* name)
 {
     SC_HANDLE service = ServiceControl::openService(name, ServiceControl::ServiceAll);
     if (!service)
         return;
-    quoteServiceImagePath(service);
+    QuoteServiceImagePath(service);
     CloseServiceHandle(service);
 }
 
 // Runs a step's command (or, undoing, the opposite one) and looks at the
 // service afterwards; true when the service is as the command wanted.
-bool runStep(ServiceStep* step, bool undo)
+bool RunStep(ServiceStep* step, bool undo)
 {
     bool install = step->install != undo;
     if (step->service) {
@@ -44,7 +44,7 @@ bool runStep(ServiceStep* step, bool undo)
         CloseServiceHandle(step->service);
         step->service = nullptr;
     }
-    bool worked = runAndWait(undo ? step->undo : step->command);
+    bool worked = RunAndWait(undo ? step->undo : step->command);
     // Whether it worked shows in the service manager, whatever the command
     // said; a service of that name left by another program does not count
     // when the command failed. (The driver looks again at whose service it
@@ -54,27 +54,27 @@ bool runStep(ServiceStep* step, bool undo)
         return step->service == nullptr;
     if (!step->service || !worked)
         return false;
-    quoteInstalled(step->name);
+    QuoteInstalled(step->name);
     return true;
 }
 
 }  // namespace
 
-bool runServiceSteps(ServiceStep* steps, int count)
+bool RunServiceSteps(ServiceStep* steps, int count)
 {
     bool all = true;
     for (int i = 0; i < count; ++i) {
         ServiceStep* step = &steps[i];
         if (step->endingProcess) {
-            WaitForSingleObject(step->endingProcess, serviceProcessEndWaitMs);
+            WaitForSingleObject(step->endingProcess, ServiceProcessEndWaitMs);
             CloseHandle(step->endingProcess);
             step->endingProcess = nullptr;
         }
         // A step settled beforehand (a service already there) runs nothing.
         if (!step->skip)
-            step->done = runStep(step, false);
+            step->done = RunStep(step, false);
         else if (step->install && step->done)
-            quoteInstalled(step->name);
+            QuoteInstalled(step->name);
         all = all && step->done;
     }
     if (all)
@@ -82,11 +82,11 @@ bool runServiceSteps(ServiceStep* steps, int count)
     // What one switch did is undone: both servers stay as they were.
     for (int i = 0; i < count; ++i)
         if (steps[i].done && steps[i].undo[0])
-            runStep(&steps[i], true);
+            RunStep(&steps[i], true);
     return false;
 }
 
-bool quoteServiceImagePath(SC_HANDLE service)
+bool QuoteServiceImagePath(SC_HANDLE service)
 {
     if (!service)
         return false;
@@ -128,7 +128,7 @@ struct ServiceJob::Job {
     HWND volatile window;
     UINT message;
     int count;
-    ServiceStep steps[serviceJobCapacity];
+    ServiceStep steps[ServiceJobCapacity];
 };
 
 void ServiceJob::release(Job* job)
@@ -153,7 +153,7 @@ ServiceJob::~ServiceJob()
 
 bool ServiceJob::start(HWND window, UINT message, const ServiceStep* steps, int count)
 {
-    if (job_ || count < 0 || count > serviceJobCapacity)
+    if (job_ || count < 0 || count > ServiceJobCapacity)
         return false;
     Job* job = static_cast<Job*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Job)));
     if (!job)
@@ -201,7 +201,7 @@ void ServiceJob::cancel()
 DWORD WINAPI ServiceJob::run(void* context)
 {
     Job* job = static_cast<Job*>(context);
-    runServiceSteps(job->steps, job->count);
+    RunServiceSteps(job->steps, job->count);
     HWND window = static_cast<HWND>(
         InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&job->window), nullptr));
     if (window)

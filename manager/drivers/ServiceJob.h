@@ -20,7 +20,7 @@ struct ServiceStep {
     // A removal: the service's process as last seen running, which must
     // end before the service goes (owned by the step; null: none).
     HANDLE endingProcess;
-    // What the step found, filled by runServiceSteps: whether the command
+    // What the step found, filled by RunServiceSteps: whether the command
     // did what it was for, and the service as it stands at the end (null:
     // there is none), for the driver to keep.
     bool done;
@@ -28,30 +28,30 @@ struct ServiceStep {
 };
 
 // How long a service command may take, and a stopped service's process.
-const DWORD serviceCommandWaitMs = 15000;
-const DWORD serviceProcessEndWaitMs = 5000;
+const DWORD ServiceCommandWaitMs = 15000;
+const DWORD ServiceProcessEndWaitMs = 5000;
 
 // Runs the steps in order on the calling thread: each waits for its
 // service's process (bounded), runs its command hidden and waits for it
 // (bounded), then looks at the service (an installed one gets its image
 // path quoted). When one step did not do its work, the steps that did are
 // undone, so that every service is left as it was. True when all worked.
-bool runServiceSteps(ServiceStep* steps, int count);
+bool RunServiceSteps(ServiceStep* steps, int count);
 
 // Writes a service's image path again with its program in quotes when it
 // is registered bare; true when it is quoted (or was already).
-bool quoteServiceImagePath(SC_HANDLE service);
+bool QuoteServiceImagePath(SC_HANDLE service);
 
-const int serviceJobCapacity = 4;
+const int ServiceJobCapacity = 4;
 
-// runServiceSteps on a thread of its own. When the steps are done the
+// RunServiceSteps on a thread of its own. When the steps are done the
 // thread posts `message` to `window` with lParam naming the job for take().
 class ServiceJob {
 public:
     ServiceJob();
     ~ServiceJob();
     // Starts the thread over a copy of the steps (at most
-    // serviceJobCapacity); the job owns their handles from here on. False,
+    // ServiceJobCapacity); the job owns their handles from here on. False,
     // with the handles left to the caller, when a job runs or the thread
     // cannot start.
     bool start(HWND window, UINT message, const ServiceStep* steps, int count);

@@ -12,7 +12,7 @@ namespace {
 // cursor; all four are static texts, so one value serves them.
 WNDPROC labelProc = nullptr;
 
-const UINT linkLabels[] = {IDC_PRODUCT_LINK, IDC_AUTHOR_1, IDC_AUTHOR_2, IDC_AUTHOR_3};
+const UINT LinkLabels[] = {IDC_PRODUCT_LINK, IDC_AUTHOR_1, IDC_AUTHOR_2, IDC_AUTHOR_3};
 
 struct Author {
     UINT label;
@@ -20,7 +20,7 @@ struct Author {
     const char* mailto;
 };
 
-const Author authors[] = {
+const Author Authors[] = {
     {IDC_AUTHOR_1, "nadia.roux@tarvane.org", "mailto:nadia.roux@tarvane.org?subject=Tarvane"},
     {IDC_AUTHOR_2, "luca.bertin@tarvane.org", "mailto:luca.bertin@tarvane.org?subject=Tarvane"},
     {IDC_AUTHOR_3, "elise.vidal@tarvane.org", "mailto:elise.vidal@tarvane.org?subject=Tarvane"},
@@ -30,7 +30,7 @@ const COLORREF LinkColour = RGB(0, 0, 238);
 
 bool IsLinkLabel(UINT id)
 {
-    for (UINT label : linkLabels)
+    for (UINT label : LinkLabels)
         if (label == id)
             return true;
     return false;
@@ -53,7 +53,7 @@ const char* AboutDialog::linkTarget(UINT id)
 {
     if (id == IDC_PRODUCT_LINK)
         return ProductHomePage();
-    for (const Author& author : authors)
+    for (const Author& author : Authors)
         if (author.label == id)
             return author.mailto;
     return nullptr;
@@ -63,7 +63,7 @@ const char* AboutDialog::linkTooltip(UINT id)
 {
     if (id == IDC_PRODUCT_LINK)
         return ProductHomePage();
-    for (const Author& author : authors)
+    for (const Author& author : Authors)
         if (author.label == id)
             return author.address;
     return nullptr;
@@ -81,7 +81,7 @@ BOOL AboutDialog::onInitDialog()
     SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
-    for (UINT id : linkLabels) {
+    for (UINT id : LinkLabels) {
         HWND label = GetDlgItem(handle_, id);
         LONG_PTR previous =
             SetWindowLongPtrA(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(handCursorProc));
@@ -90,7 +90,7 @@ BOOL AboutDialog::onInitDialog()
     }
 
     SetFocus(GetDlgItem(handle_, IDOK));
-    for (UINT id : linkLabels)
+    for (UINT id : LinkLabels)
         addTooltip(GetDlgItem(handle_, id), linkTooltip(id));
     return TRUE;
 }

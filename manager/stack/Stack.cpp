@@ -51,7 +51,7 @@ StackSnapshot Stack::snapshot() const
     StackSnapshot shot;
     shot.apache = apache_.state();
     shot.mysql = mysql_.state();
-    shot.started = stackStarted(shot.apache, shot.mysql);
+    shot.started = StackStarted(shot.apache, shot.mysql);
     shot.settled = shot.started || (shot.apache == Stopped && shot.mysql == Stopped);
     shot.switching = switching();
     return shot;
@@ -175,7 +175,7 @@ void Stack::supervise(bool statusTick)
     StackFacts facts = {apache_.state(),         mysql_.state(),  apache_.restartPending(),
                         mysql_.restartPending(), switchPending_,  quitting_,
                         statusTick};
-    switch (nextStackStep(facts)) {
+    switch (NextStackStep(facts)) {
     case StepStartApache:
         apache_.start();
         apache_.setRestartPending(false);
@@ -342,7 +342,7 @@ void Stack::switchServices()
             return;
         }
         // No thread to be had: the steps run here.
-        runServiceSteps(steps, 2);
+        RunServiceSteps(steps, 2);
         completeServiceSwitch(steps);
         return;
     }
@@ -473,7 +473,7 @@ void Stack::endSession(bool reasonGiven)
     // waited for. The thread's messages are dispatched meanwhile: Windows
     // shows the reason given instead of "not responding".
     Server* servers[2] = {&mysql_, &apache_};
-    waitForServersPumping(servers, 2, reasonGiven ? SessionEndHeldMs : SessionEndWaitMs);
+    WaitForServersPumping(servers, 2, reasonGiven ? SessionEndHeldMs : SessionEndWaitMs);
 }
 
 void Stack::logSystemText(DWORD code, EventSource source)
@@ -487,7 +487,7 @@ void Stack::explainPortHolder(char* box, size_t boxSize)
 {
     // The holder named with its service, HTTP.sys, or a reserved range,
     // with the next step.
-    char lines[1][logTailLineSize];
+    char lines[1][LogTailLineSize];
     if (ExplainPort(apache_.port(), lines, 1) == 0)
         return;
     view_.stackLog(lines[0], SourceApache);
@@ -501,7 +501,7 @@ void Stack::explainEnd(Server* server)
     if (server->serviceMode())
         return;
     const Server::ProcessEnd& end = server->lastEnd();
-    char lines[8][logTailLineSize];
+    char lines[8][LogTailLineSize];
     int count = ExplainServerEnd(server == &apache_ ? apacheProgram_ : mysqlProgram_, end.pid, end.exitCode,
                                  end.codeKnown, lines, 8);
     for (int i = 0; i < count; ++i)
@@ -530,7 +530,7 @@ void Stack::logErrorTail(Server* server)
         snprintf(path, sizeof path, "%sapache\\logs\\error.log", GetInstallDir());
     else
         FindMySqlErrorLog(path, sizeof path);
-    char lines[3][logTailLineSize];
+    char lines[3][LogTailLineSize];
     // MySQL's log is read from its last run's start for what it says in
     // words; the raw tail follows.
     if (server == &mysql_ && ExplainMySqlLog(path, lines, 1) == 1)

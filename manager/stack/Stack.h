@@ -69,7 +69,7 @@ public:
         mysqlProgram_ = mysqlProgram;
     }
     StackSnapshot snapshot() const;
-    bool started() const { return stackStarted(apache_.state(), mysql_.state()); }
+    bool started() const { return StackStarted(apache_.state(), mysql_.state()); }
 
     // The service option as applied. setServices sets it and the drivers'
     // mode (at start-up); applyServices is the user's Apply: a change stops

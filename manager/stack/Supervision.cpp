@@ -1,6 +1,6 @@
 #include "Supervision.h"
 
-StackStep nextStackStep(const StackFacts& facts)
+StackStep NextStackStep(const StackFacts& facts)
 {
     if (facts.quitting)
         return StepNone;

@@ -31,11 +31,11 @@ enum StackStep {
 // server that has just been seen to stop may still leave its process (a
 // service's, an adopted one's) a moment longer, and a start then would
 // take that process for a running server.
-StackStep nextStackStep(const StackFacts& facts);
+StackStep NextStackStep(const StackFacts& facts);
 
 // The servers count as started: both are Running. The one definition the
 // whole manager follows.
-inline bool stackStarted(ServerState apache, ServerState mysql)
+inline bool StackStarted(ServerState apache, ServerState mysql)
 {
     return apache == Running && mysql == Running;
 }

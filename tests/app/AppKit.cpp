@@ -74,7 +74,7 @@ void AppTest::SetUpTestSuite()
     InitCommonControlsEx(&controls);
     // And as the process starts: the service manager and the monitor.
     ServiceControl::acquire();
-    startServerMonitor();
+    StartServerMonitor();
     kit = new testkit::KitLayout("app");
     ASSERT_TRUE(kit->ok());
     HKEY key;

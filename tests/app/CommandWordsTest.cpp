@@ -15,7 +15,7 @@ std::vector<WPARAM> Posted(const std::string& line)
     HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     std::vector<char> text(line.begin(), line.end());
     text.push_back('\0');
-    dispatchCommandWords(text.data(), window);
+    DispatchCommandWords(text.data(), window);
     std::vector<WPARAM> ids;
     MSG msg;
     while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE))
@@ -72,6 +72,6 @@ TEST(CommandWords, LongLinesAndNoWindow)
     EXPECT_EQ(std::vector<WPARAM>{32771}, Posted(line));
 
     char text[] = "/start";
-    dispatchCommandWords(text, nullptr);
+    DispatchCommandWords(text, nullptr);
     EXPECT_STREQ("/start", text) << "nothing is touched without a window";
 }

@@ -20,22 +20,22 @@ TEST(EventLog, LineFormatStampAndCut)
         {SourceApache, "31/12 23:59:59 Apache : go"},
     };
     for (const auto& c : cases) {
-        formatEventLine(line, sizeof line, t, c.source, "go");
+        FormatEventLine(line, sizeof line, t, c.source, "go");
         EXPECT_STREQ(c.expected, line);
     }
     t.wMonth = 1, t.wDay = 2, t.wHour = 3, t.wMinute = 4, t.wSecond = 5;
     std::string message(300, 'm');
-    formatEventLine(line, sizeof line, t, SourceManager, message.c_str());
+    FormatEventLine(line, sizeof line, t, SourceManager, message.c_str());
     EXPECT_EQ(255u, strlen(line));
     EXPECT_EQ(0, strncmp(line, "02/01 03:04:05 Tarvane: mmm", 27)) << line;
 }
 
 TEST(EventLog, StateNames)
 {
-    EXPECT_STREQ("Started", stateName(Running));
-    EXPECT_STREQ("Stopped", stateName(Stopped));
-    EXPECT_STREQ("Pending...", stateName(StartPending));
-    EXPECT_STREQ("Pending...", stateName(StopPending));
-    EXPECT_STREQ("undefined", stateName(7));
-    EXPECT_STREQ("undefined", stateName(-1));
+    EXPECT_STREQ("Started", StateName(Running));
+    EXPECT_STREQ("Stopped", StateName(Stopped));
+    EXPECT_STREQ("Pending...", StateName(StartPending));
+    EXPECT_STREQ("Pending...", StateName(StopPending));
+    EXPECT_STREQ("undefined", StateName(7));
+    EXPECT_STREQ("undefined", StateName(-1));
 }

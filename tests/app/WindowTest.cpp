@@ -189,7 +189,7 @@ TEST_F(WindowTest, WindowThatCannotBeCreatedEndsTheStart)
     CloseHandle(mutex);
 
     char text[300];
-    formatWindowFailure(text, sizeof text, ERROR_NOT_ENOUGH_MEMORY);
+    FormatWindowFailure(text, sizeof text, ERROR_NOT_ENOUGH_MEMORY);
     // The system's own words (Windows and Wine word them differently),
     // without their line break.
     char reason[200] = "";

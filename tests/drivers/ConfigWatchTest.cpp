@@ -218,7 +218,7 @@ TEST_F(ConfigWatchTest, ChangeWithoutNotifyWindowPostsNothingButRestarts)
     server->setNotifyWindow(nullptr);
     startRunning(server);
     rewrite(server, "Port 86\n");
-    monitorTick(nullptr, 0, 0, 0);
+    MonitorTick(nullptr, 0, 0, 0);
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, (HWND)-1, 0, 0, PM_REMOVE)) << "thread message " << msg.message;
     EXPECT_EQ(server->stopCalls, 1);

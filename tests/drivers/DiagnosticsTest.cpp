@@ -31,7 +31,7 @@ protected:
 
     std::vector<std::string> tail(const std::string& path)
     {
-        char lines[3][logTailLineSize];
+        char lines[3][LogTailLineSize];
         memset(lines, 0x7F, sizeof lines);
         int count = ReadLogTail(path.c_str(), lines, 3);
         EXPECT_TRUE(count >= 0 && count <= 3) << "got " << count;
@@ -74,7 +74,7 @@ TEST_F(LogTailTest, Cases)
             ASSERT_TRUE(testkit::WriteFileBytes(path, c.content));
         EXPECT_EQ(tail(path), c.expected) << c.name;
     }
-    char lines[1][logTailLineSize];
+    char lines[1][LogTailLineSize];
     EXPECT_EQ(ReadLogTail((dir + "error.log").c_str(), lines, 0), 0) << "no room: nothing read";
 }
 
@@ -171,7 +171,7 @@ bool CopyFixture(const char* name, const std::string& toDir)
     return CopyFileA((FixtureDir() + name).c_str(), (toDir + name).c_str(), FALSE) != 0;
 }
 
-std::string Joined(char lines[][logTailLineSize], int count)
+std::string Joined(char lines[][LogTailLineSize], int count)
 {
     std::string all;
     for (int i = 0; i < count; ++i)
@@ -316,7 +316,7 @@ TEST_F(ServerEndRunTest, ScenarioAsLaunched)
         const Server::ProcessEnd& end = server->lastEnd();
         ASSERT_TRUE(end.codeKnown) << c.name;
         EXPECT_EQ(end.exitCode, c.code) << c.name;
-        char lines[8][logTailLineSize];
+        char lines[8][LogTailLineSize];
         std::string all;
         // The console's pipe is drained by a thread: its last bytes may
         // come just after the process is seen gone.
@@ -329,7 +329,7 @@ TEST_F(ServerEndRunTest, ScenarioAsLaunched)
         forget(server);
     }
     // A program that is gone is said as such.
-    char lines[2][logTailLineSize];
+    char lines[2][LogTailLineSize];
     std::string gone = app + "gone.exe";
     ASSERT_EQ(ExplainServerEnd(gone.c_str(), 0, 0, false, lines, 2), 1);
     EXPECT_NE(std::string(lines[0]).find(gone), std::string::npos) << lines[0];
@@ -374,7 +374,7 @@ TEST(MySqlLogTest, Situations)
             << c.file;
         EXPECT_STREQ(detail, c.detail) << c.file;
         // Read as the manager reads it, from the last run's start.
-        char lines[1][logTailLineSize];
+        char lines[1][LogTailLineSize];
         EXPECT_EQ(ExplainMySqlLog((std::string(DIAG_DATA_DIR) + c.file).c_str(), lines, 1),
                   c.situation == MySqlNothingKnown ? 0 : 1)
             << c.file;
@@ -385,7 +385,7 @@ TEST(MySqlLogTest, Situations)
 
 TEST(KitFolderTest, Warnings)
 {
-    const std::string deep = "C:\\" + std::string(kitFolderMaxLength - 3, 'k');
+    const std::string deep = "C:\\" + std::string(KitFolderMaxLength - 3, 'k');
     const struct {
         std::string folder;
         std::vector<UINT> ids;
@@ -396,7 +396,7 @@ TEST(KitFolderTest, Warnings)
         {"\\\\?\\C:\\Tarvane\\", {}},
         {deep, {}},
         {deep + "k", {IDS_DIAG_FOLDER_TOO_LONG}},
-        {"\\\\server\\\xE9t\xE9\\" + std::string(kitFolderMaxLength, 'k'),
+        {"\\\\server\\\xE9t\xE9\\" + std::string(KitFolderMaxLength, 'k'),
          {IDS_DIAG_FOLDER_NON_ASCII, IDS_DIAG_FOLDER_NETWORK, IDS_DIAG_FOLDER_TOO_LONG}},
     };
     for (const auto& c : cases) {
@@ -591,7 +591,7 @@ TEST_F(PortServiceTest, WhoHoldsThePort)
         tablePid = c.owner;
         if (c.refuseBinds)
             testkit::HookImport("bind", (void*)RefusedBind, (void**)&realBind);
-        char lines[1][logTailLineSize] = {""};
+        char lines[1][LogTailLineSize] = {""};
         int count = ExplainPort(c.port, lines, 1);
         if (c.refuseBinds)
             testkit::HookImport("bind", (void*)realBind, (void**)&realBind);

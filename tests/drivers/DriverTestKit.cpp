@@ -129,7 +129,7 @@ bool SameTime(const FILETIME& a, const FILETIME& b)
 void DriverTest::SetUp()
 {
     ServiceControl::acquire();
-    ASSERT_NE(startServerMonitor(), 0u) << "SetTimer failed, error " << GetLastError();
+    ASSERT_NE(StartServerMonitor(), 0u) << "SetTimer failed, error " << GetLastError();
     ASSERT_TRUE(sink.hwnd() != nullptr);
 }
 

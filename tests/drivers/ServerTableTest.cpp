@@ -17,7 +17,7 @@ class ServerTableTest : public DriverTest {
 protected:
     int slotOf(Server* server) const
     {
-        for (int i = 0; i < serverTableSize; ++i)
+        for (int i = 0; i < ServerTableSize; ++i)
             if (serverTable[i] == server)
                 return i;
         return -1;
@@ -25,7 +25,7 @@ protected:
     int used() const
     {
         int n = 0;
-        for (int i = 0; i < serverTableSize; ++i)
+        for (int i = 0; i < ServerTableSize; ++i)
             n += serverTable[i] != nullptr;
         return n;
     }
@@ -58,13 +58,13 @@ TEST_F(ServerTableTest, ConstructedDriver)
 TEST_F(ServerTableTest, EleventhDriverIsNotRegisteredNorMonitored)
 {
     std::vector<TestServer*> ten;
-    for (int i = 0; i < serverTableSize; ++i) {
+    for (int i = 0; i < ServerTableSize; ++i) {
         ten.push_back(makeServer(UniqueName("TvSlot").c_str()));
         EXPECT_EQ(slotOf(ten.back()), i);
     }
     TestServer* eleventh = makeServer(UniqueName("TvEleventh").c_str());
     EXPECT_EQ(slotOf(eleventh), -1);
-    EXPECT_EQ(used(), serverTableSize);
+    EXPECT_EQ(used(), ServerTableSize);
 
     // It works, but no tick ever settles its state.
     EXPECT_EQ(eleventh->start(), 0u);
@@ -107,7 +107,7 @@ TEST_F(ServerTableTest, DestructorClearsEverySlotHoldingTheDriver)
     ASSERT_EQ(slotOf(server), 0);
     serverTable[7] = server;
     delete server;
-    for (int i = 0; i < serverTableSize; ++i)
+    for (int i = 0; i < ServerTableSize; ++i)
         EXPECT_TRUE(serverTable[i] == nullptr) << "slot " << i;
 }
 

@@ -183,7 +183,7 @@ TEST_F(StateTableTest, KillWithoutNotifyWindowPostsNothing)
     ASSERT_TRUE(KillProcess(server->pid()));
     // The tick is called directly: a post to no window would land in this
     // thread's queue as a thread message, and pumping would hide it.
-    monitorTick(nullptr, 0, 0, 0);
+    MonitorTick(nullptr, 0, 0, 0);
     EXPECT_EQ(server->state(), Stopped) << "got " << server->state();
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, (HWND)-1, 0, 0, PM_REMOVE)) << "thread message " << msg.message;
@@ -328,7 +328,7 @@ TEST(StateDecisions, ProcessAndServiceTables)
         {Stopped, true, false, Running, false},
     };
     for (const auto& row : process) {
-        ProcessVerdict verdict = settleProcessState(row.from, row.alive, row.restartPending);
+        ProcessVerdict verdict = SettleProcessState(row.from, row.alive, row.restartPending);
         EXPECT_EQ(verdict.state, row.to) << row.from << " alive " << row.alive;
         EXPECT_EQ(verdict.reportEnd, row.report) << row.from << " alive " << row.alive;
     }
@@ -343,7 +343,7 @@ TEST(StateDecisions, ProcessAndServiceTables)
         {8, StopPending},
     };
     for (const auto& row : service)
-        EXPECT_EQ(settleServiceState(StopPending, row.status), row.to) << "status " << row.status;
+        EXPECT_EQ(SettleServiceState(StopPending, row.status), row.to) << "status " << row.status;
 }
 
 namespace {
@@ -374,7 +374,7 @@ TEST_F(StateTableTest, StartAndEndSeenAtOnceWithoutTheTimer)
         << "state " << server->state();
     // The message loop's wait sees the end and runs the pass at once.
     ASSERT_TRUE(KillProcess(server->pid()));
-    EXPECT_TRUE(waitForMessageOrServerEnd(5000));
+    EXPECT_TRUE(WaitForMessageOrServerEnd(5000));
     EXPECT_EQ(server->state(), Stopped);
     EXPECT_FALSE(server->processHandle());
     EXPECT_TRUE(PumpWakesUntil(sink.hwnd(), [&] { return sink.count(server->messageId(), UnexpectedEnd) == 1; }));

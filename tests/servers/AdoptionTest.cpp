@@ -39,7 +39,7 @@ protected:
     void SetUp() override
     {
         ServerKitTest::SetUp();
-        ASSERT_NE(startServerMonitor(), 0u);
+        ASSERT_NE(StartServerMonitor(), 0u);
         WNDCLASSA wc = {};
         wc.lpfnWndProc = countEnds;
         wc.lpszClassName = "ServersEndCounter";

@@ -200,7 +200,7 @@ TEST_F(ApacheCheckTest, TheWholeOutputIsJudged)
     EXPECT_FALSE(Check());
     ASSERT_EQ(window->texts.size(), 1u);
     EXPECT_EQ(window->texts[0].find("AH00112: Warning: DocumentRoot [C:/www/0] does not exist\nAH00112"), 0u);
-    EXPECT_LE(window->texts[0].size(), (size_t)apacheCheckOutputSize);
+    EXPECT_LE(window->texts[0].size(), (size_t)ApacheCheckOutputSize);
 }
 
 // The reader judges what it is given in any pieces: "Syntax OK" split at

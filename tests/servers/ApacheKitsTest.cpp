@@ -146,7 +146,7 @@ void ApacheKits::StartCheckStopAndService(const KitRow& row)
     std::string confText;
     ASSERT_TRUE(testkit::ReadFileBytes(conf, &confText));
 
-    ASSERT_NE(startServerMonitor(), 0u);
+    ASSERT_NE(StartServerMonitor(), 0u);
     TestApache apache(kitFolder());
     Notes notes(apache.messageId());
     apache.setNotifyWindow(notes.hwnd);
@@ -296,7 +296,7 @@ TEST_F(ApacheKits, AnOverdueStopEndsBothProcessesOnRequest)
     LayOut();
     UseHttpdLayout();
     ASSERT_TRUE(testkit::WriteFileBytes(apacheDir() + "bin\\httpd.stubborn", ""));
-    ASSERT_NE(startServerMonitor(), 0u);
+    ASSERT_NE(StartServerMonitor(), 0u);
     TestApache apache(kitFolder());
     ASSERT_EQ(apache.start(), 0u);
     DWORD child = 0;
@@ -326,7 +326,7 @@ TEST_F(ApacheKits, AStopBeforeTheEventsExistWaitsForThem)
     std::string conf;
     ASSERT_TRUE(testkit::ReadFileBytes(kit + "Apache\\conf\\httpd.conf", &conf));
     WriteHttpdConf(conf + "# testkit: check-delay 3000\n");
-    ASSERT_NE(startServerMonitor(), 0u);
+    ASSERT_NE(StartServerMonitor(), 0u);
     TestApache apache(kitFolder());
     ASSERT_EQ(apache.start(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([&] { return apache.state() == Running; }, 10000));

@@ -109,7 +109,7 @@ TEST_F(ApacheLaunchTest, StopRunsTheShutdownCommandWithTwoBlanks)
 TEST_F(ApacheLaunchTest, StartAndStopThroughTheMonitor)
 {
     LayOut();
-    ASSERT_NE(startServerMonitor(), 0u);
+    ASSERT_NE(StartServerMonitor(), 0u);
     TestApache apache(kitFolder());
     EXPECT_EQ(apache.start(), 0u);
     EXPECT_EQ(apache.state(), StartPending);

@@ -294,7 +294,7 @@ TEST_F(MySqlTest, AStopThatDoesNotEndIsOverdueOnceAndEndsOnlyOnRequest)
     AddMySqlBuilds({"mysqld.exe"});
     ASSERT_TRUE(DeleteFileA((kit + "MySql\\bin\\mysqladmin.exe").c_str()));
     ASSERT_TRUE(testkit::WriteFileBytes(kit + "MySql\\bin\\mysqld.stubborn", ""));
-    ASSERT_NE(startServerMonitor(), 0u);
+    ASSERT_NE(StartServerMonitor(), 0u);
     TestMySql mysql(kitFolder());
     EXPECT_FALSE(mysql.stopOverdue(GetTickCount() + 60000, 30000)) << "nothing was asked";
     ASSERT_EQ(mysql.start(), 0u);

@@ -225,7 +225,7 @@ TEST(StackTable, OneActionPerRow)
         EXPECT_EQ(row.mysqlAfter, mysql.state());
         EXPECT_EQ(row.restartsAfter, apache.restartPending() && mysql.restartPending());
         EXPECT_EQ(row.modeAfter, apache.serviceMode() && mysql.serviceMode());
-        EXPECT_EQ(stack.started(), stackStarted(apache.state(), mysql.state()));
+        EXPECT_EQ(stack.started(), StackStarted(apache.state(), mysql.state()));
         if (row.action == ApplyServices)
             EXPECT_EQ(row.switches ? -1 : int(row.services), view.servicesSaid);
         EXPECT_EQ(row.action == Quit || row.action == SessionEnd, stack.quitting());

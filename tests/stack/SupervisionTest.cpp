@@ -31,15 +31,15 @@ TEST(Supervision, NextStepTable)
     for (const auto& row : rows) {
         StackFacts facts = {row.apache,       row.mysql,         row.apacheRestart,
                             row.mysqlRestart, row.switchPending, row.quitting, true};
-        EXPECT_EQ(nextStackStep(facts), row.step)
+        EXPECT_EQ(NextStackStep(facts), row.step)
             << "apache " << row.apache << " mysql " << row.mysql << " restarts " << row.apacheRestart
             << row.mysqlRestart << " switch " << row.switchPending << " quitting " << row.quitting;
         // Told of a change between ticks: the stops at once, the rest waits.
         facts.statusTick = false;
         bool now = row.step == StepStopApache || row.step == StepStopMySql;
-        EXPECT_EQ(nextStackStep(facts), now ? row.step : StepNone) << "between ticks, row " << &row - rows;
+        EXPECT_EQ(NextStackStep(facts), now ? row.step : StepNone) << "between ticks, row " << &row - rows;
     }
-    EXPECT_TRUE(stackStarted(R, R));
-    EXPECT_FALSE(stackStarted(R, SP));
-    EXPECT_FALSE(stackStarted(S, R));
+    EXPECT_TRUE(StackStarted(R, R));
+    EXPECT_FALSE(StackStarted(R, SP));
+    EXPECT_FALSE(StackStarted(S, R));
 }
