@@ -28,10 +28,6 @@ const DWORD CheckPollMs = 20;
 // A running program is taken for Apache only by one of these file names.
 const char* const ServerNames[] = {"apache.exe", "httpd.exe"};
 
-// How long a stop waits for a 2.x parent that has not made its events yet
-// (it is still reading its configuration).
-const DWORD EventWaitMs = 5000;
-
 // Waits at most ms for `object` while the thread's messages are
 // dispatched; true when it is signalled. A quit ends the wait (*quit set)
 // and is handed on to the loop that called.
@@ -227,7 +223,7 @@ DWORD ApacheServer::shutdownUnchecked()
     // sets the same event: a server just started is first given the time
     // to make it.
     if (!httpd_) {
-        HANDLE ready = awaitServerEvent("shutdown");
+        HANDLE ready = awaitServerEvent(openParentEvent, "shutdown");
         if (ready)
             CloseHandle(ready);
     }
@@ -238,36 +234,21 @@ DWORD ApacheServer::shutdownUnchecked()
     return launchHelper(line, "Stopping Apache");
 }
 
-HANDLE ApacheServer::awaitServerEvent(const char* kind)
+HANDLE ApacheServer::openParentEvent(const Server& server, const char* kind)
 {
-    DWORD pid = process_.dwProcessId;
+    DWORD pid = static_cast<const ApacheServer&>(server).process_.dwProcessId;
     if (!pid)
         return nullptr;
     char name[48];
     snprintf(name, sizeof name, "ap%lu_%s", static_cast<unsigned long>(pid), kind);
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    // A server still reading its configuration has not made its events
-    // yet: they are awaited while it lives (bounded, the window's messages
-    // going on). Its own handle is waited on, the driver's may go meanwhile.
-    HANDLE server = nullptr;
-    if (!event && process_.hProcess)
-        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &server, SYNCHRONIZE, FALSE, 0);
-    bool quit = false;
-    for (DWORD begun = GetTickCount(); !event && server && !quit && GetTickCount() - begun < EventWaitMs;) {
-        if (PumpWait(server, CheckPollMs, &quit))
-            break;
-        event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    }
-    if (server)
-        CloseHandle(server);
-    return event;
+    return OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
 }
 
 DWORD ApacheServer::signalParent(const char* kind)
 {
     if (!process_.dwProcessId)
         return ERROR_INVALID_PARAMETER;
-    HANDLE event = awaitServerEvent(kind);
+    HANDLE event = awaitServerEvent(openParentEvent, kind);
     // Still none: the stop is refused, the server stays Running and can be
     // asked again.
     if (!event)

@@ -96,9 +96,10 @@ private:
     ApacheCheckOutput checkOutput_;
 
     // The named event ap<pid>_<kind> ("shutdown", "restart") of the
-    // server's first process, opened to be set; awaited while that process
-    // lives and has not made it yet (bounded); null without it.
-    HANDLE awaitServerEvent(const char* kind);
+    // server's first process, opened to be set (awaited through
+    // awaitServerEvent while that process has not made it yet); null
+    // without it.
+    static HANDLE openParentEvent(const Server& server, const char* kind);
     // Sets that event (Apache 2.x's parent waits on it); 0 or the error.
     DWORD signalParent(const char* kind);
     // Whether pid runs this kit's httpd.exe; *parent (may be null) gets

@@ -94,18 +94,27 @@ void MySqlServer::shutdownEventName(int age, DWORD pid, char* name, int size)
         snprintf(name, size, "MySqlShutdown");
 }
 
+HANDLE MySqlServer::openShutdownEvent(const Server& server, const char*)
+{
+    DWORD pid = static_cast<const MySqlServer&>(server).process_.dwProcessId;
+    HANDLE shutdown = nullptr;
+    for (int age = 0; age < ShutdownEventAges && !shutdown; ++age) {
+        if (age < 2 && !pid)
+            continue;
+        char name[40];
+        shutdownEventName(age, pid, name, sizeof name);
+        shutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    }
+    return shutdown;
+}
+
 DWORD MySqlServer::stopProcess()
 {
     // The server's own event, newest naming first; none needs a password.
     // Object names are compared with case: each is asked as it is made.
-    HANDLE shutdown = nullptr;
-    for (int age = 0; age < ShutdownEventAges && !shutdown; ++age) {
-        if (age < 2 && !process_.dwProcessId)
-            continue;
-        char name[40];
-        shutdownEventName(age, process_.dwProcessId, name, sizeof name);
-        shutdown = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    }
+    // A server just started has not made it yet (a logoff or a quit right
+    // after the start): it is awaited while the server lives.
+    HANDLE shutdown = awaitServerEvent(openShutdownEvent, nullptr);
     // The server's end is seen on its process handle: nothing waits here.
     if (shutdown) {
         SetEvent(shutdown);

@@ -42,6 +42,9 @@ public:
     static void shutdownEventName(int age, DWORD pid, char* name, int size);
 
 private:
+    // The first of those events that exists, opened to be set.
+    static HANDLE openShutdownEvent(const Server& server, const char* unused);
+
     char directory_[MAX_PATH];
     char executable_[MAX_PATH];
     char arguments_[MaxMySqlArguments + 1];

@@ -441,6 +441,26 @@ bool Server::closeService()
     return closed != 0;
 }
 
+HANDLE Server::awaitServerEvent(EventOpener open, const char* kind) const
+{
+    HANDLE event = open(*this, kind);
+    // The server's own handle is waited on: the driver's may go meanwhile.
+    HANDLE server = nullptr;
+    if (!event && process_.hProcess)
+        DuplicateHandle(GetCurrentProcess(), process_.hProcess, GetCurrentProcess(), &server, SYNCHRONIZE, FALSE, 0);
+    // Only sent messages are answered meanwhile: a stop comes also at a
+    // quit or a logoff, whose posted messages (a menu's end, the quit)
+    // belong to the loops that wait for them.
+    for (DWORD begun = GetTickCount(); !event && server && GetTickCount() - begun < ServerEventWaitMs;) {
+        if (WaitAnswering(&server, 1, ServerPollMs) == WAIT_OBJECT_0)
+            break;
+        event = open(*this, kind);
+    }
+    if (server)
+        CloseHandle(server);
+    return event;
+}
+
 bool Server::runHidden(const char* cmdLine)
 {
     return WinExec(cmdLine, SW_HIDE) > 31;

@@ -58,6 +58,11 @@ void CALLBACK MonitorTick(HWND, UINT, UINT_PTR, DWORD);
 const int ServerTableSize = 10;
 extern Server* serverTable[ServerTableSize];
 
+// How long a stop waits for a just-started server to make its event, and
+// how often it looks.
+const DWORD ServerEventWaitMs = 5000;
+const DWORD ServerPollMs = 20;
+
 class Server {
 public:
     explicit Server(const char* name);
@@ -167,6 +172,13 @@ protected:
     // Runs a command line without showing a window; true when WinExec
     // accepted it (a result above 31).
     static bool runHidden(const char* cmdLine);
+    // The event a server makes once it has started and that its stop sets,
+    // opened by open(server, kind). A server still starting has not made it
+    // yet: it is awaited while the process lives, at most ServerEventWaitMs,
+    // the messages sent to the window answered meanwhile. Null when none
+    // came.
+    typedef HANDLE (*EventOpener)(const Server& server, const char* kind);
+    HANDLE awaitServerEvent(EventOpener open, const char* kind) const;
     // The program a command line starts: its first word, or the text in
     // the quotes it begins with. CreateProcessA is given it as the
     // application name, so that a path with blanks never starts another

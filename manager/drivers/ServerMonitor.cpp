@@ -122,6 +122,19 @@ UINT_PTR StartServerMonitor()
     return monitorTimer;
 }
 
+DWORD WaitAnswering(const HANDLE* handles, DWORD count, DWORD ms)
+{
+    DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, ms, QS_SENDMESSAGE | QS_PAINT);
+    if (result == WAIT_OBJECT_0 + count) {
+        // PeekMessage delivers the sent messages whatever its filter; only
+        // painting is taken from the queue.
+        MSG message;
+        while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    return result;
+}
+
 void WaitForServersPumping(Server* const* servers, int count, DWORD ms)
 {
     DWORD started = GetTickCount();
@@ -136,19 +149,11 @@ void WaitForServersPumping(Server* const* servers, int count, DWORD ms)
         DWORD spent = GetTickCount() - started;
         if (!live || spent >= ms)
             return;
-        // Any one process, a message sent to a window of the thread or a
-        // window to paint (waiting for all would see a message only once
-        // every process has ended).
-        DWORD result = MsgWaitForMultipleObjects(live, ends, FALSE, ms - spent, QS_SENDMESSAGE | QS_PAINT);
+        // Any one process, or messages answered (waiting for all would see
+        // a message only once every process has ended); then the handles
+        // are read again.
+        DWORD result = WaitAnswering(ends, live, ms - spent);
         if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
             return;
-        if (result < WAIT_OBJECT_0 + live)
-            continue;
-        // PeekMessage delivers the sent messages whatever its filter; only
-        // painting is taken from the queue. Posted messages stay for the
-        // loop they are meant for (a tray menu's end, the quit).
-        MSG message;
-        while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
-            DispatchMessageA(&message);
     }
 }

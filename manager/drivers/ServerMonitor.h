@@ -43,6 +43,13 @@ bool WaitForMessageOrServerEnd(DWORD timeoutMs);
 // when it happens. False for WM_QUIT.
 bool GetMessageWatchingServers(MSG* message);
 
+// Waits at most ms for one of the handles or for messages sent to the
+// calling thread's windows or windows to paint, and answers those; posted
+// messages wait for the loop they are meant for (a menu's end, the quit).
+// MsgWaitForMultipleObjects's result: WAIT_OBJECT_0 + count when messages
+// were answered.
+DWORD WaitAnswering(const HANDLE* handles, DWORD count, DWORD ms);
+
 // Waits until the processes of the servers (their processHandle, read
 // afresh each time: a pass lets go of a process it finds ended) have all
 // ended, or until ms have passed, answering the messages sent to the
