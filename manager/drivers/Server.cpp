@@ -97,7 +97,7 @@ Server::Server(const char* name)
     ZeroMemory(helpers_, sizeof helpers_);
     nextHelper_ = 0;
     adoptExclusion_.helpers = helpers_;
-    adoptExclusion_.HelperCount = HelperCount;
+    adoptExclusion_.helperCount = HelperCount;
     startChecked_ = false;
     checking_ = false;
     serviceProcess_ = nullptr;

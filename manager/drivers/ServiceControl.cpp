@@ -50,7 +50,7 @@ bool Excluded(const PROCESSENTRY32& entry, const char* upperName, const ProcessE
 {
     if (!exclusion)
         return false;
-    for (int i = 0; i < exclusion->HelperCount; ++i) {
+    for (int i = 0; i < exclusion->helperCount; ++i) {
         DWORD helper = exclusion->helpers[i];
         if (helper && (entry.th32ProcessID == helper || entry.th32ParentProcessID == helper))
             return true;

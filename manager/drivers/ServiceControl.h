@@ -16,7 +16,7 @@ struct ProcessExclusion {
     // when its own id or its parent's id is one of them. Ids of 0 are
     // unused places.
     const DWORD* helpers;
-    int HelperCount;
+    int helperCount;
 };
 
 class ServiceControl {

@@ -187,6 +187,24 @@ bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs)
     return ended;
 }
 
+bool RunAsWindowsVersion(const std::string& program, const std::string& copyName, const char* version,
+                         const std::string& arguments, DWORD* exitCode, DWORD timeoutMs)
+{
+    const std::string copy = BinDir() + copyName;
+    const std::string keyPath = "Software\\Wine\\AppDefaults\\" + copyName;
+    HKEY key;
+    bool ran = false;
+    if (CopyFileA(program.c_str(), copy.c_str(), FALSE) &&
+        RegCreateKeyA(HKEY_CURRENT_USER, keyPath.c_str(), &key) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
+        RegCloseKey(key);
+        ran = RunProcess("\"" + copy + "\" " + arguments, exitCode, timeoutMs);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
+    DeleteFileA(copy.c_str());
+    return ran;
+}
+
 std::string ArtefactsDir()
 {
     std::string dir = BinDir() + "..\\artefacts\\";

@@ -58,6 +58,12 @@ HANDLE StartProcess(const std::string& cmdLine, const char* curDir = nullptr);
 // Runs a program to its end; returns false when it did not start or did not
 // end within timeoutMs (it is then terminated).
 bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs = 20000);
+// Runs a copy of program (named copyName, in BinDir) with arguments as if
+// on another Windows version ("win98", "win2k", "winxp": Wine's AppDefaults
+// key of the copy's name), then removes the copy and the key. True when it
+// ran and ended in time; *exitCode gets its exit code.
+bool RunAsWindowsVersion(const std::string& program, const std::string& copyName, const char* version,
+                         const std::string& arguments, DWORD* exitCode, DWORD timeoutMs = 20000);
 // Waits for a process while pumping messages; true when it ended.
 bool WaitProcess(HANDLE process, DWORD timeoutMs);
 // The process with that id runs (judged by a handle to it, so an id that

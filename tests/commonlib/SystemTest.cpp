@@ -14,20 +14,10 @@ namespace {
 // version; returns its exit code (0 when it could not be run).
 DWORD ProbeAs(const char* version)
 {
-    std::string dir = testkit::MakeTempDir("probe");
-    std::string name = "TvProbe" + std::to_string(GetCurrentProcessId()) + version + ".exe";
-    std::string key = "Software\\Wine\\AppDefaults\\" + name;
     DWORD code = 0;
-    HKEY hkey;
-    if (CopyFileA((testkit::BinDir() + "TvProbe.exe").c_str(), (dir + name).c_str(), FALSE) &&
-        RegCreateKeyA(HKEY_CURRENT_USER, key.c_str(), &hkey) == ERROR_SUCCESS) {
-        RegSetValueExA(hkey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), lstrlenA(version) + 1);
-        RegCloseKey(hkey);
-        if (!testkit::RunProcess("\"" + dir + name + "\"", &code))
-            code = 0;
-        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-    }
-    testkit::RemoveTree(dir);
+    std::string name = "TvProbe" + std::to_string(GetCurrentProcessId()) + version + ".exe";
+    if (!testkit::RunAsWindowsVersion(testkit::BinDir() + "TvProbe.exe", name, version, "", &code))
+        code = 0;
     return code;
 }
 

@@ -84,25 +84,13 @@ std::string ServerKitTest::RunProbe(const char* version, const char* action)
     // alone.
     char name[64];
     snprintf(name, sizeof name, "srvprobe_%lu.exe", GetCurrentProcessId());
-    std::string probe = testkit::BinDir() + name;
-    EXPECT_TRUE(CopyFileA((testkit::BinDir() + "servers_familyprobe.exe").c_str(), probe.c_str(), FALSE))
-        << "error " << GetLastError();
-    std::string keyPath = std::string("Software\\Wine\\AppDefaults\\") + name;
-    HKEY key;
-    EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, keyPath.c_str(), &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
-    RegCloseKey(key);
-
     std::string report = temp + "probe.txt";
     DeleteFileA(report.c_str());
     DWORD exitCode = 99;
     // The kit's folder ends with a backslash: doubled before the closing
     // quote, it stays one.
-    bool ran = testkit::RunProcess("\"" + probe + "\" " + report + " " + action + " \"" + kitShort + "\\\"",
-                                   &exitCode);
-
-    RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
-    DeleteFileA(probe.c_str());
+    bool ran = testkit::RunAsWindowsVersion(testkit::BinDir() + "servers_familyprobe.exe", name, version,
+                                            report + " " + action + " \"" + kitShort + "\\\"", &exitCode);
     EXPECT_TRUE(ran);
     EXPECT_EQ(exitCode, 0u) << "probe exit code";
     std::string text;

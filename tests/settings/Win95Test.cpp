@@ -61,21 +61,9 @@ TEST(SettingsWin95, StartAsServicesNeitherReadNorWritten)
     ASSERT_TRUE(IsNtFamily());
     char name[64];
     snprintf(name, sizeof name, "%s%lu.exe", CopyPrefix, GetCurrentProcessId());
-    const std::string copy = testkit::BinDir() + name;
-    const std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + name;
-    ASSERT_TRUE(CopyFileA(ModulePath().c_str(), copy.c_str(), FALSE)) << "error " << GetLastError();
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-    RegCloseKey(key);
-
     DWORD exitCode = 99;
-    bool ended = testkit::RunProcess("\"" + copy + "\" --gtest_filter=SettingsWin95.*", &exitCode, 60000);
+    bool ended = testkit::RunAsWindowsVersion(ModulePath(), name, "win98", "--gtest_filter=SettingsWin95.*", &exitCode,
+                                              60000);
     EXPECT_TRUE(ended);
     EXPECT_EQ(exitCode, 0u) << "the copy seeing Windows 98 failed (its output is above)";
-
-    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
-    EXPECT_TRUE(DeleteFileA(copy.c_str())) << "error " << GetLastError();
 }
