@@ -196,7 +196,13 @@ TEST_F(ProgramTest, OneManagerObeysItsWords)
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_APACHE_STATUS).find("Started") != std::string::npos &&
                                        Text(w, IDC_MYSQL_STATUS).find("Started") != std::string::npos; },
                           15000));
-    EXPECT_EQ(0u, Run("/stop"));
+    // "Started" may still be shown from before the restart while its second
+    // start is under way, and a stop that arrives then is not taken (the
+    // stack is not started): the word is given again until the stop begins.
+    for (int i = 0; i < 3 && LogCount("Arret des serveurs") == 0; ++i) {
+        EXPECT_EQ(0u, Run("/stop"));
+        PumpUntil([&] { return LogCount("Arret des serveurs") > 0; }, 3000);
+    }
     EXPECT_TRUE(PumpUntil([&] { return Text(w, IDC_MYSQL_STATUS).find("Stopped") != std::string::npos &&
                                        Text(w, IDC_APACHE_STATUS).find("Stopped") != std::string::npos; },
                           15000));
