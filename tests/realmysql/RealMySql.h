@@ -37,7 +37,8 @@ std::string ProgramDir(RealServer server);
 // mysqld.exe (8.0: mysqladmin.exe, mysql.exe and their DLLs too),
 // MySql\share.
 // my.ini in the Windows directory gives the server innodb_use_native_aio=0
-// (Wine has no native asynchronous I/O for it), a free port for the server
+// (8.0's overlapped I/O fails under Wine; 5.7 ignores the option on
+// Windows, see initialise()), a free port for the server
 // and the clients, and no X plugin (its port would be shared with other
 // runs). The data folder is initialised once, when the kit is made.
 class RealKit {
