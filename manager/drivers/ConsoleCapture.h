@@ -1,8 +1,8 @@
 // The first lines a hidden server writes to its console before its own log
 // opens (a missing file, a bad option, a loader complaint): its standard
-// output and error go to a pipe that a thread of the manager drains, so
-// the server never waits on a full pipe, and only the first bytes are
-// kept.
+// output and error go to a pipe that one thread of the manager drains for
+// every server, so the server does not wait on a full pipe, and only the
+// first bytes are kept.
 #pragma once
 
 #include <windows.h>
@@ -29,7 +29,7 @@ public:
     // launch must let the program inherit it.
     HANDLE output() const { return childEnd_; }
     BOOL inherits() const { return childEnd_ != nullptr; }
-    // Hands the pipe to a draining thread for the process `pid`.
+    // Hands the pipe to the drain thread for the process `pid`.
     void attach(DWORD pid);
 
 private:
@@ -41,6 +41,6 @@ private:
 };
 
 // The first lines with more than blanks that process `pid` wrote to its
-// console (as far as they are drained yet), oldest first, each cut to
+// console (what its pipe holds is taken first), oldest first, each cut to
 // lineSize - 1 characters; their count (0: nothing, or no capture of pid).
 int CapturedConsoleLines(DWORD pid, char* lines, int lineSize, int maxLines);

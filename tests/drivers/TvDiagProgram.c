@@ -1,8 +1,9 @@
 /* The program of the import-table fixtures: imports tvdiag_mid.dll.
- *   TvDiagProgram.exe [--say TEXT] [--flood KB]
+ *   TvDiagProgram.exe [--say TEXT] [--flood KB] [--wait MS]
  * --say writes TEXT to standard output and "err: TEXT" to standard error;
- * --flood then writes KB kilobytes more to standard output. Ends with the
- * exit code 3. */
+ * --flood then writes KB kilobytes more to standard output; --wait then
+ * waits MS milliseconds. Ends with the exit code 3. */
+#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +23,8 @@ int main(int argc, char** argv)
             for (int k = atoi(argv[i + 1]); k > 0; --k)
                 fwrite(block, 1, sizeof block - 1, stdout);
             fflush(stdout);
+        } else if (!strcmp(argv[i], "--wait")) {
+            Sleep((DWORD)atoi(argv[i + 1]));
         }
     }
     return TvDiagMid() == 8 ? 3 : 4;
