@@ -35,6 +35,12 @@ protected:
     void SetUp() override
     {
         row = Server();
+        ASSERT_EQ("", MakeReady());
+    }
+    // The row's kit (made when missing) with its manager showing
+    // "Stopped"; empty when ready, else what went wrong.
+    std::string MakeReady()
+    {
         // One kit at a time: both would share my.ini in the Windows folder.
         if (!kits[row]) {
             kits[1 - row].reset();
@@ -43,12 +49,14 @@ protected:
             kits[row].reset(new realmysql::RealKit(row == realmysql::Mysql80 ? "real" : "real57", {}, row));
         }
         kit = kits[row].get();
-        ASSERT_EQ("", kit->problem());
+        if (!kit->problem().empty())
+            return kit->problem();
         if (!kit->run.window || WaitForSingleObject(kit->run.process, 0) != WAIT_TIMEOUT) {
-            ASSERT_TRUE(kit->launch()) << "no manager window";
+            if (!kit->launch())
+                return "no manager window";
             std::printf("manager: %s\n", kit->manager());
         }
-        ASSERT_TRUE(kit->run.waitStatus("Stopped", 20000)) << Status();
+        return kit->run.waitStatus("Stopped", 20000) ? "" : Status();
     }
 
     std::string Status()
@@ -73,13 +81,15 @@ protected:
     }
     // A clean shutdown, judged by the server's log and its closed port;
     // then the process Wine keeps alive is ended (RealMySql.h) and the
-    // manager sees the server stopped, without an unexpected end.
-    void ExpectCleanStop(const char* what)
+    // manager sees the server stopped, without an unexpected end. Empty, or
+    // what went wrong.
+    std::string CleanStop(const char* what)
     {
-        EXPECT_TRUE(kit->waitShutdown(++shutdowns[row], serverWaitMs)) << what << "\n" << Status();
+        bool shut = kit->waitShutdown(++shutdowns[row], serverWaitMs);
         kit->endServers();
-        EXPECT_TRUE(kit->run.waitStatus("Stopped", 20000)) << what << "\n" << Status();
-        EXPECT_EQ(0, kit->run.logCount("Unexpected end of MySql")) << what << "\n" << Status();
+        if (!shut || !kit->run.waitStatus("Stopped", 20000) || kit->run.logCount("Unexpected end of MySql"))
+            return std::string(what) + ": no clean stop\n" + Status();
+        return "";
     }
 
     static std::unique_ptr<realmysql::RealKit> kits[2];
@@ -98,6 +108,7 @@ int RealMySql::shutdowns[2];
 class RealMySqlRows : public RealMySql, public ::testing::WithParamInterface<realmysql::RealServer> {
 protected:
     realmysql::RealServer Server() const override { return GetParam(); }
+    std::string Scenario();
 };
 
 }  // namespace
@@ -108,34 +119,68 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealMySqlRows, ::testing::Values(realmysql::My
                          });
 
 // 5.7 ends only through "MySQLShutdown<pid>", and its kit has no
-// mysqladmin: every clean stop here is the manager's event.
-TEST_P(RealMySqlRows, StartQueryStopKeepTheRowThenAPasswordAndQuit)
+// mysqladmin: every clean stop here is the manager's event. Empty, or the
+// first step that went wrong.
+#define STEP(done, what)                                                          \
+    do {                                                                          \
+        if (!(done))                                                              \
+            return std::string(what) + "\n" + lastOutput + "\n" + Status();     \
+    } while (0)
+#define CLEAN_STOP(what)                                                          \
+    do {                                                                          \
+        std::string problem = CleanStop(what);                                    \
+        if (!problem.empty())                                                     \
+            return problem;                                                       \
+    } while (0)
+
+std::string RealMySqlRows::Scenario()
 {
-    Start("/start");
-    std::string out;
-    ASSERT_TRUE(kit->query("CREATE DATABASE tv; CREATE TABLE tv.t (v VARCHAR(20)); INSERT INTO tv.t VALUES ('kept')",
-                           &out))
-        << out;
+    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs) && Answers("SELECT 1", "1\n"),
+         "/start");
+    STEP(kit->query("CREATE DATABASE tv; CREATE TABLE tv.t (v VARCHAR(20)); INSERT INTO tv.t VALUES ('kept')",
+                    &lastOutput),
+         "a table made");
+    STEP(kit->run.run("/stop"), "/stop");
+    CLEAN_STOP("/stop");
 
-    ASSERT_TRUE(kit->run.run("/stop"));
-    ExpectCleanStop("/stop");
-
-    Start("/start again");
-    EXPECT_TRUE(Answers("SELECT v FROM tv.t", "kept\n")) << lastOutput;
+    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs), "/start again");
+    STEP(Answers("SELECT v FROM tv.t", "kept\n"), "the row kept");
 
     // Root gets a password, as in every real install: the stop still works
     // (the server's event needs none).
-    ASSERT_TRUE(kit->query("ALTER USER 'root'@'localhost' IDENTIFIED BY 'tv-Secret-1'", &out)) << out;
+    STEP(kit->query("ALTER USER 'root'@'localhost' IDENTIFIED BY 'tv-Secret-1'", &lastOutput), "a password");
     password[row] = "tv-Secret-1";
-    ASSERT_TRUE(kit->run.run("/stop"));
-    ExpectCleanStop("/stop with a password");
+    STEP(kit->run.run("/stop"), "/stop with a password");
+    CLEAN_STOP("/stop with a password");
 
     // A quit stops the server too.
-    Start("/start with a password");
-    ASSERT_TRUE(kit->run.run("/quit"));
-    EXPECT_TRUE(kit->run.ended(30000));
-    EXPECT_TRUE(kit->waitShutdown(++shutdowns[row], serverWaitMs)) << "/quit\n" << Status();
+    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs) && Answers("SELECT 1", "1\n"),
+         "/start with a password");
+    STEP(kit->run.run("/quit") && kit->run.ended(30000), "/quit");
+    STEP(kit->waitShutdown(++shutdowns[row], serverWaitMs), "/quit: no clean stop");
     kit->endServers();
+    return "";
+}
+
+// Under load Wine now and then completes one of 5.7's overlapped writes
+// short, and the server gives up ("'Windows aio' returned OS error 0",
+// see RealMySql.cpp). Then, and only then, the scenario is run once more
+// on a new kit.
+TEST_P(RealMySqlRows, StartQueryStopKeepTheRowThenAPasswordAndQuit)
+{
+    for (int attempt = 1;; ++attempt) {
+        std::string problem = Scenario();
+        if (problem.empty())
+            return;
+        if (attempt == 2 || kit->logCount("'Windows aio' returned OS error") == 0) {
+            ADD_FAILURE() << problem;
+            return;
+        }
+        std::printf("attempt %d: Wine's overlapped I/O failed the server:\n%s\n", attempt, problem.c_str());
+        kit->endServers();
+        kits[row].reset();
+        ASSERT_EQ("", MakeReady());
+    }
 }
 
 TEST_F(RealMySql, KilledServerIsReportedWithTheTailOfItsLog)
