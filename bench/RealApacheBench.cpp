@@ -118,11 +118,11 @@ int main(int argc, char** argv)
     }
     // The first launch decides which manager runs; the stand-in kit gets
     // the same.
-    if (!kit.launch()) {
+    if (!kit.run.launch()) {
         std::printf("no manager window\n");
         return 1;
     }
-    std::printf("manager: %s; %d runs each, medians\n", kit.manager(), runs);
+    std::printf("manager: %s; %d runs each, medians\n", kit.run.manager(), runs);
     kit.run.run("/quit");
     kit.run.ended(20000);
     Figures standIn, real, bare;

@@ -89,13 +89,13 @@ int main(int argc, char** argv)
         std::printf("%s\n", kit.problem().c_str());
         return 1;
     }
-    // The first launch decides which manager runs (RealKit::launch); the
+    // The first launch decides which manager runs (ManagerRun::launch); the
     // stand-in kit gets the same.
-    if (!kit.launch()) {
+    if (!kit.run.launch()) {
         std::printf("no manager window\n");
         return 1;
     }
-    std::printf("manager: %s; %d runs each, medians\n", kit.manager(), runs);
+    std::printf("manager: %s; %d runs each, medians\n", kit.run.manager(), runs);
     kit.run.run("/quit");
     kit.run.ended(20000);
     {

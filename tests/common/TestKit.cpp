@@ -155,14 +155,14 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-HANDLE StartProcess(const std::string& cmdLine, const char* curDir)
+HANDLE StartProcess(const std::string& cmdLine, const char* curDir, DWORD flags)
 {
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     std::string line = cmdLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, curDir, &si, &pi))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, curDir, &si, &pi))
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;

@@ -52,9 +52,9 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 
-// Starts a program (command line as CreateProcessA takes it); returns the
-// process handle or null. The caller closes it.
-HANDLE StartProcess(const std::string& cmdLine, const char* curDir = nullptr);
+// Starts a program (command line as CreateProcessA takes it, with its
+// creation flags); returns the process handle or null. The caller closes it.
+HANDLE StartProcess(const std::string& cmdLine, const char* curDir = nullptr, DWORD flags = 0);
 // Runs a program to its end; returns false when it did not start or did not
 // end within timeoutMs (it is then terminated).
 bool RunProcess(const std::string& cmdLine, DWORD* exitCode, DWORD timeoutMs = 20000);

@@ -97,7 +97,18 @@ HWND ManagerRun::launch(const char* words)
         window = found.empty() ? nullptr : found[0];
         return window != nullptr;
     }, 15000);
+    if (!window && shipped && (!process || WaitForSingleObject(process, 0) == WAIT_OBJECT_0)) {
+        shipped = false;
+        if (CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), exe.c_str(), FALSE))
+            return launch(words);
+    }
     return window;
+}
+
+void ManagerRun::useShipped()
+{
+    std::string path = testkit::Env("TARVANE_SHIPPED_MANAGER");
+    shipped = !path.empty() && CopyFileA(path.c_str(), exe.c_str(), FALSE);
 }
 
 bool ManagerRun::run(const char* words)

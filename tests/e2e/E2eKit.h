@@ -33,7 +33,13 @@ public:
     bool ok() const { return laidOut; }
 
     // Starts the first manager and waits for its window; null on failure.
+    // With the shipped manager in place (useShipped) where it cannot run
+    // (no 32-bit code here), this tree's build is put back and started.
     HWND launch(const char* words = "");
+    // Puts the 32-bit manager as it ships (TARVANE_SHIPPED_MANAGER) in
+    // place of this tree's build.
+    void useShipped();
+    const char* manager() const { return shipped ? "32-bit Tarvane.exe as it ships" : "64-bit Tarvane.exe"; }
     // A further start with words; true when it ended with exit code 0.
     bool run(const char* words);
     // The manager process has ended within ms.
@@ -66,6 +72,7 @@ public:
     HANDLE process = nullptr;
     DWORD pid = 0;
     HWND window = nullptr;
+    bool shipped = false;
 
 private:
     bool laidOut;

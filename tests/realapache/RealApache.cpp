@@ -48,7 +48,7 @@ std::string HttpdConf(int port, const char* extra)
 }
 
 RealKit::RealKit(const char* tag)
-    : run(tag, {}, testkit::KitApache24), shipped_(false)
+    : run(tag, {}, testkit::KitApache24)
 {
     std::string server = ServerDir();
     if (server.empty() || !testkit::FileExists(server + "bin\\httpd.exe")) {
@@ -67,8 +67,7 @@ RealKit::RealKit(const char* tag)
         problem_ = "the server's files could not be put into the kit, error " + std::to_string(GetLastError());
         return;
     }
-    std::string shipped = testkit::Env("TARVANE_SHIPPED_MANAGER");
-    shipped_ = !shipped.empty() && CopyFileA(shipped.c_str(), run.exe.c_str(), FALSE);
+    run.useShipped();
 }
 
 RealKit::~RealKit()
@@ -79,17 +78,6 @@ RealKit::~RealKit()
     }
     run.kit.removeServices();
     endServers();
-}
-
-HWND RealKit::launch(const char* words)
-{
-    HWND window = run.launch(words);
-    if (!window && shipped_ && (!run.process || WaitForSingleObject(run.process, 0) == WAIT_OBJECT_0)) {
-        shipped_ = false;
-        if (CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), run.exe.c_str(), FALSE))
-            window = run.launch(words);
-    }
-    return window;
 }
 
 bool RealKit::writeConf(int port, const char* extra) const

@@ -40,10 +40,6 @@ public:
     const std::string& problem() const { return problem_; }
 
     e2e::ManagerRun run;
-    // Starts the manager: the 32-bit one as it ships where this machine
-    // runs 32-bit programs, else the 64-bit build (as realmysql does).
-    HWND launch(const char* words = "");
-    const char* manager() const { return shipped_ ? "32-bit Tarvane.exe as it ships" : "64-bit Tarvane.exe"; }
 
     bool writeConf(int port, const char* extra = "") const;
     // The kit's page served on the port.
@@ -57,7 +53,6 @@ public:
 
 private:
     std::string problem_;
-    bool shipped_;
 };
 
 }  // namespace realapache

@@ -41,8 +41,8 @@ protected:
     }
     void Open()
     {
-        ASSERT_TRUE(kit->launch()) << "no manager window";
-        std::printf("manager: %s\n", kit->manager());
+        ASSERT_TRUE(kit->run.launch()) << "no manager window";
+        std::printf("manager: %s\n", kit->run.manager());
     }
     std::string Status()
     {

@@ -105,7 +105,7 @@ bool RunCapture(const std::string& cmdLine, std::string* output, DWORD* exitCode
 
 RealKit::RealKit(const char* tag, const e2e::Keys& keys, RealServer server)
     : run(tag, keys, testkit::KitApache13, 0, false), server_(server), port_(testkit::FreeTcpPort()),
-      hadMyIni_(false), shipped_(false)
+      hadMyIni_(false)
 {
     std::string programs = ProgramDir(server);
     for (RealServer needed : {Mysql80, server}) {
@@ -150,19 +150,7 @@ RealKit::RealKit(const char* tag, const e2e::Keys& keys, RealServer server)
     // The 32-bit manager as it ships, where this machine runs 32-bit code
     // (Wine starts it through wine32's loader in this 64-bit prefix); the
     // 64-bit build otherwise. Decided by trying, at the first launch.
-    std::string shipped = testkit::Env("TARVANE_SHIPPED_MANAGER");
-    shipped_ = !shipped.empty() && CopyFileA(shipped.c_str(), run.exe.c_str(), FALSE);
-}
-
-HWND RealKit::launch(const char* words)
-{
-    HWND window = run.launch(words);
-    if (!window && shipped_ && (!run.process || WaitForSingleObject(run.process, 0) == WAIT_OBJECT_0)) {
-        shipped_ = false;
-        if (CopyFileA((testkit::BinDir() + "Tarvane.exe").c_str(), run.exe.c_str(), FALSE))
-            window = run.launch(words);
-    }
-    return window;
+    run.useShipped();
 }
 
 bool RealKit::initialise()
@@ -181,29 +169,22 @@ bool RealKit::initialise()
     // (int 3). Neither is the kit's doing: the data folder is made afresh,
     // at most three times, and each failed log is printed.
     const char* created = "root@localhost is created with an empty password";
+    std::string line = "\"" + run.kit.mysqlBin() + "mysqld.exe\" --initialize-insecure --basedir=\"" +
+                       run.kit.mysqlDir().substr(0, run.kit.mysqlDir().size() - 1) + "\"";
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        std::string line = "\"" + run.kit.mysqlBin() + "mysqld.exe\" --initialize-insecure --basedir=\"" +
-                           run.kit.mysqlDir().substr(0, run.kit.mysqlDir().size() - 1) + "\"";
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+        HANDLE process = testkit::StartProcess(line, nullptr, CREATE_NO_WINDOW);
+        if (!process) {
             problem_ = "mysqld --initialize-insecure did not start, error " + std::to_string(GetLastError());
             return false;
         }
-        CloseHandle(pi.hThread);
         bool done = testkit::PumpUntil(
             [&] {
                 return (logCount(created) > 0 && testkit::FileExists(dataDir() + "ib_buffer_pool")) ||
-                       logCount("Cannot continue operation") > 0 ||
-                       WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+                       logCount("Cannot continue operation") > 0 || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
             },
             180000);
-        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(pi.hProcess, 1);
-            WaitForSingleObject(pi.hProcess, 10000);
-        }
-        CloseHandle(pi.hProcess);
+        testkit::EndProcess(process);
+        CloseHandle(process);
         if (done && logCount(created) > 0)
             return true;
         problem_ = "mysqld --initialize-insecure did not finish:\n" + errorLog();

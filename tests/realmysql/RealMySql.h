@@ -51,10 +51,6 @@ public:
     const std::string& problem() const { return problem_; }
 
     e2e::ManagerRun run;
-    // Starts the manager (run.launch): the 32-bit one as it ships where
-    // this machine runs 32-bit programs, else the 64-bit build.
-    HWND launch(const char* words = "");
-    const char* manager() const { return shipped_ ? "32-bit Tarvane.exe as it ships" : "64-bit Tarvane.exe"; }
     int port() const { return port_; }
     std::string dataDir() const { return run.kit.mysqlDir() + "data\\"; }
     // data\<host name>.err, the error log MySQL 5.1 and later write.
@@ -81,7 +77,6 @@ private:
     bool hadMyIni_;
     std::string savedMyIni_;
     std::string problem_;
-    bool shipped_;
 };
 
 // Runs a command line hidden: its output (with plain line ends, and its

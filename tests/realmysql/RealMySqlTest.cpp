@@ -52,9 +52,9 @@ protected:
         if (!kit->problem().empty())
             return kit->problem();
         if (!kit->run.window || WaitForSingleObject(kit->run.process, 0) != WAIT_TIMEOUT) {
-            if (!kit->launch())
+            if (!kit->run.launch())
                 return "no manager window";
-            std::printf("manager: %s\n", kit->manager());
+            std::printf("manager: %s\n", kit->run.manager());
         }
         return kit->run.waitStatus("Stopped", 20000) ? "" : Status();
     }
@@ -73,23 +73,19 @@ protected:
         lastOutput = out;
         return ok;
     }
-    void Start(const char* what)
+    bool Started()
     {
-        ASSERT_TRUE(kit->run.run("/start")) << what;
-        ASSERT_TRUE(kit->run.waitStatus("Started", serverWaitMs)) << what << "\n" << Status();
-        ASSERT_TRUE(Answers("SELECT 1", "1\n")) << what << ": " << lastOutput;
+        return kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs) && Answers("SELECT 1", "1\n");
     }
+    void Start(const char* what) { ASSERT_TRUE(Started()) << what << ": " << lastOutput << "\n" << Status(); }
     // A clean shutdown, judged by the server's log and its closed port;
     // then the process Wine keeps alive is ended (RealMySql.h) and the
-    // manager sees the server stopped, without an unexpected end. Empty, or
-    // what went wrong.
-    std::string CleanStop(const char* what)
+    // manager sees the server stopped, without an unexpected end.
+    bool CleanStop()
     {
         bool shut = kit->waitShutdown(++shutdowns[row], serverWaitMs);
         kit->endServers();
-        if (!shut || !kit->run.waitStatus("Stopped", 20000) || kit->run.logCount("Unexpected end of MySql"))
-            return std::string(what) + ": no clean stop\n" + Status();
-        return "";
+        return shut && kit->run.waitStatus("Stopped", 20000) && !kit->run.logCount("Unexpected end of MySql");
     }
 
     static std::unique_ptr<realmysql::RealKit> kits[2];
@@ -121,43 +117,27 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealMySqlRows, ::testing::Values(realmysql::My
 // 5.7 ends only through "MySQLShutdown<pid>", and its kit has no
 // mysqladmin: every clean stop here is the manager's event. Empty, or the
 // first step that went wrong.
-#define STEP(done, what)                                                          \
-    do {                                                                          \
-        if (!(done))                                                              \
-            return std::string(what) + "\n" + lastOutput + "\n" + Status();     \
-    } while (0)
-#define CLEAN_STOP(what)                                                          \
-    do {                                                                          \
-        std::string problem = CleanStop(what);                                    \
-        if (!problem.empty())                                                     \
-            return problem;                                                       \
-    } while (0)
+#define STEP(done, what) \
+    do { if (!(done)) return std::string(what) + "\n" + lastOutput + "\n" + Status(); } while (0)
 
 std::string RealMySqlRows::Scenario()
 {
-    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs) && Answers("SELECT 1", "1\n"),
-         "/start");
+    STEP(Started(), "/start");
     STEP(kit->query("CREATE DATABASE tv; CREATE TABLE tv.t (v VARCHAR(20)); INSERT INTO tv.t VALUES ('kept')",
                     &lastOutput),
          "a table made");
-    STEP(kit->run.run("/stop"), "/stop");
-    CLEAN_STOP("/stop");
-
-    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs), "/start again");
-    STEP(Answers("SELECT v FROM tv.t", "kept\n"), "the row kept");
+    STEP(kit->run.run("/stop") && CleanStop(), "/stop");
+    STEP(Started() && Answers("SELECT v FROM tv.t", "kept\n"), "/start again: the row kept");
 
     // Root gets a password, as in every real install: the stop still works
     // (the server's event needs none).
     STEP(kit->query("ALTER USER 'root'@'localhost' IDENTIFIED BY 'tv-Secret-1'", &lastOutput), "a password");
     password[row] = "tv-Secret-1";
-    STEP(kit->run.run("/stop"), "/stop with a password");
-    CLEAN_STOP("/stop with a password");
+    STEP(kit->run.run("/stop") && CleanStop(), "/stop with a password");
 
     // A quit stops the server too.
-    STEP(kit->run.run("/start") && kit->run.waitStatus("Started", serverWaitMs) && Answers("SELECT 1", "1\n"),
-         "/start with a password");
-    STEP(kit->run.run("/quit") && kit->run.ended(30000), "/quit");
-    STEP(kit->waitShutdown(++shutdowns[row], serverWaitMs), "/quit: no clean stop");
+    STEP(Started(), "/start with a password");
+    STEP(kit->run.run("/quit") && kit->run.ended(30000) && kit->waitShutdown(++shutdowns[row], serverWaitMs), "/quit");
     kit->endServers();
     return "";
 }
@@ -177,7 +157,6 @@ TEST_P(RealMySqlRows, StartQueryStopKeepTheRowThenAPasswordAndQuit)
             return;
         }
         std::printf("attempt %d: Wine's overlapped I/O failed the server:\n%s\n", attempt, problem.c_str());
-        kit->endServers();
         kits[row].reset();
         ASSERT_EQ("", MakeReady());
     }

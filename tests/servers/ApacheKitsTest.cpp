@@ -107,15 +107,6 @@ protected:
         realShortPathName = nullptr;
     }
 
-    // The recorded runs whose command line holds `part`.
-    std::vector<kitrecord::Record> runsWith(const char* part) const
-    {
-        std::vector<kitrecord::Record> out;
-        for (const auto& r : apacheRuns())
-            if (r.cmdLine.find(part) != std::string::npos)
-                out.push_back(r);
-        return out;
-    }
     std::string allRuns() const
     {
         std::string all;

@@ -22,16 +22,6 @@ public:
 
 class ApacheLaunchTest : public ServerKitTest {
 protected:
-    // The recorded launches whose command line holds `part`.
-    std::vector<kitrecord::Record> runsWith(const char* part) const
-    {
-        std::vector<kitrecord::Record> out;
-        for (const auto& r : apacheRuns())
-            if (r.cmdLine.find(part) != std::string::npos)
-                out.push_back(r);
-        return out;
-    }
-
     bool waitRun(const char* part, size_t count = 1)
     {
         return testkit::PumpUntil([&] { return runsWith(part).size() >= count; }, 10000);

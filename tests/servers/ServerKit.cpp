@@ -107,6 +107,15 @@ std::vector<kitrecord::Record> ServerKitTest::apacheRuns() const
     return kitrecord::Select(runs, kitrecord::kEventRun);
 }
 
+std::vector<kitrecord::Record> ServerKitTest::runsWith(const char* part) const
+{
+    std::vector<kitrecord::Record> out;
+    for (const auto& r : apacheRuns())
+        if (r.cmdLine.find(part) != std::string::npos)
+            out.push_back(r);
+    return out;
+}
+
 std::vector<kitrecord::Record> ServerKitTest::mySqlRuns() const
 {
     return kitrecord::Select(layout->mysqlRecords(), kitrecord::kEventRun);

@@ -53,6 +53,8 @@ protected:
     std::string RunProbe(const char* version, const char* action);
 
     std::vector<kitrecord::Record> apacheRuns() const;
+    // The recorded Apache runs whose command line holds `part`.
+    std::vector<kitrecord::Record> runsWith(const char* part) const;
     std::vector<kitrecord::Record> mySqlRuns() const;
 
     std::string temp;      // the test's temporary folder
