@@ -1,16 +1,16 @@
-// A few slots of captured console output, all filled by one thread that
-// reads every open pipe until every holder of its write end has ended.
+// A few slots of captured console output, filled by the message loop,
+// which reads every open pipe until every holder of its write end has
+// ended.
 #include "ConsoleCapture.h"
 
 #include <string.h>
 
 namespace {
 
-// A slot's pipe, text and length change under slotsLock only.
 struct Slot {
-    volatile LONG draining;  // the pipe is open and read
+    bool draining;  // the pipe is open and read
     DWORD pid;
-    LONG length;             // bytes of text kept
+    LONG length;    // bytes of text kept
     char text[ConsoleKeepBytes];
     HANDLE pipe;
 };
@@ -21,22 +21,17 @@ const int SlotCount = 4;
 Slot slots[SlotCount];
 int nextSlot;
 
-// One thread for every capture: a thread per pipe would cost a stack each
-// for the life of each server (under Wine a thread costs about 1 MB of
-// private memory, whatever stack it asks for). Anonymous pipes cannot be
-// waited on, so the thread looks into each open pipe, at once again while
-// output comes, then after pauses that double up to the longest; with
-// nothing to read it sleeps until a pipe is handed over. The pipe holds
-// PipeBytes, so a server waits on it only if it writes more than that
-// within the longest pause.
+// The user-interface thread drains every pipe; no thread of its own (under
+// Wine a thread costs about 1 MB of private memory, whatever stack it asks
+// for). Anonymous pipes cannot be waited on, so the message loop looks
+// into each open pipe: at once again while output comes, then after
+// pauses that double; at the longest the monitor's tick looks instead. The
+// pipe holds PipeBytes, so a server waits on it only if it writes more
+// than that between two looks.
 const DWORD PipeBytes = 65536;
-const DWORD FirstPauseMs = 10, LongestPauseMs = 500;
-HANDLE drainWake;  // set when a pipe is handed over
-// Held by the drain thread for a pass, and by a reader of the text, who
-// first takes what the pipe holds by then (a server that ended at once has
-// said its last words).
-CRITICAL_SECTION slotsLock;
-bool drainRunning;
+const DWORD FirstPauseMs = 10, LongestPauseMs = 640;
+DWORD pause = FirstPauseMs;
+DWORD lastLook;
 
 // Reads what the slot's pipe holds without waiting; false once the pipe
 // has ended (every writer gone and nothing left).
@@ -60,8 +55,8 @@ bool DrainSome(Slot* slot, bool* got)
     return true;
 }
 
-// One look into the slot's pipe, under slotsLock; the pipe is closed once
-// it has ended. True while it is open.
+// One look into the slot's pipe; the pipe is closed once it has ended.
+// True while it is open.
 bool DrainSlot(Slot* slot, bool* got)
 {
     if (!slot->draining)
@@ -70,45 +65,30 @@ bool DrainSlot(Slot* slot, bool* got)
         return true;
     CloseHandle(slot->pipe);
     slot->pipe = nullptr;
-    InterlockedExchange(&slot->draining, 0);
+    slot->draining = false;
     return false;
 }
 
-DWORD WINAPI Drain(void*)
-{
-    DWORD pause = FirstPauseMs;
-    for (;;) {
-        bool open = false, got = false;
-        EnterCriticalSection(&slotsLock);
-        for (Slot& slot : slots)
-            open = DrainSlot(&slot, &got) || open;
-        LeaveCriticalSection(&slotsLock);
-        pause = got ? FirstPauseMs : (pause * 2 < LongestPauseMs ? pause * 2 : LongestPauseMs);
-        if (WaitForSingleObject(drainWake, !open ? INFINITE : got ? 0 : pause) == WAIT_OBJECT_0)
-            pause = FirstPauseMs;
-    }
-}
-
-// The drain thread, started with the first capture; false when it cannot
-// be.
-bool DrainRunning()
-{
-    if (!drainRunning) {
-        if (!drainWake) {
-            InitializeCriticalSection(&slotsLock);
-            drainWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        }
-        HANDLE thread =
-            drainWake ? CreateThread(nullptr, 16384, Drain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr) : nullptr;
-        if (thread) {
-            CloseHandle(thread);
-            drainRunning = true;
-        }
-    }
-    return drainRunning;
-}
-
 }  // namespace
+
+DWORD DrainConsoles()
+{
+    bool open = false;
+    for (const Slot& slot : slots)
+        open = open || slot.draining;
+    if (!open)
+        return INFINITE;
+    DWORD since = GetTickCount() - lastLook;
+    if (since >= pause) {
+        bool got = false;
+        for (Slot& slot : slots)
+            DrainSlot(&slot, &got);
+        lastLook += since;
+        since = 0;
+        pause = got ? 0 : pause == 0 ? FirstPauseMs : pause * 2 < LongestPauseMs ? pause * 2 : LongestPauseMs;
+    }
+    return pause >= LongestPauseMs ? INFINITE : pause - since;
+}
 
 ConsoleCapture::ConsoleCapture() : slot_(-1), childEnd_(nullptr), readEnd_(nullptr) {}
 
@@ -157,17 +137,15 @@ void ConsoleCapture::attach(DWORD pid)
     // ends when the server and its children have ended.
     CloseHandle(childEnd_);
     childEnd_ = nullptr;
-    if (!DrainRunning())
-        return;  // readEnd_ closes with the capture; the server sees a broken pipe, never a full one
     Slot* slot = &slots[slot_];
-    EnterCriticalSection(&slotsLock);
     slot->pid = pid;
     slot->length = 0;
     slot->pipe = readEnd_;
-    InterlockedExchange(&slot->draining, 1);
-    LeaveCriticalSection(&slotsLock);
-    SetEvent(drainWake);
+    slot->draining = true;
     readEnd_ = nullptr;
+    // The next look comes soon: a server says most at its start.
+    pause = FirstPauseMs;
+    lastLook = GetTickCount();
     nextSlot = (slot_ + 1) % SlotCount;
 }
 
@@ -179,9 +157,8 @@ int CapturedConsoleLines(DWORD pid, char* lines, int lineSize, int maxLines)
     for (int i = 0; i < SlotCount && !slot; ++i)
         if (slots[i].pid == pid)
             slot = &slots[i];
-    if (!slot || !drainRunning)
+    if (!slot)
         return 0;
-    EnterCriticalSection(&slotsLock);
     // What the pipe holds now is taken first, up to the kept bytes.
     bool got = true;
     while (got && slot->length < ConsoleKeepBytes) {
@@ -212,6 +189,5 @@ int CapturedConsoleLines(DWORD pid, char* lines, int lineSize, int maxLines)
         }
         at = lineEnd + 1;
     }
-    LeaveCriticalSection(&slotsLock);
     return count;
 }

@@ -1,6 +1,6 @@
 // The first lines a hidden server writes to its console before its own log
 // opens (a missing file, a bad option, a loader complaint): its standard
-// output and error go to a pipe that one thread of the manager drains for
+// output and error go to a pipe that the manager's message loop drains for
 // every server, so the server does not wait on a full pipe, and only the
 // first bytes are kept.
 #pragma once
@@ -29,7 +29,7 @@ public:
     // launch must let the program inherit it.
     HANDLE output() const { return childEnd_; }
     BOOL inherits() const { return childEnd_ != nullptr; }
-    // Hands the pipe to the drain thread for the process `pid`.
+    // Hands the pipe over to be drained, for the process `pid`.
     void attach(DWORD pid);
 
 private:
@@ -39,6 +39,12 @@ private:
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 };
+
+// Looks into every open pipe when a look is due (DrainConsoles is called
+// before each wait of the message loop, and by the monitor's tick); the
+// time in ms until the loop's next look: 0 while output comes, then
+// growing; INFINITE when no pipe is open or the tick's looks suffice.
+DWORD DrainConsoles();
 
 // The first lines with more than blanks that process `pid` wrote to its
 // console (what its pipe holds is taken first), oldest first, each cut to

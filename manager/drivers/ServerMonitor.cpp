@@ -3,6 +3,8 @@
 // watches its configuration file.
 #include "ServerMonitor.h"
 
+#include "ConsoleCapture.h"
+
 namespace {
 
 UINT_PTR monitorTimer;
@@ -51,6 +53,8 @@ HWND CreateWakeWindow()
 void CALLBACK MonitorTick(HWND, UINT, UINT_PTR, DWORD)
 {
     InterlockedExchange(&wakePosted, 0);
+    // Also inside message boxes and menus, whose loops do not look.
+    DrainConsoles();
     for (int slot = 0; slot < ServerTableSize; ++slot)
         if (serverTable[slot])
             serverTable[slot]->monitorPass();
@@ -102,7 +106,7 @@ bool WaitForMessageOrServerEnd(DWORD timeoutMs)
 bool GetMessageWatchingServers(MSG* message)
 {
     while (!PeekMessageA(message, nullptr, 0, 0, PM_REMOVE))
-        WaitForMessageOrServerEnd(INFINITE);
+        WaitForMessageOrServerEnd(DrainConsoles());
     return message->message != WM_QUIT;
 }
 
@@ -151,9 +155,14 @@ void WaitForServersPumping(Server* const* servers, int count, DWORD ms)
             return;
         // Any one process, or messages answered (waiting for all would see
         // a message only once every process has ended); then the handles
-        // are read again.
-        DWORD result = WaitAnswering(ends, live, ms - spent);
-        if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
+        // are read again. A server's last words are drained meanwhile, so
+        // that it never waits on a full pipe.
+        // The tick is not dispatched here: the pause stays below it.
+        DWORD look = DrainConsoles();
+        if (look > MonitorPeriodMs)
+            look = MonitorPeriodMs;
+        DWORD result = WaitAnswering(ends, live, look < ms - spent ? look : ms - spent);
+        if (result == WAIT_FAILED || (result == WAIT_TIMEOUT && GetTickCount() - started >= ms))
             return;
     }
 }
