@@ -4,13 +4,16 @@
 //   idlefloor.exe               a window titled "Stopped" (a further start
 //                               with /start or /stop makes it do the start's
 //                               or the stop's work, then shows "Started" or
-//                               "Stopped"), a tray icon blinking on a 500 ms
-//                               timer, a thread looking at the servers it
-//                               started every 700 ms; ends when closed
+//                               "Stopped") holding the common controls' slider
+//                               as the manager's window does, a tray icon
+//                               blinking on a 500 ms timer, a look at the
+//                               servers it started every 700 ms; ends when
+//                               closed
 //   idlefloor.exe <pid> <pid>   the same idle duties for those two processes
 //   idlefloor.exe /start|/stop  the further start: hands the word to the
 //                               running one and ends, as the manager's does
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -35,10 +38,10 @@ const Step stopSteps[] = {SyntaxTestDirect, ApacheShutdown, SignalMySqlStop};
 
 const char windowClass[] = "TvIdleFloor";
 const WPARAM startCommand = 1, stopCommand = 2;
+const UINT_PTR blinkTimer = 1, watchTimer = 2;
 
 char root[MAX_PATH];  // the kit's root, with its final backslash
 HANDLE servers[2];    // Apache and MySQL, as started or given
-CRITICAL_SECTION serversLock;
 bool stopping;
 NOTIFYICONDATAA tray;
 int blink;
@@ -93,11 +96,9 @@ bool SyntaxTest()
 
 void Keep(int server, HANDLE process)
 {
-    EnterCriticalSection(&serversLock);
     if (servers[server])
         CloseHandle(servers[server]);
     servers[server] = process;
-    LeaveCriticalSection(&serversLock);
 }
 
 bool Run(Step step)
@@ -148,22 +149,16 @@ bool RunAll(const Step (&steps)[n])
     return ok;
 }
 
-DWORD WINAPI Watch(LPVOID)
-{
-    for (;;) {
-        Sleep(700);
-        EnterCriticalSection(&serversLock);
-        for (HANDLE process : servers)
-            if (process)
-                WaitForSingleObject(process, 0);
-        LeaveCriticalSection(&serversLock);
-    }
-}
-
 LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_TIMER:
+        if (wParam == watchTimer) {
+            for (HANDLE process : servers)
+                if (process)
+                    WaitForSingleObject(process, 0);
+            return 0;
+        }
         tray.hIcon = LoadIconA(nullptr, (++blink % 2) ? IDI_APPLICATION : IDI_INFORMATION);
         notifyIcon(NIM_MODIFY, &tray);
         return 0;
@@ -196,7 +191,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     char* slash = strrchr(root, '\\');
     if (slash)
         slash[1] = '\0';
-    InitializeCriticalSection(&serversLock);
     char* next = commandLine;
     for (HANDLE& process : servers) {
         DWORD pid = strtoul(next, &next, 10);
@@ -210,6 +204,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     RegisterClassA(&windowClassInfo);
     HWND window = CreateWindowExA(0, windowClass, "Stopped", WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 290, 393, nullptr, nullptr, instance, nullptr);
+    // The manager's window holds a slider of the common controls, which
+    // load with it (under Wine, with their tooltip icons).
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_NOTICKS, 264, 22, 22, 21, window,
+                    nullptr, instance, nullptr);
     ShowWindow(window, SW_SHOWNOACTIVATE);
     tray.cbSize = sizeof tray;
     tray.hWnd = window;
@@ -221,8 +221,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     if (!notifyIcon)
         return 1;
     notifyIcon(NIM_ADD, &tray);
-    SetTimer(window, 1, 500, nullptr);
-    CreateThread(nullptr, 0, Watch, nullptr, 0, nullptr);
+    SetTimer(window, blinkTimer, 500, nullptr);
+    SetTimer(window, watchTimer, 700, nullptr);
     // The servers' ends after a stop are seen on their handles, as the
     // manager sees them.
     for (;;) {

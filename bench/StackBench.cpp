@@ -15,8 +15,8 @@
 // running, the manager's CPU time over the idle period, with the pointer
 // away from the windows and then resting over the manager's window (on a
 // status text, which has a tooltip), beside that of idlefloor.exe (a
-// window, a tray icon blinking on a 500 ms timer, a thread looking at both
-// servers every 700 ms) over a period as long with the pointer away and
+// window with a slider, a tray icon blinking on a 500 ms timer, a look at
+// both servers every 700 ms) over a period as long with the pointer away and
 // then resting over its window; the private memory of both; the manager's
 // handles, GDI and USER objects.
 #include <windows.h>
