@@ -36,6 +36,11 @@ wine_prefix_create() {
     fi
     # A crashing test must fail, not wait on a debugger dialog.
     "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    # The service manager waits for a starting service as long as Windows'
+    # does (30 s; Wine's own default is 10 s, too short for a loaded
+    # machine). Wine reads the value as a string.
+    "$WINE" reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_SZ /d 30000 /f \
+        </dev/null >/dev/null 2>&1
     wineserver -w
 }
 
