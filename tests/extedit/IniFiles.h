@@ -36,6 +36,16 @@ public:
         return bytes;
     }
 
+    // php.ini's size from its folder's listing (MAXDWORD: none), which
+    // never opens the file: an open handle, even a reader's, makes the
+    // editor's replacement of php.ini fail, on Windows as under Wine.
+    DWORD iniSize() const
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(ini.c_str(), &found);
+        return search != INVALID_HANDLE_VALUE && FindClose(search) ? found.nFileSizeLow : MAXDWORD;
+    }
+
     std::string readWork() const
     {
         std::string bytes;
