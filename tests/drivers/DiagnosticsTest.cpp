@@ -177,10 +177,10 @@ bool CopyFixture(const char* name, const std::string& toDir)
 // consoles, until the server has stopped.
 bool PumpAsTheManager(Server* server, DWORD ms)
 {
-    DWORD started = GetTickCount();
     MSG message;
-    while (server->state() != Stopped && GetTickCount() - started < ms && GetMessageWatchingServers(&message))
-        DispatchMessageA(&message);
+    for (DWORD start = GetTickCount(); server->state() != Stopped && GetTickCount() - start < ms;)
+        if (GetMessageWatchingServers(&message))
+            DispatchMessageA(&message);
     return server->state() == Stopped;
 }
 

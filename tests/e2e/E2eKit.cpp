@@ -133,35 +133,31 @@ void ManagerRun::key(WPARAM vk)
 
 bool ManagerRun::pickFromMenu(const char* accessKeys)
 {
-    // Under Wine a focus event from the X server that comes late (another
-    // program's window was brought forward a moment before) can close the
-    // menu before its item is picked; the pick then begins again, at most
-    // 3 times. Every key but the last opens a submenu, so a menu that
-    // closed on its own picked nothing. Windows has no such late event.
+    // Under Wine a late focus event from the X server (another program's
+    // window was brought forward a moment before) can close the menu before
+    // its item is picked: the pick begins again, at most 3 times. Every key
+    // but the last opens a submenu, so a menu that closed early picked
+    // nothing.
     for (int attempt = 0; attempt < 3; ++attempt) {
         // The shell tells the window of a right click on its icon this way.
         PostMessageA(window, trayCallback, 0, WM_RBUTTONDOWN);
+        std::vector<HWND> menus;
         size_t levels = 0;
-        bool closed = false;
-        for (const char* key = accessKeys; *key && !closed; ++key) {
-            ++levels;
-            std::vector<HWND> menus;
-            if (!testkit::PumpUntil([&] { return (menus = Windows(pid, "#32768")).size() >= levels; }, 5000)) {
-                if (!(closed = menus.empty()))
-                    return false;
+        for (; accessKeys[levels]; ++levels) {
+            if (!testkit::PumpUntil([&] { return (menus = Windows(pid, "#32768")).size() > levels; }, 5000))
                 break;
-            }
             // Wine keeps the items of a menu in the process that owns it
-            // (MN_GETHMENU gives a handle, but GetMenuItemID and the like
-            // fail from another process), so the item is picked as a user
-            // does without a mouse: its access key, which the menu's own
-            // loop reads from the thread's queue. On Windows the same keys
-            // pick the same items. The newest menu is the topmost, the
-            // first found.
-            PostMessageA(menus.front(), WM_CHAR, static_cast<WPARAM>(*key), 1);
+            // (MN_GETHMENU gives a handle, but GetMenuItemID and the like fail
+            // from another process), so the item is picked as a user does
+            // without a mouse: its access key, which the menu's own loop reads
+            // from the thread's queue. On Windows the same keys pick the same
+            // items. The newest menu is the topmost, the first found.
+            PostMessageA(menus.front(), WM_CHAR, static_cast<WPARAM>(accessKeys[levels]), 1);
         }
-        if (!closed)
+        if (!accessKeys[levels])
             return testkit::PumpUntil([&] { return Windows(pid, "#32768").empty(); }, 5000);
+        if (!menus.empty())
+            return false;
     }
     return false;
 }

@@ -36,9 +36,8 @@ public:
         return bytes;
     }
 
-    // php.ini's size from its folder's listing (MAXDWORD: none), which
-    // never opens the file: an open handle, even a reader's, makes the
-    // editor's replacement of php.ini fail, on Windows as under Wine.
+    // php.ini's size (MAXDWORD: none) from its folder's listing: an open
+    // handle, even a reader's, would make the editor's replacement fail.
     DWORD iniSize() const
     {
         WIN32_FIND_DATAA found;
