@@ -65,17 +65,10 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam)
 class Editor {
 public:
     explicit Editor(const std::string& arguments = "")
+        : process(testkit::StartProcess("\"" + testkit::BinDir() + "Morvex.exe\"" +
+                                        (arguments.empty() ? "" : " " + arguments))),
+          pid(process ? GetProcessId(process) : 0)
     {
-        std::string line = "\"" + testkit::BinDir() + "Morvex.exe\"" + (arguments.empty() ? "" : " " + arguments);
-        STARTUPINFOA si;
-        memset(&si, 0, sizeof si);
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi;
-        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-            CloseHandle(pi.hThread);
-            process = pi.hProcess;
-            pid = pi.dwProcessId;
-        }
     }
 
     ~Editor()
@@ -99,19 +92,14 @@ public:
         return search.found;
     }
 
-    HWND waitForm() const
+    HWND waitWindow(const char* className, const char* title) const
     {
-        HWND form = nullptr;
-        testkit::PumpUntil([&] { return (form = findWindow("TfrmMain", Title)) != nullptr; }, 10000);
-        return form;
+        HWND found = nullptr;
+        testkit::PumpUntil([&] { return (found = findWindow(className, title)) != nullptr; }, 10000);
+        return found;
     }
-
-    HWND waitMessageBox() const
-    {
-        HWND box = nullptr;
-        testkit::PumpUntil([&] { return (box = findWindow("#32770", nullptr)) != nullptr; }, 10000);
-        return box;
-    }
+    HWND waitForm() const { return waitWindow("TfrmMain", Title); }
+    HWND waitMessageBox() const { return waitWindow("#32770", nullptr); }
 
     bool ended(DWORD* exitCode, DWORD timeoutMs = 10000) const
     {
@@ -121,8 +109,8 @@ public:
         return true;
     }
 
-    HANDLE process = nullptr;
-    DWORD pid = 0;
+    HANDLE process;
+    DWORD pid;
 };
 
 std::string MessageText(HWND box)
