@@ -149,8 +149,9 @@ TEST_F(ConfigWatchTest, WriteWhileStoppedIsReportedAtNextRunning)
 
     ASSERT_EQ(server->start(), 0u);
     ASSERT_TRUE(testkit::PumpUntil([&] { return changes(server) == 1; }, 3000));
-    // It went Running and was stopped again within the same tick.
-    EXPECT_EQ(server->state(), StopPending) << "got " << server->state();
+    // It went Running and was stopped again within the same tick; a tick
+    // read in the same pump as the note may have seen its end already.
+    EXPECT_TRUE(server->state() == StopPending || server->state() == Stopped) << "got " << server->state();
     EXPECT_TRUE(server->restartPending());
     EXPECT_EQ(server->stopCalls, 1);
 }
