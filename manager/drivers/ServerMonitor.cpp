@@ -155,9 +155,10 @@ void WaitForServersPumping(Server* const* servers, int count, DWORD ms)
             return;
         // Any one process, or messages answered (waiting for all would see
         // a message only once every process has ended); then the handles
-        // are read again. A server's last words are drained meanwhile, so
-        // that it never waits on a full pipe.
-        // The tick is not dispatched here: the pause stays below it.
+        // are read again. The servers' consoles are drained meanwhile, so
+        // that none waits on a full pipe; the monitor's tick, which looks
+        // at the longest pause, is not dispatched here, so the wait stays
+        // shorter than it.
         DWORD look = DrainConsoles();
         if (look > MonitorPeriodMs)
             look = MonitorPeriodMs;
